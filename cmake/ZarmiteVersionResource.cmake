@@ -1,0 +1,12 @@
+# Gives a Windows target the version resource "0, 9, 1, 0".
+function(zarmite_version_resource target file_name description file_type)
+  if(NOT WIN32)
+    return()
+  endif()
+  set(ZARMITE_FILE_NAME ${file_name})
+  set(ZARMITE_FILE_DESCRIPTION ${description})
+  set(ZARMITE_FILE_TYPE ${file_type})
+  set(rc ${CMAKE_CURRENT_BINARY_DIR}/${target}_version.rc)
+  configure_file(${PROJECT_SOURCE_DIR}/cmake/version.rc.in ${rc} @ONLY)
+  target_sources(${target} PRIVATE ${rc})
+endfunction()

@@ -1,0 +1,141 @@
+#include "ini_document.h"
+
+#include <cstdio>
+#include <cstring>
+#include <unordered_set>
+
+namespace {
+
+bool IsBlank(char c) {
+    return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f';
+}
+
+std::string_view Trim(std::string_view text) {
+    while (!text.empty() && IsBlank(text.front())) text.remove_prefix(1);
+    while (!text.empty() && IsBlank(text.back())) text.remove_suffix(1);
+    return text;
+}
+
+std::string_view Unquote(std::string_view text) {
+    if (text.size() >= 2 && (text.front() == '"' || text.front() == '\'') &&
+        text.back() == text.front()) {
+        return text.substr(1, text.size() - 2);
+    }
+    return text;
+}
+
+void AppendLower(std::string& out, std::string_view text) {
+    for (char c : text) out.push_back(c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c);
+}
+
+int DigitValue(char c, int base) {
+    int value = 99;
+    if (c >= '0' && c <= '9')
+        value = c - '0';
+    else if (c >= 'a' && c <= 'f')
+        value = c - 'a' + 10;
+    else if (c >= 'A' && c <= 'F')
+        value = c - 'A' + 10;
+    return value < base ? value : -1;
+}
+
+}  // namespace
+
+std::string IniDocument::MakeKey(std::string_view section, std::string_view key) {
+    std::string result;
+    result.reserve(section.size() + key.size() + 1);
+    AppendLower(result, section);
+    result.push_back('\n');  // cannot occur in a name read from a line
+    AppendLower(result, key);
+    return result;
+}
+
+IniDocument IniDocument::Load(const char* path) {
+    std::string text;
+    FILE* file = path != nullptr ? fopen(path, "rb") : nullptr;
+    if (file != nullptr) {
+        char chunk[65536];
+        size_t got;
+        while ((got = fread(chunk, 1, sizeof chunk, file)) > 0) text.append(chunk, got);
+        // A read error (a directory, say) leaves what was read; a directory reads nothing.
+        fclose(file);
+    }
+    return Parse(text);
+}
+
+IniDocument IniDocument::Parse(std::string_view text) {
+    IniDocument document;
+    std::unordered_set<std::string> sectionsSeen;
+    std::string section;
+    bool inSection = false;  // false before any header and in repeats of a section
+
+    while (!text.empty()) {
+        size_t end = text.find('\n');
+        std::string_view line = Trim(text.substr(0, end));
+        text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
+
+        if (line.empty() || line.front() == ';') continue;
+        if (line.front() == '[') {
+            std::string_view name = line.substr(1);
+            name = Trim(name.substr(0, name.find(']')));
+            section.clear();
+            AppendLower(section, name);
+            inSection = sectionsSeen.insert(section).second;
+            continue;
+        }
+        if (!inSection) continue;
+        size_t equals = line.find('=');
+        if (equals == std::string_view::npos) continue;
+        std::string_view key = Trim(line.substr(0, equals));
+        if (key.empty()) continue;
+        std::string_view value = Unquote(Trim(line.substr(equals + 1)));
+        document.values_.emplace(MakeKey(section, key), std::string(value));
+    }
+    return document;
+}
+
+const std::string* IniDocument::Find(std::string_view section, std::string_view key) const {
+    auto found = values_.find(MakeKey(section, key));
+    return found == values_.end() ? nullptr : &found->second;
+}
+
+size_t IniDocument::GetString(std::string_view section, std::string_view key, char* out,
+                              size_t capacity) const {
+    if (capacity == 0) return 0;
+    const std::string* value = Find(section, key);
+    size_t length = value == nullptr ? 0 : value->size();
+    if (length > capacity - 1) length = capacity - 1;
+    if (length > 0) memcpy(out, value->data(), length);
+    out[length] = '\0';
+    return length;
+}
+
+int32_t IniDocument::GetInt(std::string_view section, std::string_view key,
+                            int32_t defaultValue) const {
+    const std::string* value = Find(section, key);
+    return value == nullptr ? defaultValue : ini_parse_int(*value);
+}
+
+int32_t ini_parse_int(std::string_view text) {
+    while (!text.empty() && IsBlank(text.front())) text.remove_prefix(1);
+    bool negative = false;
+    if (!text.empty() && (text.front() == '+' || text.front() == '-')) {
+        negative = text.front() == '-';
+        text.remove_prefix(1);
+    }
+    int base = 10;
+    if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X') &&
+        DigitValue(text[2], 16) >= 0) {
+        base = 16;
+        text.remove_prefix(2);
+    }
+    const int64_t limit = negative ? int64_t{INT32_MAX} + 1 : INT32_MAX;
+    int64_t magnitude = 0;
+    for (char c : text) {
+        int digit = DigitValue(c, base);
+        if (digit < 0) break;
+        magnitude = magnitude * base + digit;
+        if (magnitude > limit) magnitude = limit;
+    }
+    return static_cast<int32_t>(negative ? -magnitude : magnitude);
+}

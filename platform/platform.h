@@ -1,0 +1,71 @@
+// The platform layer: the few operating-system services the rest of Zarmite needs, as
+// plain functions with plain results. Only the files under platform/posix and
+// platform/win include system headers; everything else sees this header alone.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+// A function address of unknown type. Callers cast it to the real type at the call.
+using PlatFunction = void (*)();
+
+// Loads a shared library by file name through the platform's default search order.
+// Returns null on failure; the reason is kept for plat_library_error. On Windows no
+// error dialog is ever shown for a library that fails to load.
+void* plat_library_open(const char* fileName);
+// Looks up an exported function; null when there is none.
+PlatFunction plat_library_symbol(void* library, const char* name);
+// Releases one reference to a library opened by plat_library_open.
+void plat_library_close(void* library);
+// The reason the last plat_library_open on this thread failed, for messages.
+const char* plat_library_error();
+
+// Whether the process's main executable exports a function of this name.
+bool plat_main_module_exports(const char* name);
+
+// An opaque handle to the module (shared library or executable) that holds `address`.
+void* plat_module_handle_of(const void* address);
+// The full path of a module into `out`. False, with `out` empty, when it cannot be found
+// or does not fit in `capacity` characters including the terminator.
+bool plat_module_path(void* moduleHandle, char* out, size_t capacity);
+
+struct PlatLocalTime {
+    int year;
+    int month;
+    int day;
+    int hour;
+    int minute;
+    int second;
+    int millisecond;
+};
+PlatLocalTime plat_local_time();
+
+void plat_sleep_ms(uint32_t milliseconds);
+
+// Whether a key waits in standard input, without consuming it. Input that is not a
+// console or terminal counts as a pressed key when data is waiting or it is at its end,
+// so that scripted runs finish.
+bool plat_key_pressed();
+
+// A file opened for the diagnostic log, denying other writers while open where the
+// platform can. With `append` false the file is created or truncated; with `append` true
+// an existing file is opened as it is and, if that fails, created as for false.
+// Returns -1 on failure.
+intptr_t plat_log_file_open(const char* path, bool append);
+// Writes at the end of the file. False when not everything was written.
+bool plat_log_file_append(intptr_t file, const char* data, size_t size);
+void plat_log_file_close(intptr_t file);
+
+// A child process whose standard input is a pipe held by the parent; the test tools use
+// it to press a key into a probe at a chosen moment.
+struct PlatChild {
+    intptr_t process;
+    intptr_t inputPipe;
+};
+// Starts argv[0] with the arguments that follow it (argv ends with null). Standard output
+// and standard error are shared with the caller. False when it cannot be started.
+bool plat_child_start(const char* const* argv, PlatChild* child);
+// Writes to the child's standard input.
+bool plat_child_write_input(PlatChild* child, const char* data, size_t size);
+// Closes the child's input, waits for it to end and returns its exit status, or -1.
+int plat_child_wait(PlatChild* child);

@@ -1,0 +1,55 @@
+#include <windows.h>
+
+#include <cstdio>
+#include <cstring>
+
+#include "platform.h"
+
+namespace {
+thread_local char t_libraryError[512] = "";
+
+void KeepSystemError(DWORD code) {
+    char text[400] = "";
+    DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                                  nullptr, code, 0, text, sizeof text, nullptr);
+    while (length > 0 && (text[length - 1] == '\r' || text[length - 1] == '\n')) text[--length] = 0;
+    snprintf(t_libraryError, sizeof t_libraryError, "error %lu%s%s",
+             static_cast<unsigned long>(code), length > 0 ? ": " : "", text);
+}
+}  // namespace
+
+void* plat_library_open(const char* fileName) {
+    if (fileName == nullptr || strlen(fileName) >= MAX_PATH) {
+        snprintf(t_libraryError, sizeof t_libraryError, "no library name, or one too long");
+        return nullptr;
+    }
+    // A library with a missing dependency must fail quietly, not raise a dialog inside
+    // the host's process.
+    DWORD previousMode = 0;
+    SetThreadErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX, &previousMode);
+    HMODULE library = LoadLibraryA(fileName);
+    DWORD error = GetLastError();
+    SetThreadErrorMode(previousMode, nullptr);
+    if (library == nullptr) KeepSystemError(error);
+    return library;
+}
+
+PlatFunction plat_library_symbol(void* library, const char* name) {
+    if (library == nullptr || name == nullptr) return nullptr;
+    FARPROC address = GetProcAddress(static_cast<HMODULE>(library), name);
+    return reinterpret_cast<PlatFunction>(reinterpret_cast<void (*)()>(address));
+}
+
+void plat_library_close(void* library) {
+    // Nothing useful can be done when unloading fails; the library just stays mapped.
+    if (library != nullptr) FreeLibrary(static_cast<HMODULE>(library));
+}
+
+const char* plat_library_error() {
+    return t_libraryError;
+}
+
+bool plat_main_module_exports(const char* name) {
+    HMODULE mainModule = GetModuleHandleA(nullptr);
+    return mainModule != nullptr && GetProcAddress(mainModule, name) != nullptr;
+}
