@@ -14,6 +14,7 @@ namespace {
 
 const char kUsage[] =
     "Usage: zarmite-host --plugin PATH [--rounds N] [--interval-ms MS] [--desc-version V]\n"
+    "                    [--count N] [--no-unload]\n"
     "\n"
     "Loads a monitoring plug-in, prints the descriptor of each of its sources and, with\n"
     "--rounds, polls every source N times, one row per round.\n"
@@ -23,6 +24,8 @@ const char kUsage[] =
     "  --interval-ms MS    pause between rounds (default 1000)\n"
     "  --desc-version V    descriptor version the host announces (default 0x00010002;\n"
     "                      below it the descriptors carry no group)\n"
+    "  --count N           take N as the number of sources without asking the plug-in\n"
+    "  --no-unload         exit without unloading the plug-in, as some hosts do\n"
     "  --help              this text\n";
 
 struct Options {
@@ -30,6 +33,9 @@ struct Options {
     unsigned long rounds = 0;
     unsigned long intervalMs = 1000;
     unsigned long descVersion = kHostDescVersionWithGroup;
+    bool countGiven = false;
+    unsigned long count = 0;
+    bool unload = true;
 };
 
 bool ParseNumber(const char* text, unsigned long* out) {
@@ -50,6 +56,10 @@ int ParseOptions(int argc, char** argv, Options* options) {
             fputs(kUsage, stdout);
             return 1;
         }
+        if (strcmp(option, "--no-unload") == 0) {
+            options->unload = false;
+            continue;
+        }
         const char* value = i + 1 < argc ? argv[i + 1] : nullptr;
         bool ok = value != nullptr;
         if (strcmp(option, "--plugin") == 0)
@@ -60,7 +70,10 @@ int ParseOptions(int argc, char** argv, Options* options) {
             ok = ok && ParseNumber(value, &options->intervalMs);
         else if (strcmp(option, "--desc-version") == 0)
             ok = ok && ParseNumber(value, &options->descVersion);
-        else {
+        else if (strcmp(option, "--count") == 0) {
+            ok = ok && ParseNumber(value, &options->count);
+            options->countGiven = true;
+        } else {
             fprintf(stderr, "zarmite-host: unknown option %s\n%s", option, kUsage);
             return 2;
         }
@@ -128,14 +141,15 @@ int main(int argc, char** argv) {
         fprintf(stderr, "zarmite-host: %s: %s\n", options.plugin, error);
         return 3;
     }
-    const uint32_t count = api.getSourcesNum();
-    printf("Sources: %" PRIu32 "\n", count);
+    const uint32_t count = options.countGiven ? static_cast<uint32_t>(options.count)
+                                              : api.getSourcesNum();
+    printf("Sources: %" PRIu32 "%s\n", count, options.countGiven ? " (not asked)" : "");
     uint32_t capability = 0;
     int32_t hasCapability = api.getSourceCaps(0, 1, &capability);
     printf("Capability 1: %s (value %" PRIu32 ")\n", hasCapability ? "yes" : "no", capability);
     PrintDescriptors(api, count, static_cast<uint32_t>(options.descVersion));
     fflush(stdout);
     Poll(api, count, options);
-    UnloadPlugin(&api);
+    if (options.unload) UnloadPlugin(&api);
     return 0;
 }

@@ -1,0 +1,21 @@
+#!/usr/bin/env bash
+# Installs what building and testing Zarmite needs on Debian 12, and nothing when it is
+# all present already. Needs root (or sudo) only when something is missing.
+set -euo pipefail
+
+packages=(cmake make g++ googletest libgtest-dev g++-mingw-w64-i686 wine wine32:i386)
+
+missing=()
+for package in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" ||
+    missing+=("$package")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+echo "Installing: ${missing[*]}"
+sudo=""
+[ "$(id -u)" -eq 0 ] || sudo="sudo"
+# Wine runs the 32-bit Windows build and needs the i386 architecture for it.
+dpkg --print-foreign-architectures | grep -qx i386 || $sudo dpkg --add-architecture i386
+$sudo apt-get update -qq
+DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
