@@ -141,8 +141,8 @@ int main(int argc, char** argv) {
         fprintf(stderr, "zarmite-host: %s: %s\n", options.plugin, error);
         return 3;
     }
-    const uint32_t count = options.countGiven ? static_cast<uint32_t>(options.count)
-                                              : api.getSourcesNum();
+    const uint32_t count =
+        options.countGiven ? static_cast<uint32_t>(options.count) : api.getSourcesNum();
     printf("Sources: %" PRIu32 "%s\n", count, options.countGiven ? " (not asked)" : "");
     uint32_t capability = 0;
     int32_t hasCapability = api.getSourceCaps(0, 1, &capability);

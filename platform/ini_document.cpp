@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <unordered_set>
 
 namespace {
@@ -52,12 +53,16 @@ std::string IniDocument::MakeKey(std::string_view section, std::string_view key)
 
 IniDocument IniDocument::Load(const char* path) {
     std::string text;
-    FILE* file = path != nullptr ? fopen(path, "rb") : nullptr;
+    // Only a regular file is read: opening a named pipe or a device could block the host.
+    std::error_code error;
+    const bool regular = path != nullptr && std::filesystem::is_regular_file(path, error);
+    FILE* file = regular ? fopen(path, "rb") : nullptr;
     if (file != nullptr) {
-        char chunk[65536];
+        char chunk[16384];
         size_t got;
         while ((got = fread(chunk, 1, sizeof chunk, file)) > 0) text.append(chunk, got);
-        // A read error (a directory, say) leaves what was read; a directory reads nothing.
+        // A file that fails part-way is unreadable: half a configuration would drop sources.
+        if (ferror(file)) text.clear();
         fclose(file);
     }
     return Parse(text);

@@ -69,3 +69,8 @@ bool plat_child_start(const char* const* argv, PlatChild* child);
 bool plat_child_write_input(PlatChild* child, const char* data, size_t size);
 // Closes the child's input, waits for it to end and returns its exit status, or -1.
 int plat_child_wait(PlatChild* child);
+
+// The process's resident memory in bytes, or 0 when unknown; for the soak benchmark.
+uint64_t plat_resident_bytes();
+// The number of files and handles the process holds open, or -1 when unknown.
+long plat_open_handle_count();

@@ -1,5 +1,7 @@
 // The four functions a monitoring host calls. No exception leaves them: a failure inside
 // the plug-in must never take the host down.
+#include "exports.h"
+
 #include <cstdio>
 
 #include "counter_library.h"
@@ -11,8 +13,6 @@
 #include "platform.h"
 #include "sample_source.h"
 #include "write_log.h"
-
-#define ZARMITE_API extern "C" PLAT_EXPORT
 
 ZARMITE_API uint32_t COUNTER_CALL GetSourcesNum() {
     try {

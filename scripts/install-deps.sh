@@ -3,7 +3,12 @@
 # all present already. Needs root (or sudo) only when something is missing.
 set -euo pipefail
 
-packages=(cmake make g++ googletest libgtest-dev g++-mingw-w64-i686 wine wine32:i386)
+packages=(
+  cmake make g++ googletest libgtest-dev clang-format  # the native build and its tests
+  g++-mingw-w64-i686 wine wine32:i386                  # the Windows build, run under Wine
+  clang libclang-rt-14-dev                             # libFuzzer with the sanitizers
+  valgrind gcovr                                       # memcheck and coverage
+)
 
 missing=()
 for package in "${packages[@]}"; do

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Builds and tests every preset: native, under the sanitizers, and the 32-bit Windows
-# build under Wine. Fails on the first failure.
+# Builds and tests every preset: native, under the sanitizers, the 32-bit Windows build
+# under Wine, and a short run of each fuzz target; then checks coverage and formatting.
+# Fails on the first failure.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
@@ -9,7 +10,7 @@ bash scripts/install-deps.sh
 export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 export WINEPREFIX="$PWD/build/win32/wineprefix"
 
-for preset in linux linux-asan win32; do
+for preset in linux linux-asan win32 fuzz; do
   echo "== $preset"
   cmake --preset "$preset" >/dev/null
   cmake --build --preset "$preset"
@@ -18,3 +19,10 @@ for preset in linux linux-asan win32; do
   fi
   ctest --preset "$preset"
 done
+
+echo "== coverage"
+bash scripts/coverage.sh | tail -n 3
+
+echo "== formatting"
+git ls-files '*.cpp' '*.h' | xargs clang-format --dry-run --Werror
+echo "formatting: clean"

@@ -8,8 +8,14 @@
 #include <filesystem>
 #include <string>
 
+#include "platform.h"
 #include "plugin_api.h"
 #include "temp_dir.h"
+
+#if !defined(_WIN32)
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
 
 namespace {
 
@@ -179,7 +185,8 @@ TEST_F(PluginModule, TheLogFollowsEveryEnumerationAndPoll) {
 }
 
 TEST_F(PluginModule, NoLogWithLoggingOffOrUnset) {
-    for (const char* config : {"[Settings]\nLoggingLevel=0\n[Source0]\nID=0\n", "[Source0]\nID=0\n"}) {
+    for (const char* config :
+         {"[Settings]\nLoggingLevel=0\n[Source0]\nID=0\n", "[Source0]\nID=0\n"}) {
         WriteConfig(config);
         Load();
         api_.getSourcesNum();
@@ -210,9 +217,59 @@ TEST_F(PluginModule, AModulePathWithNoRoomForItsSiblingsReadsAndWritesNothing) {
     EXPECT_EQ(api_.getSourceData(0), FLT_MAX);
     EXPECT_EQ(std::filesystem::file_size(modulePath_), moduleSize);
     size_t files = 0;
-    for (const auto& entry : std::filesystem::directory_iterator(folder)) files += entry.is_regular_file();
+    for (const auto& entry : std::filesystem::directory_iterator(folder))
+        files += entry.is_regular_file();
     EXPECT_EQ(files, 2u);  // the module and the configuration, nothing written
 #endif
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(PluginModule, AConfigurationThatIsNoFileGivesNoSources) {
+    std::filesystem::create_directories(dir_.Path("Zarmite.cfg"));
+    Load();
+    EXPECT_EQ(api_.getSourcesNum(), 0u);
+}
+
+#if !defined(_WIN32)
+TEST_F(PluginModule, AConfigurationThatIsANamedPipeDoesNotBlockTheHost) {
+    ASSERT_EQ(mkfifo(dir_.Path("Zarmite.cfg").c_str(), 0600), 0);
+    Load();
+    EXPECT_EQ(api_.getSourcesNum(), 0u);  // opening it for reading would wait for a writer
+}
+
+TEST_F(PluginModule, AnUnwritableFolderLosesTheLogButNotTheValues) {
+    if (geteuid() == 0) GTEST_SKIP() << "root writes into any folder";
+    WriteConfig("[Settings]\nLoggingLevel=1\n[Source0]\nID=0\n");
+    Load();
+    std::filesystem::permissions(dir_.Path(""), std::filesystem::perms::owner_write,
+                                 std::filesystem::perm_options::remove);
+    EXPECT_EQ(api_.getSourcesNum(), 1u);
+    EXPECT_LT(api_.getSourceData(0), 100.5f);
+    std::filesystem::permissions(dir_.Path(""), std::filesystem::perms::owner_write,
+                                 std::filesystem::perm_options::add);
+    EXPECT_FALSE(dir_.Exists("Zarmite.log"));
+}
+#endif
+
+TEST_F(PluginModule, ALogHeldByAnotherWriterIsSkippedAndPollsGoOn) {
+    WriteConfig("[Settings]\nLoggingLevel=1\n[Source0]\nID=0\n");
+    Load();
+    ASSERT_EQ(api_.getSourcesNum(), 1u);
+    const std::string before = dir_.Read("Zarmite.log");
+    intptr_t held = plat_log_file_open(dir_.Path("Zarmite.log").c_str(), true);
+    ASSERT_NE(held, -1);
+    const float value = api_.getSourceData(0);
+    EXPECT_GE(value, 1.0f);
+    EXPECT_LE(value, 100.0f);
+#if defined(_WIN32)
+    EXPECT_EQ(dir_.Read("Zarmite.log"), before);  // the other writer keeps it to itself
+#endif
+    plat_log_file_close(held);
+    api_.getSourceData(0);
+    EXPECT_NE(dir_.Read("Zarmite.log").find("GetSourceData(0)"), std::string::npos);
 }
 
 }  // namespace

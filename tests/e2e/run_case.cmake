@@ -9,6 +9,8 @@
 #   Zarmite.cfg        optional configuration, put beside the plug-in
 #   scenario.txt       optional scenario for the simulated library (@WORK@ replaced)
 #   no-library         optional: the simulated library is not on the search path
+#   library-folder     optional: this folder of the build, not the simulated library's,
+#                      is on the search path
 #   stdout.txt         expected standard output, exactly (line breaks normalised)
 #   stdout-prefix.txt  or: the output starts with this ...
 #   sample-lines       ... and the rest is "MIN MAX" value or percent lines
@@ -16,6 +18,7 @@
 #   exit-code          expected exit status (default 0)
 #   log.txt            expected Zarmite.log, timestamps masked as "TS ", CR LF checked
 #   no-log             optional: no log may be written
+#   log-is-a-directory optional: a directory stands where the log would be written
 #   record.txt         expected calls recorded by the simulated library
 cmake_minimum_required(VERSION 3.25)
 
@@ -47,6 +50,10 @@ if(EXISTS "${CASE_DIR}/Zarmite.cfg")
   file(COPY_FILE "${CASE_DIR}/Zarmite.cfg" "${WORK_DIR}/Zarmite.cfg")
 endif()
 
+if(EXISTS "${CASE_DIR}/log-is-a-directory")
+  file(MAKE_DIRECTORY "${WORK_DIR}/Zarmite.log")
+endif()
+
 native_path("${WORK_DIR}" native_work)
 if(EXISTS "${CASE_DIR}/scenario.txt")
   file(READ "${CASE_DIR}/scenario.txt" scenario)
@@ -62,6 +69,10 @@ endif()
 set(library_dir "${SIM_DIR}")
 if(EXISTS "${CASE_DIR}/no-library")
   set(library_dir "${WORK_DIR}/no-library-here")
+endif()
+if(EXISTS "${CASE_DIR}/library-folder")
+  file(STRINGS "${CASE_DIR}/library-folder" library_folder LIMIT_COUNT 1)
+  get_filename_component(library_dir "${SIM_DIR}/../${library_folder}" ABSOLUTE)
 endif()
 if(EMULATOR)
   native_path("${library_dir}" native_library_dir)

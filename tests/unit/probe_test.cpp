@@ -189,6 +189,11 @@ TEST_F(ProbeTest, SingleModeArguments) {
     EXPECT_EQ(fake_.CountCalls("AddCounter"), 0);
     console_.output.clear();
     EXPECT_NE(Run({"1abc"}).find("Successfully added counter: 1\n"), std::string::npos);
+    // An argument longer than any fixed buffer is printed whole.
+    const std::string longArgument(3000, 'z');
+    console_.output.clear();
+    EXPECT_NE(Run({longArgument.c_str()}).find("Not a counter index: " + longArgument + "\n"),
+              std::string::npos);
 }
 
 }  // namespace

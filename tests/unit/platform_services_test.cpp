@@ -1,0 +1,88 @@
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "platform.h"
+
+#if !defined(_WIN32)
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#endif
+
+namespace {
+
+TEST(LibraryLoading, FailuresReturnNullWithAReason) {
+    EXPECT_EQ(plat_library_open("no-such-library-anywhere.so.dll"), nullptr);
+    EXPECT_STRNE(plat_library_error(), "");
+    EXPECT_EQ(plat_library_open(nullptr), nullptr);
+    EXPECT_EQ(plat_library_symbol(nullptr, "x"), nullptr);
+    plat_library_close(nullptr);
+}
+
+TEST(ModulePath, APathThatDoesNotFitIsRefusedNotCut) {
+    void* self = plat_module_handle_of(reinterpret_cast<const void*>(&plat_module_path));
+    char path[1024];
+    ASSERT_TRUE(plat_module_path(self, path, sizeof path));
+    EXPECT_NE(std::string(path).find("zarmite_unit_tests"), std::string::npos) << path;
+    char small[8] = "xxxxxxx";
+    EXPECT_FALSE(plat_module_path(self, small, sizeof small));
+    EXPECT_STREQ(small, "");
+    EXPECT_FALSE(plat_module_path(nullptr, path, sizeof path));
+}
+
+#if !defined(_WIN32)
+// Puts `descriptor` in place of standard input for the test's duration.
+class StandardInput {
+public:
+    explicit StandardInput(int descriptor) : saved_(dup(STDIN_FILENO)) {
+        dup2(descriptor, STDIN_FILENO);
+    }
+    ~StandardInput() {
+        dup2(saved_, STDIN_FILENO);
+        close(saved_);
+    }
+
+private:
+    int saved_;
+};
+
+TEST(KeyPressed, APipeCountsWhenDataWaitsOrItEndsAndNothingIsConsumed) {
+    int ends[2];
+    ASSERT_EQ(pipe(ends), 0);
+    {
+        StandardInput input(ends[0]);
+        EXPECT_FALSE(plat_key_pressed());
+        ASSERT_EQ(write(ends[1], "k", 1), 1);
+        EXPECT_TRUE(plat_key_pressed());
+        EXPECT_TRUE(plat_key_pressed());
+        char key = 0;
+        ASSERT_EQ(read(STDIN_FILENO, &key, 1), 1);
+        EXPECT_EQ(key, 'k');
+        close(ends[1]);
+        EXPECT_TRUE(plat_key_pressed());  // the writer is gone: the input is at its end
+    }
+    close(ends[0]);
+}
+
+TEST(KeyPressed, ATerminalKeyCountsWithoutALineBreakAndStaysInTheBuffer) {
+    int master = posix_openpt(O_RDWR | O_NOCTTY);
+    if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0)
+        GTEST_SKIP() << "no pseudo-terminal here";
+    int terminal = open(ptsname(master), O_RDWR | O_NOCTTY);
+    ASSERT_GE(terminal, 0);
+    {
+        StandardInput input(terminal);
+        EXPECT_FALSE(plat_key_pressed());
+        ASSERT_EQ(write(master, "q", 1), 1);
+        usleep(20000);  // the terminal driver hands the byte over asynchronously
+        EXPECT_TRUE(plat_key_pressed());
+        EXPECT_TRUE(plat_key_pressed());
+    }
+    close(terminal);
+    close(master);
+}
+#endif
+
+}  // namespace
