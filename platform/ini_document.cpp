@@ -3,7 +3,6 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
-#include <unordered_set>
 
 namespace {
 
@@ -25,8 +24,21 @@ std::string_view Unquote(std::string_view text) {
     return text;
 }
 
-void AppendLower(std::string& out, std::string_view text) {
-    for (char c : text) out.push_back(c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c);
+char Lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+
+std::string LowerCopy(std::string_view text) {
+    std::string lower(text.size(), '\0');
+    for (size_t i = 0; i < text.size(); ++i) lower[i] = Lower(text[i]);
+    return lower;
+}
+
+// `lower` is already lower-cased.
+bool EqualsIgnoringCase(const std::string& lower, std::string_view text) {
+    if (lower.size() != text.size()) return false;
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (lower[i] != Lower(text[i])) return false;
+    }
+    return true;
 }
 
 int DigitValue(char c, int base) {
@@ -41,15 +53,6 @@ int DigitValue(char c, int base) {
 }
 
 }  // namespace
-
-std::string IniDocument::MakeKey(std::string_view section, std::string_view key) {
-    std::string result;
-    result.reserve(section.size() + key.size() + 1);
-    AppendLower(result, section);
-    result.push_back('\n');  // cannot occur in a name read from a line
-    AppendLower(result, key);
-    return result;
-}
 
 IniDocument IniDocument::Load(const char* path) {
     std::string text;
@@ -70,9 +73,7 @@ IniDocument IniDocument::Load(const char* path) {
 
 IniDocument IniDocument::Parse(std::string_view text) {
     IniDocument document;
-    std::unordered_set<std::string> sectionsSeen;
-    std::string section;
-    bool inSection = false;  // false before any header and in repeats of a section
+    Section* section = nullptr;  // null before any header and in repeats of a section
 
     while (!text.empty()) {
         size_t end = text.find('\n');
@@ -83,25 +84,29 @@ IniDocument IniDocument::Parse(std::string_view text) {
         if (line.front() == '[') {
             std::string_view name = line.substr(1);
             name = Trim(name.substr(0, name.find(']')));
-            section.clear();
-            AppendLower(section, name);
-            inSection = sectionsSeen.insert(section).second;
+            auto [found, added] = document.sections_.try_emplace(LowerCopy(name));
+            section = added ? &found->second : nullptr;
             continue;
         }
-        if (!inSection) continue;
+        if (section == nullptr) continue;
         size_t equals = line.find('=');
         if (equals == std::string_view::npos) continue;
         std::string_view key = Trim(line.substr(0, equals));
         if (key.empty()) continue;
         std::string_view value = Unquote(Trim(line.substr(equals + 1)));
-        document.values_.emplace(MakeKey(section, key), std::string(value));
+        section->emplace_back(LowerCopy(key), std::string(value));
+        ++document.keyCount_;
     }
     return document;
 }
 
 const std::string* IniDocument::Find(std::string_view section, std::string_view key) const {
-    auto found = values_.find(MakeKey(section, key));
-    return found == values_.end() ? nullptr : &found->second;
+    auto found = sections_.find(LowerCopy(section));
+    if (found == sections_.end()) return nullptr;
+    for (const auto& [name, value] : found->second) {
+        if (EqualsIgnoringCase(name, key)) return &value;
+    }
+    return nullptr;
 }
 
 size_t IniDocument::GetString(std::string_view section, std::string_view key, char* out,

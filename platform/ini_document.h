@@ -12,6 +12,8 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <utility>
+#include <vector>
 
 class IniDocument {
 public:
@@ -32,11 +34,15 @@ public:
     // `defaultValue`. Values beyond the 32-bit range saturate.
     int32_t GetInt(std::string_view section, std::string_view key, int32_t defaultValue) const;
 
-    size_t Size() const { return values_.size(); }
+    // The number of keys read, repeats within a section included.
+    size_t Size() const { return keyCount_; }
 
 private:
-    static std::string MakeKey(std::string_view section, std::string_view key);
-    std::unordered_map<std::string, std::string> values_;
+    // A section's keys, lower-cased, in file order: the first match of a lookup is the
+    // first occurrence. Lookups allocate nothing for names that fit a short string.
+    using Section = std::vector<std::pair<std::string, std::string>>;
+    std::unordered_map<std::string, Section> sections_;
+    size_t keyCount_ = 0;
 };
 
 // The integer rule of GetInt applied to a text.

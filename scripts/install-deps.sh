@@ -7,7 +7,7 @@ packages=(
   cmake make g++ googletest libgtest-dev clang-format  # the native build and its tests
   g++-mingw-w64-i686 wine wine32:i386                  # the Windows build, run under Wine
   clang libclang-rt-14-dev                             # libFuzzer with the sanitizers
-  valgrind gcovr                                       # memcheck and coverage
+  valgrind gcovr libbenchmark-dev                      # memcheck, coverage, benchmarks
 )
 
 missing=()
