@@ -1,12 +1,13 @@
 # Runs one end-to-end case the way a user or a host would, and compares what it leaves.
 #
-# Called as: cmake -DCASE_DIR=... -DWORK_DIR=... -DPLUGIN=... -DHOST=... -DHOST_ANONYMOUS=...
+# Called as: cmake -DCASE_DIR=... -DWORK_DIR=... -DSOURCE_DIR=... -DPLUGIN=... -DHOST=... -DHOST_ANONYMOUS=...
 #   -DCLI=... -DKEY_AFTER=... -DSIM_DIR=... [-DEMULATOR=wine] -P run_case.cmake
 #
 # A case folder holds:
 #   command            the command line; @HOST@, @HOST_ANONYMOUS@, @CLI@, @KEY_AFTER@,
 #                      @PLUGIN@, @SIM_PLUGIN@ and @WORK@ are replaced
 #   Zarmite.cfg        optional configuration, put beside the plug-in
+#   config-from        or: the project's file to put there, relative to SOURCE_DIR
 #   scenario.txt       optional scenario for the simulated library (@WORK@ replaced)
 #   no-library         optional: the simulated library is not on the search path
 #   library-folder     optional: this folder of the build, not the simulated library's,
@@ -48,6 +49,10 @@ file(COPY "${PLUGIN}" DESTINATION "${WORK_DIR}")
 set(work_plugin "${WORK_DIR}/${plugin_name}")
 if(EXISTS "${CASE_DIR}/Zarmite.cfg")
   file(COPY_FILE "${CASE_DIR}/Zarmite.cfg" "${WORK_DIR}/Zarmite.cfg")
+endif()
+if(EXISTS "${CASE_DIR}/config-from")
+  file(STRINGS "${CASE_DIR}/config-from" config_from LIMIT_COUNT 1)
+  file(COPY_FILE "${SOURCE_DIR}/${config_from}" "${WORK_DIR}/Zarmite.cfg")
 endif()
 
 if(EXISTS "${CASE_DIR}/log-is-a-directory")

@@ -1,0 +1,49 @@
+# What a user installs. Two components: "release" (the plug-in, the probe, the example
+# configuration and the user guide) and "demo" (a host, the simulated counter library and
+# a ready configuration). The simulated library never goes into the release: beside a
+# host it would stand in for the vendor's library.
+include(GNUInstallDirs)
+
+if(WIN32)
+  set(release_bin_dir .)
+  set(release_plugin_dir .)
+  set(release_doc_dir .)
+  set(demo_dir .)
+else()
+  set(release_bin_dir ${CMAKE_INSTALL_BINDIR})
+  set(release_plugin_dir ${CMAKE_INSTALL_LIBDIR}/zarmite)
+  set(release_doc_dir ${CMAKE_INSTALL_DOCDIR})
+  set(demo_dir ${CMAKE_INSTALL_LIBDIR}/zarmite/demo)
+endif()
+
+install(FILES $<TARGET_FILE:Zarmite> DESTINATION ${release_plugin_dir} COMPONENT release)
+install(PROGRAMS $<TARGET_FILE:ZarmiteCLI> DESTINATION ${release_bin_dir} COMPONENT release)
+install(FILES docs/Zarmite.cfg.example docs/user-guide.md
+        DESTINATION ${release_doc_dir} COMPONENT release)
+
+install(FILES $<TARGET_FILE:nvpmapi> demo/Zarmite.cfg DESTINATION ${demo_dir} COMPONENT demo)
+if(WIN32)
+  # The demo archive works on its own: the host finds the library beside its EXE.
+  install(FILES $<TARGET_FILE:Zarmite> DESTINATION ${demo_dir} COMPONENT demo)
+  install(PROGRAMS $<TARGET_FILE:ZarmiteCLI> $<TARGET_FILE:zarmite-host>
+          DESTINATION ${demo_dir} COMPONENT demo)
+else()
+  install(FILES $<TARGET_FILE:Zarmite> DESTINATION ${demo_dir} COMPONENT demo)
+  install(PROGRAMS $<TARGET_FILE:zarmite-host> DESTINATION ${release_bin_dir} COMPONENT demo)
+endif()
+
+if(WIN32)
+  set(package_system win32)
+else()
+  set(package_system linux)
+endif()
+set(CPACK_GENERATOR ZIP)
+set(CPACK_PACKAGE_NAME Zarmite)
+set(CPACK_PACKAGE_VENDOR Zarmite)
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_ARCHIVE_COMPONENT_INSTALL ON)
+set(CPACK_COMPONENTS_ALL release demo)
+set(CPACK_ARCHIVE_RELEASE_FILE_NAME Zarmite-${PROJECT_VERSION}-${package_system})
+set(CPACK_ARCHIVE_DEMO_FILE_NAME Zarmite-${PROJECT_VERSION}-${package_system}-demo)
+set(CPACK_PACKAGE_DIRECTORY ${CMAKE_BINARY_DIR}/packages)
+include(CPack)

@@ -1,0 +1,70 @@
+# Builds the packages a user downloads, or installs into a fresh prefix, checks what they
+# hold, and runs the probe and the host from there on the simulated library.
+#
+# cmake -DMODE=zip|install -DBUILD_DIR=... -DWORK_DIR=... [-DEMULATOR=wine] -P check_package.cmake
+cmake_minimum_required(VERSION 3.25)
+
+function(expect_files root expected)
+  file(GLOB_RECURSE found RELATIVE "${root}" "${root}/*")
+  list(SORT found)
+  list(SORT expected)
+  if(NOT found STREQUAL expected)
+    message(FATAL_ERROR "${root} holds:\n  ${found}\nexpected:\n  ${expected}")
+  endif()
+endfunction()
+
+function(expect_output directory needle)
+  execute_process(COMMAND ${EMULATOR} ${ARGN}
+    WORKING_DIRECTORY "${directory}" INPUT_FILE "${WORK_DIR}/empty"
+    OUTPUT_VARIABLE out ERROR_VARIABLE err RESULT_VARIABLE status TIMEOUT 120)
+  string(FIND "${out}" "${needle}" at)
+  if(NOT status EQUAL 0 OR at EQUAL -1)
+    message(FATAL_ERROR "${ARGN}: status ${status}, expected '${needle}' in:\n${out}\n${err}")
+  endif()
+endfunction()
+
+file(REMOVE_RECURSE "${WORK_DIR}")
+file(MAKE_DIRECTORY "${WORK_DIR}")
+file(WRITE "${WORK_DIR}/empty" "")
+
+if(MODE STREQUAL "zip")
+  execute_process(COMMAND ${CMAKE_CPACK_COMMAND} -G ZIP -B "${WORK_DIR}/packages"
+    WORKING_DIRECTORY "${BUILD_DIR}" RESULT_VARIABLE status OUTPUT_VARIABLE out ERROR_VARIABLE out)
+  if(NOT status EQUAL 0)
+    message(FATAL_ERROR "cpack failed:\n${out}")
+  endif()
+  foreach(package release demo)
+    set(zip "${WORK_DIR}/packages/Zarmite-0.9.1-win32.zip")
+    if(package STREQUAL "demo")
+      set(zip "${WORK_DIR}/packages/Zarmite-0.9.1-win32-demo.zip")
+    endif()
+    file(MAKE_DIRECTORY "${WORK_DIR}/${package}")
+    file(ARCHIVE_EXTRACT INPUT "${zip}" DESTINATION "${WORK_DIR}/${package}")
+  endforeach()
+  # The release must not carry the simulated library: it would shadow the vendor's.
+  expect_files("${WORK_DIR}/release" "Zarmite.dll;ZarmiteCLI.exe;Zarmite.cfg.example;user-guide.md")
+  expect_files("${WORK_DIR}/demo"
+               "Zarmite.dll;ZarmiteCLI.exe;zarmite-host.exe;nvpmapi.dll;Zarmite.cfg")
+  # Unpacked, the demo finds its library beside the EXE, with nothing on the path.
+  unset(ENV{WINEPATH})
+  expect_output("${WORK_DIR}/demo" "Number of available counters: 14" "${WORK_DIR}/demo/ZarmiteCLI.exe")
+  expect_output("${WORK_DIR}/demo" "Sources: 4"
+                "${WORK_DIR}/demo/zarmite-host.exe" --plugin Zarmite.dll --rounds 1)
+  expect_output("${WORK_DIR}/release" "initialization failed with error code: 4294967294"
+                "${WORK_DIR}/release/ZarmiteCLI.exe")
+elseif(MODE STREQUAL "install")
+  set(prefix "${WORK_DIR}/prefix")
+  execute_process(COMMAND ${CMAKE_COMMAND} --install "${BUILD_DIR}" --prefix "${prefix}"
+    RESULT_VARIABLE status OUTPUT_VARIABLE out ERROR_VARIABLE out)
+  if(NOT status EQUAL 0)
+    message(FATAL_ERROR "install failed:\n${out}")
+  endif()
+  expect_files("${prefix}"
+    "bin/ZarmiteCLI;bin/zarmite-host;lib/zarmite/Zarmite.so;lib/zarmite/demo/Zarmite.so;lib/zarmite/demo/Zarmite.cfg;lib/zarmite/demo/libnvpmapi.so;share/doc/Zarmite/Zarmite.cfg.example;share/doc/Zarmite/user-guide.md")
+  set(ENV{LD_LIBRARY_PATH} "${prefix}/lib/zarmite/demo")
+  expect_output("${WORK_DIR}" "Number of available counters: 14" "${prefix}/bin/ZarmiteCLI")
+  expect_output("${WORK_DIR}" "Sources: 4" "${prefix}/bin/zarmite-host"
+                --plugin "${prefix}/lib/zarmite/demo/Zarmite.so" --rounds 1 --interval-ms 0)
+else()
+  message(FATAL_ERROR "MODE must be zip or install")
+endif()
