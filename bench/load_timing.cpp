@@ -16,7 +16,8 @@ int main() {
             const auto start = std::chrono::steady_clock::now();
             const uint32_t loaded = plugin.Api().getSourcesNum();
             const double ms =
-                std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+                std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
+                    .count();
             if (loaded != sources) {
                 fprintf(stderr, "zarmite-load-timing: %u of %u sources loaded\n", loaded, sources);
                 return 1;

@@ -39,10 +39,14 @@ void PollOneSource(benchmark::State& state, bool logging) {
 }
 
 // One GetSourceData through the real shared library.
-void BM_Poll(benchmark::State& state) { PollOneSource(state, false); }
+void BM_Poll(benchmark::State& state) {
+    PollOneSource(state, false);
+}
 BENCHMARK(BM_Poll);
 
-void BM_PollLogging(benchmark::State& state) { PollOneSource(state, true); }
+void BM_PollLogging(benchmark::State& state) {
+    PollOneSource(state, true);
+}
 BENCHMARK(BM_PollLogging);
 
 // Polls round-robin over N sources; one iteration is one poll.
@@ -61,8 +65,8 @@ BENCHMARK(BM_PollRound)->Arg(10)->Arg(100)->Arg(1000)->Arg(10000);
 // Reads a configuration of N sources: parse, bind, and the library's texts for each.
 void BM_LoadConfig(benchmark::State& state) {
     const uint32_t sources = static_cast<uint32_t>(state.range(0));
-    const std::filesystem::path path =
-        std::filesystem::temp_directory_path() / ("zarmite-bench-" + std::to_string(sources) + ".cfg");
+    const std::filesystem::path path = std::filesystem::temp_directory_path() /
+                                       ("zarmite-bench-" + std::to_string(sources) + ".cfg");
     std::ofstream(path, std::ios::binary) << BenchConfig(sources, false);
     for (auto _ : state) {
         LoadSources(path.string().c_str());
@@ -72,14 +76,20 @@ void BM_LoadConfig(benchmark::State& state) {
     std::filesystem::remove(path);
     state.SetComplexityN(state.range(0));
 }
-BENCHMARK(BM_LoadConfig)->Arg(10)->Arg(1000)->Arg(10000)->Unit(benchmark::kMillisecond)->Complexity();
+BENCHMARK(BM_LoadConfig)
+    ->Arg(10)
+    ->Arg(1000)
+    ->Arg(10000)
+    ->Unit(benchmark::kMillisecond)
+    ->Complexity();
 
 // One entry: open, write, close.
 void BM_LogEntry(benchmark::State& state) {
     const std::filesystem::path path = std::filesystem::temp_directory_path() / "zarmite-bench.log";
     const PlatLocalTime time = plat_local_time();
     WriteLogAt(path.string().c_str(), "GetSourcesNum() called", 0, time);
-    for (auto _ : state) WriteLogAt(path.string().c_str(), "GetSourceData(0) - GPU busy -  37.500000", 1, time);
+    for (auto _ : state)
+        WriteLogAt(path.string().c_str(), "GetSourceData(0) - GPU busy -  37.500000", 1, time);
     std::filesystem::remove(path);
 }
 BENCHMARK(BM_LogEntry);

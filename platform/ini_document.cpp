@@ -24,7 +24,9 @@ std::string_view Unquote(std::string_view text) {
     return text;
 }
 
-char Lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+char Lower(char c) {
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
 
 std::string LowerCopy(std::string_view text) {
     std::string lower(text.size(), '\0');
