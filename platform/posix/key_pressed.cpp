@@ -15,6 +15,9 @@ bool InputReadable() {
 bool plat_key_pressed() {
     termios saved{};
     if (tcgetattr(STDIN_FILENO, &saved) != 0) return InputReadable();  // not a terminal
+    // A process in the background would be stopped for changing the terminal's mode.
+    const pid_t foreground = tcgetpgrp(STDIN_FILENO);
+    if (foreground != -1 && foreground != getpgrp()) return InputReadable();
 
     // A terminal hands over a key only at the end of a line unless it is briefly taken
     // out of line mode; what was typed stays in the buffer afterwards.
