@@ -23,4 +23,4 @@ sudo=""
 # Wine runs the 32-bit Windows build and needs the i386 architecture for it.
 dpkg --print-foreign-architectures | grep -qx i386 || $sudo dpkg --add-architecture i386
 $sudo apt-get update -qq
-DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}" >/dev/null
