@@ -20,11 +20,11 @@ std::string PluginUnderTest() {
     return path != nullptr ? path : ZARMITE_PLUGIN_PATH;
 }
 
-PluginCopy::PluginCopy(const std::string& config, const std::string& name)
+PluginCopy::PluginCopy(const std::string& config, const std::string& name,
+                       const std::string& plugin)
     : folder_(std::filesystem::temp_directory_path() / ("zarmite-bench-" + name)) {
     std::filesystem::create_directories(folder_);
-    const std::filesystem::path plugin = PluginUnderTest();
-    const std::filesystem::path module = folder_ / plugin.filename();
+    const std::filesystem::path module = folder_ / std::filesystem::path(plugin).filename();
     std::filesystem::copy_file(plugin, module, std::filesystem::copy_options::overwrite_existing);
     std::ofstream(folder_ / "Zarmite.cfg", std::ios::binary) << config;
     char error[600];

@@ -11,10 +11,15 @@
 // A configuration of `sources` sources over the simulated library's counters.
 std::string BenchConfig(uint32_t sources, bool logging);
 
+// Where the plug-in under test lies: ZARMITE_PLUGIN, or the one this build made.
+std::string PluginUnderTest();
+
 class PluginCopy {
 public:
-    // Copies the plug-in into a folder of its own with `config` beside it, and loads it.
-    PluginCopy(const std::string& config, const std::string& name);
+    // Copies `plugin` into a folder of its own with `config` beside it, and loads it.
+    // Throws when it cannot be loaded.
+    PluginCopy(const std::string& config, const std::string& name,
+               const std::string& plugin = PluginUnderTest());
     ~PluginCopy();
     PluginCopy(const PluginCopy&) = delete;
     PluginCopy& operator=(const PluginCopy&) = delete;
@@ -26,6 +31,3 @@ private:
     std::filesystem::path folder_;
     PluginApi api_{};
 };
-
-// Where the plug-in under test lies: ZARMITE_PLUGIN, or the one this build made.
-std::string PluginUnderTest();

@@ -7,41 +7,21 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
+#include <exception>
 #include <string>
 
+#include "bench_fixture.h"
 #include "platform.h"
-#include "plugin_api.h"
 
 namespace {
 
 constexpr uint32_t kSources = 16;
 constexpr uint64_t kMaxGrowthBytes = 1024 * 1024;
 
-std::string Config(bool logging) {
-    std::string text = std::string("[Settings]\nLoggingLevel=") + (logging ? "1" : "0") + "\n";
-    for (uint32_t i = 0; i < kSources; ++i) {
-        text += "[Source" + std::to_string(i) + "]\nID=" + std::to_string(i % 14) +
-                "\nModType=" + std::to_string(i % 7) + "\nModFactor=2.5\n";
-    }
-    return text;
-}
-
 // Returns false when the run grew.
-bool Soak(const std::filesystem::path& folder, const std::string& plugin, bool logging,
-          unsigned long polls) {
-    std::filesystem::create_directories(folder);
-    const std::filesystem::path module = folder / std::filesystem::path(plugin).filename();
-    std::filesystem::copy_file(plugin, module, std::filesystem::copy_options::overwrite_existing);
-    std::ofstream(folder / "Zarmite.cfg", std::ios::binary) << Config(logging);
-
-    PluginApi api;
-    char error[600];
-    if (!LoadPlugin(module.string().c_str(), &api, error, sizeof error)) {
-        fprintf(stderr, "zarmite-soak: %s\n", error);
-        return false;
-    }
+bool Soak(const std::string& plugin, bool logging, unsigned long polls) {
+    PluginCopy copy(BenchConfig(kSources, logging), logging ? "soak-on" : "soak-off", plugin);
+    const PluginApi& api = copy.Api();
     bool ok = api.getSourcesNum() == kSources;
     if (!ok) fprintf(stderr, "zarmite-soak: the plug-in did not load %u sources\n", kSources);
     // Warm up, so that what is allocated once is allocated before the first reading.
@@ -56,7 +36,6 @@ bool Soak(const std::filesystem::path& folder, const std::string& plugin, bool l
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     const uint64_t residentAfter = plat_resident_bytes();
     const long handlesAfter = plat_open_handle_count();
-    UnloadPlugin(&api);
 
     const long long growth =
         static_cast<long long>(residentAfter) - static_cast<long long>(residentBefore);
@@ -96,12 +75,14 @@ int main(int argc, char** argv) {
         fprintf(stderr, "usage: zarmite-soak --plugin PATH [--polls N]\n");
         return 2;
     }
-    const std::filesystem::path folder =
-        std::filesystem::temp_directory_path() / ("zarmite-soak-" + std::to_string(std::rand()));
-    bool ok = Soak(folder / "off", plugin, false, polls);
-    ok = Soak(folder / "on", plugin, true, polls) && ok;
-    std::error_code ignored;
-    std::filesystem::remove_all(folder, ignored);
+    bool ok = false;
+    try {
+        ok = Soak(plugin, false, polls);
+        ok = Soak(plugin, true, polls) && ok;
+    } catch (const std::exception& error) {
+        fprintf(stderr, "zarmite-soak: %s\n", error.what());
+        ok = false;
+    }
     printf("%s\n", ok ? "soak: no growth" : "soak: FAILED");
     return ok ? 0 : 1;
 }
