@@ -1,10 +1,15 @@
 // The platform layer: the few operating-system services the rest of Zarmite needs, as
 // plain functions with plain results. Only the files under platform/posix and
 // platform/win include system headers; everything else sees this header alone.
+//
+// Every path is UTF-8 text. The Windows layer turns it into UTF-16 at the system call,
+// so that a folder name outside the ANSI code page works as well as any other.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
+#include <string_view>
 
 // A function address of unknown type. Callers cast it to the real type at the call.
 using PlatFunction = void (*)();
@@ -25,9 +30,29 @@ bool plat_main_module_exports(const char* name);
 
 // An opaque handle to the module (shared library or executable) that holds `address`.
 void* plat_module_handle_of(const void* address);
-// The full path of a module into `out`. False, with `out` empty, when it cannot be found
-// or does not fit in `capacity` characters including the terminator.
+// The full, absolute path of a module into `out`, in UTF-8. A relative path that the
+// module was loaded by is made absolute against the current folder, so it should be
+// taken once, when the module is loaded; symbolic links in it are kept as they are.
+// False, with `out` empty, when it cannot be found or does not fit in `capacity` bytes
+// including the terminator.
 bool plat_module_path(void* moduleHandle, char* out, size_t capacity);
+
+// The length of a path in the platform's own units: UTF-16 units on Windows, bytes
+// elsewhere. Path limits are counted in these units.
+size_t plat_path_units(const char* path);
+// Whether two paths are the same text as the file system compares names: without regard
+// to letter case on Windows, exactly elsewhere.
+bool plat_same_path(const char* a, const char* b);
+
+// UTF-8 text in the 8-bit encoding that the host's texts use: the ANSI code page on
+// Windows (characters it lacks become "?"), UTF-8 unchanged elsewhere.
+std::string plat_utf8_to_host_text(std::string_view text);
+
+enum class PlatReadResult { kRead, kUnreadable, kTooLarge };
+// Reads a whole file into `out`, without ever blocking: only a regular file is read, not
+// a pipe, a device or a folder. A file larger than `limit` bytes is refused before any of
+// it is read. `out` is empty unless the result is kRead.
+PlatReadResult plat_file_read(const char* path, size_t limit, std::string& out);
 
 struct PlatLocalTime {
     int year;
@@ -48,11 +73,14 @@ void plat_sleep_ms(uint32_t milliseconds);
 bool plat_key_pressed();
 
 // A file opened for the diagnostic log, denying other writers while open where the
-// platform can. With `append` false the file is created or truncated; with `append` true
-// an existing file is opened as it is and, if that fails, created as for false.
-// Returns -1 on failure.
+// platform can. The file is created if it is missing; with `append` false an existing one
+// is emptied. Opening never blocks and never follows a link: what lies at the path must
+// be a plain regular file with no other hard link, checked on the opened file itself
+// before anything is emptied or written. Anything else (a pipe, a device, a folder, a
+// symbolic link or reparse point) is left alone. Returns -1 on failure.
 intptr_t plat_log_file_open(const char* path, bool append);
-// Writes at the end of the file. False when not everything was written.
+// Writes at the end of the file. False when not everything was written; the file is then
+// cut back to where it ended before, so that no half entry stays behind.
 bool plat_log_file_append(intptr_t file, const char* data, size_t size);
 void plat_log_file_close(intptr_t file);
 

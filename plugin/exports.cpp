@@ -1,8 +1,11 @@
 // The four functions a monitoring host calls. No exception leaves them: a failure inside
-// the plug-in must never take the host down.
+// the plug-in must never take the host down. A host should call them one at a time; one
+// that calls from several threads at once is served one call after another, so that the
+// source list is never read while another call rebuilds it.
 #include "exports.h"
 
 #include <cstdio>
+#include <mutex>
 
 #include "counter_library.h"
 #include "counter_text.h"
@@ -14,8 +17,13 @@
 #include "sample_source.h"
 #include "write_log.h"
 
+namespace {
+std::mutex g_callLock;  // held for the whole of every export
+}  // namespace
+
 ZARMITE_API uint32_t COUNTER_CALL GetSourcesNum() {
     try {
+        const std::lock_guard<std::mutex> serialised(g_callLock);
         EnsureSourcesLoaded();
         const uint32_t count = static_cast<uint32_t>(g_sources.Count());
         if (g_loggingLevel != 0) {
@@ -32,6 +40,7 @@ ZARMITE_API uint32_t COUNTER_CALL GetSourcesNum() {
 
 ZARMITE_API int32_t COUNTER_CALL GetSourceDesc(uint32_t index, HOST_SOURCE_DESC* desc) {
     try {
+        const std::lock_guard<std::mutex> serialised(g_callLock);
         // Only a host that identifies itself this way gets descriptors; the entry is
         // looked up, never called.
         if (!plat_main_module_exports("GetHostAppID")) return 0;
@@ -58,13 +67,19 @@ ZARMITE_API int32_t COUNTER_CALL GetSourceDesc(uint32_t index, HOST_SOURCE_DESC*
 ZARMITE_API int32_t COUNTER_CALL GetSourceCaps(uint32_t index, uint32_t capability,
                                                uint32_t* value) {
     (void)index;  // every source has the same capabilities
-    if (capability != 1 || value == nullptr) return 0;
-    *value = 1;
-    return 1;
+    try {
+        const std::lock_guard<std::mutex> serialised(g_callLock);
+        if (capability != 1 || value == nullptr) return 0;
+        *value = 1;
+        return 1;
+    } catch (...) {
+        return 0;
+    }
 }
 
 ZARMITE_API float COUNTER_CALL GetSourceData(uint32_t index) {
     try {
+        const std::lock_guard<std::mutex> serialised(g_callLock);
         const float value = SampleSource(index);
         if (g_loggingLevel != 0) {
             const ZARMITE_DATA_SOURCE_DESC* source = g_sources.At(index);

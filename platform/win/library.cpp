@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "platform.h"
+#include "wide_text.h"
 
 namespace {
 thread_local char t_libraryError[512] = "";
@@ -19,15 +20,17 @@ void KeepSystemError(DWORD code) {
 }  // namespace
 
 void* plat_library_open(const char* fileName) {
-    if (fileName == nullptr || strlen(fileName) >= MAX_PATH) {
-        snprintf(t_libraryError, sizeof t_libraryError, "no library name, or one too long");
+    const std::wstring wideName = fileName != nullptr ? wide_from_utf8(fileName) : std::wstring();
+    if (wideName.empty() || wideName.size() >= MAX_PATH) {
+        snprintf(t_libraryError, sizeof t_libraryError,
+                 "no library name, one too long, or one that is not UTF-8");
         return nullptr;
     }
     // A library with a missing dependency must fail quietly, not raise a dialog inside
     // the host's process.
     DWORD previousMode = 0;
     SetThreadErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX, &previousMode);
-    HMODULE library = LoadLibraryA(fileName);
+    HMODULE library = LoadLibraryW(wideName.c_str());
     DWORD error = GetLastError();
     SetThreadErrorMode(previousMode, nullptr);
     if (library == nullptr) KeepSystemError(error);
@@ -50,6 +53,6 @@ const char* plat_library_error() {
 }
 
 bool plat_main_module_exports(const char* name) {
-    HMODULE mainModule = GetModuleHandleA(nullptr);
+    HMODULE mainModule = GetModuleHandleW(nullptr);
     return mainModule != nullptr && GetProcAddress(mainModule, name) != nullptr;
 }

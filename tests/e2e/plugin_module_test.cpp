@@ -9,8 +9,7 @@
 #include <string>
 
 #include "platform.h"
-#include "plugin_api.h"
-#include "temp_dir.h"
+#include "plugin_module_fixture.h"
 
 #if !defined(_WIN32)
 #include <sys/stat.h>
@@ -18,38 +17,6 @@
 #endif
 
 namespace {
-
-const char kTwoSources[] =
-    "[Settings]\nLoggingLevel=0\n"
-    "[Source0]\nID=0\nName=GPU busy\nMaxLimit=100\nGridDim=10\nGroup=GPU\n"
-    "[Source1]\nID=7\nDim=us\n";
-
-class PluginModule : public ::testing::Test {
-protected:
-    void TearDown() override { Unload(); }
-
-    std::string ModuleName() const {
-        return std::filesystem::path(ZARMITE_PLUGIN_PATH).filename().string();
-    }
-
-    // Copies the plug-in into `folder` (by default the test's own) and loads it there.
-    void Load(const std::string& folder = "") {
-        std::filesystem::path target = folder.empty() ? dir_.Path("") : folder;
-        modulePath_ = (target / ModuleName()).string();
-        std::filesystem::copy_file(ZARMITE_PLUGIN_PATH, modulePath_,
-                                   std::filesystem::copy_options::overwrite_existing);
-        char error[600];
-        ASSERT_TRUE(LoadPlugin(modulePath_.c_str(), &api_, error, sizeof error)) << error;
-    }
-    void Unload() {
-        if (api_.library != nullptr) UnloadPlugin(&api_);
-    }
-    void WriteConfig(const std::string& text) { dir_.Write("Zarmite.cfg", text); }
-
-    TempDir dir_;
-    PluginApi api_{};
-    std::string modulePath_;
-};
 
 TEST_F(PluginModule, NoConfigurationGivesNoSourcesAndIsReadAgainLater) {
     Load();

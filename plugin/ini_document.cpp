@@ -1,8 +1,9 @@
 #include "ini_document.h"
 
-#include <cstdio>
 #include <cstring>
-#include <filesystem>
+
+#include "config_text.h"
+#include "platform.h"
 
 namespace {
 
@@ -57,20 +58,12 @@ int DigitValue(char c, int base) {
 }  // namespace
 
 IniDocument IniDocument::Load(const char* path) {
-    std::string text;
-    // Only a regular file is read: opening a named pipe or a device could block the host.
-    std::error_code error;
-    const bool regular = path != nullptr && std::filesystem::is_regular_file(path, error);
-    FILE* file = regular ? fopen(path, "rb") : nullptr;
-    if (file != nullptr) {
-        char chunk[16384];
-        size_t got;
-        while ((got = fread(chunk, 1, sizeof chunk, file)) > 0) text.append(chunk, got);
-        // A file that fails part-way is unreadable: half a configuration would drop sources.
-        if (ferror(file)) text.clear();
-        fclose(file);
-    }
-    return Parse(text);
+    // Only a regular file is read, and only one of a size that a configuration can have:
+    // a pipe or a device could block the host, a huge file would stall it. A file that
+    // fails part-way is unreadable too: half a configuration would drop sources.
+    std::string bytes;
+    if (plat_file_read(path, kMaxConfigBytes, bytes) != PlatReadResult::kRead) return Parse("");
+    return Parse(DecodeConfigText(bytes));
 }
 
 IniDocument IniDocument::Parse(std::string_view text) {
@@ -78,9 +71,13 @@ IniDocument IniDocument::Parse(std::string_view text) {
     Section* section = nullptr;  // null before any header and in repeats of a section
 
     while (!text.empty()) {
-        size_t end = text.find('\n');
+        const size_t end = text.find_first_of("\r\n");
         std::string_view line = Trim(text.substr(0, end));
-        text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
+        size_t next = end == std::string_view::npos ? text.size() : end + 1;
+        if (end != std::string_view::npos && text[end] == '\r' && next < text.size() &&
+            text[next] == '\n')
+            ++next;  // CR LF is one line break
+        text.remove_prefix(next);
 
         if (line.empty() || line.front() == ';') continue;
         if (line.front() == '[') {

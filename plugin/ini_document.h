@@ -4,7 +4,7 @@
 // platform: section and key names compare case-insensitively, the first section of a
 // name and the first occurrence of a key in it win, blanks around names and values are
 // stripped and one pair of matching surrounding quotes is removed, and only a line that
-// starts with ";" is a comment.
+// starts with ";" is a comment. A line ends at LF, CR LF or a lone CR.
 #pragma once
 
 #include <cstddef>
@@ -17,7 +17,8 @@
 
 class IniDocument {
 public:
-    // A file that is missing or cannot be read is an empty document.
+    // A file that is missing, cannot be read, is no regular file or is larger than
+    // kMaxConfigBytes is an empty document. Byte-order marks are read as config_text.h says.
     static IniDocument Load(const char* path);
     static IniDocument Parse(std::string_view text);
 
