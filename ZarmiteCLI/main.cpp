@@ -5,10 +5,11 @@
 #include "run_modes.h"
 
 namespace {
-// Each message reaches the console, a file or a pipe as soon as it is printed.
-void WriteToConsole(void*, const char* text, size_t length) {
-    fwrite(text, 1, length, stdout);
-    fflush(stdout);
+// Each message reaches the console, a file or a pipe as soon as it is printed. A reader
+// that has gone (with SIGPIPE ignored) or a full disk fails the write.
+bool WriteToConsole(void*, const char* text, size_t length) {
+    const bool written = fwrite(text, 1, length, stdout) == length;
+    return fflush(stdout) == 0 && written;
 }
 void SleepReally(void*, uint32_t milliseconds) {
     plat_sleep_ms(milliseconds);
@@ -20,5 +21,7 @@ bool KeyPressed(void*) {
 
 int main(int argc, char** argv) {
     const ProbeIo console{WriteToConsole, SleepReally, KeyPressed, nullptr};
-    return RunProbe(argc, argv, console);
+    const int status = RunProbe(argc, argv, console);
+    if (console.outputLost) fputs("ZarmiteCLI: standard output could not be written\n", stderr);
+    return status;
 }

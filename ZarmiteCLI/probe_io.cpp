@@ -5,6 +5,7 @@
 #include <vector>
 
 void ProbePrint(const ProbeIo& io, const char* format, ...) {
+    if (io.outputLost) return;
     char text[512];
     va_list arguments;
     va_start(arguments, format);
@@ -13,12 +14,13 @@ void ProbePrint(const ProbeIo& io, const char* format, ...) {
     int length = vsnprintf(text, sizeof text, format, arguments);
     va_end(arguments);
     if (length >= 0 && static_cast<size_t>(length) < sizeof text) {
-        io.write(io.context, text, static_cast<size_t>(length));
+        if (!io.write(io.context, text, static_cast<size_t>(length))) io.outputLost = true;
     } else if (length > 0) {
         // A long argument, such as one from the command line.
         std::vector<char> longText(static_cast<size_t>(length) + 1);
         vsnprintf(longText.data(), longText.size(), format, again);
-        io.write(io.context, longText.data(), static_cast<size_t>(length));
+        if (!io.write(io.context, longText.data(), static_cast<size_t>(length)))
+            io.outputLost = true;
     }
     va_end(again);
 }

@@ -7,13 +7,18 @@
 #include <cstdint>
 
 struct ProbeIo {
-    void (*write)(void* context, const char* text, size_t length);
+    // False when the text could not be written whole: the reader has gone or the disk is
+    // full.
+    bool (*write)(void* context, const char* text, size_t length);
     void (*sleepMs)(void* context, uint32_t milliseconds);
     bool (*keyPressed)(void* context);
     void* context;
+    // Set by the first write that fails; nothing more is written after it, and the modes
+    // end their run at once.
+    mutable bool outputLost = false;
 };
 
-// Formats like printf and writes the text at once.
+// Formats like printf and writes the text at once, unless output has been lost.
 #if defined(__GNUC__)
 __attribute__((format(printf, 2, 3)))
 #endif

@@ -12,13 +12,15 @@ namespace {
 constexpr uint32_t kSamplePauseMs = 1000;
 constexpr int kSweepSamples = 5;
 
+// Waiting ends early when nobody can read the prompt any more.
 void WaitForKey(const ProbeIo& io) {
-    while (!io.keyPressed(io.context)) io.sleepMs(io.context, kSamplePauseMs);
+    while (!io.outputLost && !io.keyPressed(io.context)) io.sleepMs(io.context, kSamplePauseMs);
 }
 
 void RunListMode(const ProbeIo& io, uint32_t count) {
     ProbePrint(io, "No argument provided - querying all available counters\n\n");
-    for (uint32_t i = 0; i < count; ++i) {
+    const uint32_t end = ProbeCounterEnd(count);
+    for (uint32_t i = 0; i < end && !io.outputLost; ++i) {
         PrintCounterInfo(io, static_cast<int32_t>(i));
         PrintCounterType(io, static_cast<int32_t>(i));
         ProbePrint(io, "\n");
@@ -30,7 +32,8 @@ void RunListMode(const ProbeIo& io, uint32_t count) {
 void RunSweepMode(const ProbeIo& io, uint32_t count, const char* argument) {
     ProbePrint(io, "Counter provided via argument: %s\n", argument);
     ProbePrint(io, "\nSampling all available counters\nPress Ctrl+C to cancel\n");
-    for (uint32_t j = 0; j < count; ++j) {
+    const uint32_t end = ProbeCounterEnd(count);
+    for (uint32_t j = 0; j < end && !io.outputLost; ++j) {
         const int32_t counter = static_cast<int32_t>(j);
         ProbePrint(io, "\n");
         PrintCounterInfo(io, counter);
@@ -40,7 +43,7 @@ void RunSweepMode(const ProbeIo& io, uint32_t count, const char* argument) {
             ProbePrint(io, "<<<Error adding counter: %u>>>", static_cast<uint32_t>(status));
             continue;
         }
-        for (int sample = 0; sample < kSweepSamples; ++sample) {
+        for (int sample = 0; sample < kSweepSamples && !io.outputLost; ++sample) {
             PrintCounterSample(io, counter);
             io.sleepMs(io.context, kSamplePauseMs);
         }
@@ -66,7 +69,7 @@ void RunSingleMode(const ProbeIo& io, const char* argument) {
     PrintCounterInfo(io, counter);
     PrintCounterType(io, counter);
     ProbePrint(io, "\nPress any key to stop collection\n\n");
-    while (!io.keyPressed(io.context)) {
+    while (!io.outputLost && !io.keyPressed(io.context)) {
         PrintCounterSample(io, counter);
         io.sleepMs(io.context, kSamplePauseMs);
     }
@@ -101,8 +104,14 @@ void RunModes(int argc, const char* const* argv, const ProbeIo& io) {
 
 }  // namespace
 
+uint32_t ProbeCounterEnd(uint32_t count) {
+    // Counter indices are signed 32-bit: past the largest one they would wrap negative.
+    constexpr uint32_t kIndexEnd = uint32_t{INT32_MAX} + 1;
+    return count < kIndexEnd ? count : kIndexEnd;
+}
+
 int RunProbe(int argc, const char* const* argv, const ProbeIo& io) {
     RunModes(argc, argv, io);
     Shutdown();  // also after a failed bind, where it returns -3 harmlessly
-    return 0;
+    return io.outputLost ? 1 : 0;
 }

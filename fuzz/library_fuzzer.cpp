@@ -24,7 +24,7 @@ struct NoConsole {
 };
 
 ProbeIo QuietIo(NoConsole* console) {
-    return ProbeIo{[](void*, const char*, size_t) {}, [](void*, uint32_t) {},
+    return ProbeIo{[](void*, const char*, size_t) { return true; }, [](void*, uint32_t) {},
                    [](void* self) { return ++static_cast<NoConsole*>(self)->keyTests > 2; },
                    console};
 }

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -12,13 +13,19 @@ namespace {
 // has asked `keyAfterTests` times.
 struct Console {
     std::string output;
+    size_t acceptBytes = std::string::npos;  // writes past this many bytes fail
+    int writes = 0;
     int sleeps = 0;
     int keyTests = 0;
     int keyAfterTests = 0;
 
     ProbeIo Io() {
         return ProbeIo{[](void* self, const char* text, size_t length) {
-                           static_cast<Console*>(self)->output.append(text, length);
+                           Console* console = static_cast<Console*>(self);
+                           ++console->writes;
+                           if (console->output.size() + length > console->acceptBytes) return false;
+                           console->output.append(text, length);
+                           return true;
                        },
                        [](void* self, uint32_t milliseconds) {
                            EXPECT_EQ(milliseconds, 1000u);
@@ -194,6 +201,33 @@ TEST_F(ProbeTest, SingleModeArguments) {
     console_.output.clear();
     EXPECT_NE(Run({longArgument.c_str()}).find("Not a counter index: " + longArgument + "\n"),
               std::string::npos);
+}
+
+TEST_F(ProbeTest, OutputThatCannotBeWrittenEndsEveryModeAtOnceWithStatusOne) {
+    // Single mode with no key ever pressed, and the list's wait for a key, would otherwise
+    // run for ever into nothing.
+    console_.keyAfterTests = 1 << 30;
+    for (const char* mode : {"1", "sample", ""}) {
+        Console console;
+        console.keyAfterTests = 1 << 30;
+        console.acceptBytes = strlen(kHeader) + 10;
+        fake_.calls.clear();
+        std::vector<const char*> arguments = {"ZarmiteCLI"};
+        if (mode[0] != '\0') arguments.push_back(mode);
+        EXPECT_EQ(RunProbe(static_cast<int>(arguments.size()), arguments.data(), console.Io()), 1)
+            << mode;
+        EXPECT_EQ(fake_.calls.back(), "Shutdown") << mode;
+        EXPECT_LE(console.writes, 1 + 2 + 1) << mode << ": nothing is tried after the failure";
+        EXPECT_LE(console.sleeps, 1) << mode;
+    }
+}
+
+TEST_F(ProbeTest, ListAndSweepStopAtTheLargestSignedIndex) {
+    EXPECT_EQ(ProbeCounterEnd(0), 0u);
+    EXPECT_EQ(ProbeCounterEnd(14), 14u);
+    EXPECT_EQ(ProbeCounterEnd(0x7FFFFFFFu), 0x7FFFFFFFu);
+    EXPECT_EQ(ProbeCounterEnd(0x80000000u), 0x80000000u);
+    EXPECT_EQ(ProbeCounterEnd(0xFFFFFFFFu), 0x80000000u);
 }
 
 }  // namespace
