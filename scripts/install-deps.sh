@@ -6,6 +6,7 @@ set -euo pipefail
 packages=(
   cmake make g++ googletest libgtest-dev clang-format  # the native build and its tests
   g++-mingw-w64-i686 wine wine32:i386                  # the Windows build, run under Wine
+  g++-mingw-w64-x86-64 wine64                          # the same under 64-bit Wine
   clang libclang-rt-14-dev                             # libFuzzer with the sanitizers
   valgrind gcovr libbenchmark-dev                      # memcheck, coverage, benchmarks
 )

@@ -11,7 +11,11 @@ fail() {
   failures=$((failures + 1))
 }
 
-for mode in 3 sample; do
+modes=(3 sample)
+# Under Wine a Unix pipe cannot be peeked at, so it reads as a pressed key and single mode
+# ends at once; sweep mode still writes until its reader has gone.
+[ $# -gt 1 ] && modes=(sample)
+for mode in "${modes[@]}"; do
   # The reader takes one line and goes; the probe must notice at its next write. Its input
   # is a pipe that stays silent, so no key ends single mode.
   status=$( (trap '' PIPE; timeout 20 "${cli[@]}" "$mode" 2>/dev/null < <(sleep 30) |
