@@ -16,8 +16,24 @@ else()
   set(demo_dir ${CMAKE_INSTALL_LIBDIR}/zarmite/demo)
 endif()
 
-install(FILES $<TARGET_FILE:Zarmite> DESTINATION ${release_plugin_dir} COMPONENT release)
-install(PROGRAMS $<TARGET_FILE:ZarmiteCLI> DESTINATION ${release_bin_dir} COMPONENT release)
+if(WIN32)
+  install(FILES $<TARGET_FILE:Zarmite> DESTINATION ${release_plugin_dir} COMPONENT release)
+  install(PROGRAMS $<TARGET_FILE:ZarmiteCLI> DESTINATION ${release_bin_dir} COMPONENT release)
+else()
+  # As targets, so that the install gives them their search path.
+  install(TARGETS Zarmite LIBRARY DESTINATION ${release_plugin_dir} COMPONENT release)
+  install(TARGETS ZarmiteCLI RUNTIME DESTINATION ${release_bin_dir} COMPONENT release)
+endif()
+if(TARGET nvpmapi_nvml)
+  # The NVML counter library in a folder of its own, which the installed probe and plug-in
+  # search (their install RUNPATH): nothing named like the vendor's library goes into the
+  # system's library folder, and LD_LIBRARY_PATH still comes first for anyone who sets it.
+  set(nvml_dir ${release_plugin_dir}/nvml)
+  install(FILES $<TARGET_FILE:nvpmapi_nvml> DESTINATION ${nvml_dir} COMPONENT release)
+  file(RELATIVE_PATH probe_to_nvml /${release_bin_dir} /${nvml_dir})
+  set_target_properties(ZarmiteCLI PROPERTIES INSTALL_RPATH "$ORIGIN/${probe_to_nvml}")
+  set_target_properties(Zarmite PROPERTIES INSTALL_RPATH "$ORIGIN/nvml")
+endif()
 install(FILES docs/Zarmite.cfg.example docs/user-guide.md
         DESTINATION ${release_doc_dir} COMPONENT release)
 

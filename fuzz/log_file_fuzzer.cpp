@@ -39,7 +39,8 @@ void Check(bool condition, const char* what) {
 // A folder of its own, emptied for every input.
 const fs::path& Folder() {
     static const fs::path folder = [] {
-        fs::path path = fs::temp_directory_path() / ("zarmite-log-fuzz-" + std::to_string(getpid()));
+        fs::path path =
+            fs::temp_directory_path() / ("zarmite-log-fuzz-" + std::to_string(getpid()));
         fs::create_directories(path);
         return path;
     }();
@@ -63,19 +64,31 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const Kind kind = static_cast<Kind>(input.Take<uint8_t>() % static_cast<int>(Kind::kCount));
     std::string expected;  // the model of a plain log's content
     switch (kind) {
-        case Kind::kNothing: break;
+        case Kind::kNothing:
+            break;
         case Kind::kFile: {
             char old[64];
             expected.assign(old, input.Bytes(old, sizeof old));
             std::ofstream(log, std::ios::binary) << expected;
             break;
         }
-        case Kind::kFolder: fs::create_directories(log); break;
-        case Kind::kPipe: mkfifo(log.c_str(), 0600); break;
-        case Kind::kLink: fs::create_symlink(victim, log); break;
-        case Kind::kDanglingLink: fs::create_symlink(elsewhere, log); break;
-        case Kind::kHardLink: fs::create_hard_link(victim, log); break;
-        case Kind::kCount: break;
+        case Kind::kFolder:
+            fs::create_directories(log);
+            break;
+        case Kind::kPipe:
+            mkfifo(log.c_str(), 0600);
+            break;
+        case Kind::kLink:
+            fs::create_symlink(victim, log);
+            break;
+        case Kind::kDanglingLink:
+            fs::create_symlink(elsewhere, log);
+            break;
+        case Kind::kHardLink:
+            fs::create_hard_link(victim, log);
+            break;
+        case Kind::kCount:
+            break;
     }
     const bool plain = kind == Kind::kNothing || kind == Kind::kFile;
 

@@ -10,7 +10,9 @@
 #   config-from        or: the project's file to put there, relative to SOURCE_DIR
 #   scenario.txt       optional scenario for the simulated library (@WORK@ replaced)
 #   no-library         optional: the simulated library is not on the search path
-#   library-folder     optional: this folder of the build, not the simulated library's,
+#   nvml-scenario.txt  optional scenario for the driver library's stand-in (@WORK@ replaced)
+#   linux-only         optional: the case needs what only the Linux build has
+#   library-folder     optional: these folders of the build (a line each), not the simulated library's,
 #                      is on the search path
 #   stdout.txt         expected standard output, exactly (line breaks normalised)
 #   stdout-prefix.txt  or: the output starts with this ...
@@ -77,6 +79,14 @@ if(EXISTS "${CASE_DIR}/scenario.txt")
 else()
   unset(ENV{ZARMITE_SIM_SCENARIO})
 endif()
+if(EXISTS "${CASE_DIR}/nvml-scenario.txt")
+  file(READ "${CASE_DIR}/nvml-scenario.txt" scenario)
+  string(REPLACE "@WORK@" "${native_work}" scenario "${scenario}")
+  file(WRITE "${WORK_DIR}/nvml-scenario.txt" "${scenario}")
+  set(ENV{ZARMITE_NVML_SCENARIO} "${WORK_DIR}/nvml-scenario.txt")
+else()
+  unset(ENV{ZARMITE_NVML_SCENARIO})
+endif()
 
 # The counter library is found only through the platform's search order.
 set(library_dir "${SIM_DIR}")
@@ -84,8 +94,16 @@ if(EXISTS "${CASE_DIR}/no-library")
   set(library_dir "${WORK_DIR}/no-library-here")
 endif()
 if(EXISTS "${CASE_DIR}/library-folder")
-  file(STRINGS "${CASE_DIR}/library-folder" library_folder LIMIT_COUNT 1)
-  get_filename_component(library_dir "${SIM_DIR}/../${library_folder}" ABSOLUTE)
+  file(STRINGS "${CASE_DIR}/library-folder" library_folders)
+  set(library_dir "")
+  foreach(folder IN LISTS library_folders)
+    get_filename_component(folder "${SIM_DIR}/../${folder}" ABSOLUTE)
+    if(library_dir STREQUAL "")
+      set(library_dir "${folder}")
+    else()
+      set(library_dir "${library_dir}:${folder}")
+    endif()
+  endforeach()
 endif()
 if(EMULATOR)
   native_path("${library_dir}" native_library_dir)

@@ -60,11 +60,19 @@ elseif(MODE STREQUAL "install")
     message(FATAL_ERROR "install failed:\n${out}")
   endif()
   expect_files("${prefix}"
-    "bin/ZarmiteCLI;bin/zarmite-host;lib/zarmite/Zarmite.so;lib/zarmite/demo/Zarmite.so;lib/zarmite/demo/Zarmite.cfg;lib/zarmite/demo/libnvpmapi.so;share/doc/Zarmite/Zarmite.cfg.example;share/doc/Zarmite/user-guide.md")
+    "bin/ZarmiteCLI;bin/zarmite-host;lib/zarmite/Zarmite.so;lib/zarmite/nvml/libnvpmapi.so;lib/zarmite/demo/Zarmite.so;lib/zarmite/demo/Zarmite.cfg;lib/zarmite/demo/libnvpmapi.so;share/doc/Zarmite/Zarmite.cfg.example;share/doc/Zarmite/user-guide.md")
   set(ENV{LD_LIBRARY_PATH} "${prefix}/lib/zarmite/demo")
   expect_output("${WORK_DIR}" "Number of available counters: 14" "${prefix}/bin/ZarmiteCLI")
   expect_output("${WORK_DIR}" "Sources: 4" "${prefix}/bin/zarmite-host"
                 --plugin "${prefix}/lib/zarmite/demo/Zarmite.so" --rounds 1 --interval-ms 0)
+  # With only the driver's library on the search path (here its stand-in), the installed
+  # probe and plug-in find the NVML counter library by their own search path.
+  set(ENV{LD_LIBRARY_PATH} "${BUILD_DIR}/nvml-stand-in")
+  unset(ENV{ZARMITE_NVML_SCENARIO})
+  expect_output("${WORK_DIR}" "Number of available counters: 16" "${prefix}/bin/ZarmiteCLI")
+  file(WRITE "${prefix}/lib/zarmite/Zarmite.cfg" "[Source0]\nID=0\n")
+  expect_output("${WORK_DIR}" "Round 1: 40.000000" "${prefix}/bin/zarmite-host"
+                --plugin "${prefix}/lib/zarmite/Zarmite.so" --rounds 1 --interval-ms 0)
 else()
   message(FATAL_ERROR "MODE must be zip or install")
 endif()

@@ -1,0 +1,303 @@
+// The counter library's query entry and operations, answered from the driver's management
+// library. Counter g * 16 + m is metric m of GPU g in the driver's order (metrics.h).
+// Readings are taken by the background sampler; the host's Sample only publishes them.
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "background_sampler.h"
+#include "counter_library.h"
+#include "metrics.h"
+#include "nvml_driver.h"
+#include "plat_export.h"
+
+namespace {
+
+// Statuses of this library's own. The driver's failures are its codes (positive), and a
+// failed start is the negative driver code.
+constexpr int32_t kNoDriverLibrary = -12;
+constexpr int32_t kNotStarted = NVML_ERROR_UNINITIALIZED;
+constexpr int32_t kBadArgument = NVML_ERROR_INVALID_ARGUMENT;
+constexpr int32_t kNotAdded = NVML_ERROR_INVALID_ARGUMENT;
+constexpr uint32_t kDefaultPeriodMs = 500;
+// The first reading of a newly added counter; a reading of every metric of a few GPUs
+// takes well under this even with the slowest queries.
+constexpr uint32_t kFirstReadingTimeoutMs = 5000;
+
+struct Gpu {
+    nvmlDevice_t device;
+    int32_t handleStatus;  // why there is no device handle, while there is none
+    char name[kNvmlDeviceNameBufferSize];
+};
+
+// Never destroyed, like the sampler: a host may exit while the sampler reads.
+struct Library {
+    std::mutex lock;  // the operations, one at a time
+    bool started = false;
+    bool exiting = false;
+    const NvmlFunctions* nvml = nullptr;
+    std::mutex gpuLock;  // the GPUs' handles, shared with the sampler's thread
+    std::vector<Gpu> gpus;
+};
+
+Library& State() {
+    static Library* library = new Library;
+    return *library;
+}
+
+uint32_t CounterCount(const Library& library) {
+    return static_cast<uint32_t>(library.gpus.size()) * kMetricsPerGpu;
+}
+
+bool ValidCounter(const Library& library, int32_t index) {
+    return library.started && index >= 0 && static_cast<uint32_t>(index) < CounterCount(library);
+}
+
+void AcquireHandle(const NvmlFunctions& nvml, uint32_t index, Gpu* gpu) {
+    nvmlDevice_t device = nullptr;
+    const nvmlReturn_t status = nvml.nvmlDeviceGetHandleByIndex_v2(index, &device);
+    gpu->device = status == NVML_SUCCESS ? device : nullptr;
+    gpu->handleStatus = status == NVML_SUCCESS ? 0 : status;
+}
+
+// The sampler's reading: GPU by GPU, only the wanted metrics. A GPU without a handle, or
+// one that has fallen off the bus, is asked for its handle again every time.
+void ReadWanted(void*, const uint8_t* wanted, size_t count, CounterReading* out) {
+    Library& library = State();
+    const NvmlFunctions& nvml = *library.nvml;
+    for (size_t first = 0; first + kMetricsPerGpu <= count; first += kMetricsPerGpu) {
+        bool any = false;
+        for (uint32_t m = 0; m < kMetricsPerGpu; ++m) any = any || wanted[first + m] != 0;
+        if (!any) continue;
+        const uint32_t index = static_cast<uint32_t>(first / kMetricsPerGpu);
+        nvmlDevice_t device;
+        int32_t handleStatus;
+        {
+            std::lock_guard<std::mutex> guard(library.gpuLock);
+            Gpu& gpu = library.gpus[index];
+            if (gpu.device == nullptr) AcquireHandle(nvml, index, &gpu);
+            device = gpu.device;
+            handleStatus = gpu.handleStatus;
+        }
+        read_gpu_metrics(nvml, device, handleStatus, wanted + first, out + first);
+        bool lost = false;
+        for (uint32_t m = 0; m < kMetricsPerGpu; ++m)
+            lost = lost || out[first + m].status == NVML_ERROR_GPU_IS_LOST;
+        if (lost) {
+            std::lock_guard<std::mutex> guard(library.gpuLock);
+            library.gpus[index].device = nullptr;
+            library.gpus[index].handleStatus = NVML_ERROR_GPU_IS_LOST;
+        }
+    }
+}
+
+void EndLocked(Library& library) {
+    if (!library.started) return;
+    sampler_stop();
+    library.nvml->nvmlShutdown();
+    library.started = false;
+    std::lock_guard<std::mutex> guard(library.gpuLock);
+    library.gpus.clear();
+}
+
+// At exit, before the driver library's own teardown: stop reading and end the driver's
+// use once. Calls that come later (a host's static destructors) find nothing to end.
+void EndAtExit() {
+    Library& library = State();
+    std::lock_guard<std::mutex> guard(library.lock);
+    EndLocked(library);
+    library.exiting = true;
+}
+
+int32_t StartLocked(Library& library) {
+    library.nvml = nvml_driver();
+    if (library.nvml == nullptr) return kNoDriverLibrary;
+    const nvmlReturn_t started = library.nvml->nvmlInit_v2();
+    if (started != NVML_SUCCESS) return -started;
+    unsigned int count = 0;
+    const nvmlReturn_t counted = library.nvml->nvmlDeviceGetCount_v2(&count);
+    // More GPUs than counter indices can name are not offered.
+    const unsigned int maxGpus = static_cast<unsigned int>(INT32_MAX / kMetricsPerGpu);
+    if (counted != NVML_SUCCESS) {
+        library.nvml->nvmlShutdown();
+        return -counted;
+    }
+    if (count > maxGpus) count = maxGpus;
+    {
+        std::lock_guard<std::mutex> guard(library.gpuLock);
+        library.gpus.assign(count, Gpu{nullptr, 0, ""});
+        for (unsigned int g = 0; g < count; ++g) {
+            Gpu& gpu = library.gpus[g];
+            AcquireHandle(*library.nvml, g, &gpu);
+            if (gpu.device != nullptr && library.nvml->nvmlDeviceGetName != nullptr &&
+                library.nvml->nvmlDeviceGetName(gpu.device, gpu.name, sizeof gpu.name) ==
+                    NVML_SUCCESS)
+                gpu.name[sizeof gpu.name - 1] = '\0';  // the driver's text, terminated or not
+            else
+                snprintf(gpu.name, sizeof gpu.name, "name unknown");
+        }
+    }
+    if (!sampler_start(CounterCount(library), sampler_period_ms(kDefaultPeriodMs), ReadWanted,
+                       nullptr)) {
+        library.nvml->nvmlShutdown();
+        std::lock_guard<std::mutex> guard(library.gpuLock);
+        library.gpus.clear();
+        return -NVML_ERROR_UNINITIALIZED;
+    }
+    static std::once_flag registered;
+    std::call_once(registered, [] { atexit(EndAtExit); });
+    library.started = true;
+    return 0;
+}
+
+int32_t COUNTER_CALL NvmlInitialize() {
+    Library& library = State();
+    std::lock_guard<std::mutex> guard(library.lock);
+    if (library.exiting) return -NVML_ERROR_UNINITIALIZED;
+    if (library.started) return 0;  // the plug-in starts the library before every poll
+    return StartLocked(library);
+}
+
+int32_t COUNTER_CALL NvmlShutdown() {
+    Library& library = State();
+    std::lock_guard<std::mutex> guard(library.lock);
+    EndLocked(library);
+    return 0;
+}
+
+int32_t COUNTER_CALL NvmlGetNumCounters(uint32_t* count) {
+    Library& library = State();
+    std::lock_guard<std::mutex> guard(library.lock);
+    if (!library.started) return kNotStarted;
+    if (count == nullptr) return kBadArgument;
+    *count = CounterCount(library);
+    return 0;
+}
+
+// Copies a text the way the vendor's library does: cut to the buffer with a terminator;
+// the length written back is what the whole text needs.
+int32_t CopyText(const std::string& text, char* buffer, uint32_t* length) {
+    if (buffer == nullptr || length == nullptr || *length == 0) return kBadArgument;
+    const size_t size = text.size() < *length - 1 ? text.size() : *length - 1;
+    memcpy(buffer, text.data(), size);
+    buffer[size] = '\0';
+    *length = static_cast<uint32_t>(text.size() + 1);
+    return 0;
+}
+
+int32_t CounterText(int32_t index, bool description, char* buffer, uint32_t* length) {
+    Library& library = State();
+    std::lock_guard<std::mutex> guard(library.lock);
+    if (!ValidCounter(library, index)) return library.started ? kBadArgument : kNotStarted;
+    const uint32_t gpu = static_cast<uint32_t>(index) / kMetricsPerGpu;
+    const MetricInfo& metric = metric_info(static_cast<uint32_t>(index) % kMetricsPerGpu);
+    std::string text;
+    if (description) {
+        std::lock_guard<std::mutex> gpuGuard(library.gpuLock);
+        text = std::string(metric.meaning) + " (GPU " + std::to_string(gpu) + ", " +
+               library.gpus[gpu].name + ")";
+    } else {
+        text = "gpu" + std::to_string(gpu) + "_" + metric.name;
+    }
+    return CopyText(text, buffer, length);
+}
+
+int32_t COUNTER_CALL NvmlGetCounterName(int32_t index, char* buffer, uint32_t* length) {
+    return CounterText(index, false, buffer, length);
+}
+
+int32_t COUNTER_CALL NvmlGetCounterDescription(int32_t index, char* buffer, uint32_t* length) {
+    return CounterText(index, true, buffer, length);
+}
+
+int32_t COUNTER_CALL NvmlGetCounterAttribute(int32_t index, int32_t attribute, uint64_t* value) {
+    Library& library = State();
+    std::lock_guard<std::mutex> guard(library.lock);
+    if (!ValidCounter(library, index)) return library.started ? kBadArgument : kNotStarted;
+    if (attribute != kCounterKindAttribute || value == nullptr) return kBadArgument;
+    *value = metric_info(static_cast<uint32_t>(index) % kMetricsPerGpu).percent ? 0 : 1;
+    return 0;
+}
+
+int32_t COUNTER_CALL NvmlAddCounter(int32_t index) {
+    Library& library = State();
+    std::lock_guard<std::mutex> guard(library.lock);
+    if (!ValidCounter(library, index)) return library.started ? kBadArgument : kNotStarted;
+    sampler_want(static_cast<size_t>(index));
+    return 0;
+}
+
+int32_t COUNTER_CALL NvmlRemoveAllCounters() {
+    Library& library = State();
+    std::lock_guard<std::mutex> guard(library.lock);
+    if (!library.started) return kNotStarted;
+    sampler_want_none();
+    return 0;
+}
+
+int32_t COUNTER_CALL NvmlSample(void*, uint32_t* count) {
+    Library& library = State();
+    std::lock_guard<std::mutex> guard(library.lock);
+    if (!library.started) return kNotStarted;
+    // Waits only for the first reading of counters added since the last one.
+    sampler_publish(kFirstReadingTimeoutMs);
+    if (count != nullptr) *count = 0;
+    return 0;
+}
+
+int32_t COUNTER_CALL NvmlGetCounterValue(int32_t index, int32_t, uint64_t* value, uint64_t* cycle) {
+    Library& library = State();
+    std::lock_guard<std::mutex> guard(library.lock);
+    if (!ValidCounter(library, index)) return library.started ? kBadArgument : kNotStarted;
+    if (value == nullptr || cycle == nullptr) return kBadArgument;
+    const CounterReading reading = sampler_published(static_cast<size_t>(index), kNotAdded);
+    if (reading.status != 0) return reading.status;
+    *value = reading.value;
+    *cycle = reading.cycle;
+    return 0;
+}
+
+// The positions that this system never calls still answer, with an operation that
+// accepts any argument list and does nothing.
+int32_t COUNTER_CALL NvmlUnused() {
+    return 0;
+}
+
+template <typename Function>
+CounterEntry AsEntry(Function function) {
+    return reinterpret_cast<CounterEntry>(function);
+}
+
+}  // namespace
+
+extern "C" PLAT_EXPORT CounterEntry COUNTER_CALL NVPMQueryInterface(uint32_t identifier) {
+    switch (identifier) {
+        case kCounterIdentifiers[kInitializePosition]:
+            return AsEntry(NvmlInitialize);
+        case kCounterIdentifiers[kShutdownPosition]:
+            return AsEntry(NvmlShutdown);
+        case kCounterIdentifiers[kGetNumCountersPosition]:
+            return AsEntry(NvmlGetNumCounters);
+        case kCounterIdentifiers[kGetCounterNamePosition]:
+            return AsEntry(NvmlGetCounterName);
+        case kCounterIdentifiers[kGetCounterDescriptionPosition]:
+            return AsEntry(NvmlGetCounterDescription);
+        case kCounterIdentifiers[kGetCounterAttributePosition]:
+            return AsEntry(NvmlGetCounterAttribute);
+        case kCounterIdentifiers[kAddCounterPosition]:
+            return AsEntry(NvmlAddCounter);
+        case kCounterIdentifiers[kRemoveAllCountersPosition]:
+            return AsEntry(NvmlRemoveAllCounters);
+        case kCounterIdentifiers[kSamplePosition]:
+            return AsEntry(NvmlSample);
+        case kCounterIdentifiers[kGetCounterValuePosition]:
+            return AsEntry(NvmlGetCounterValue);
+    }
+    for (uint32_t known : kCounterIdentifiers) {
+        if (known == identifier) return AsEntry(NvmlUnused);
+    }
+    return nullptr;
+}

@@ -1,0 +1,183 @@
+#include "background_sampler.h"
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdlib>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// Never destroyed: at process exit the thread may still be inside a reading, and static
+// destruction must not pull its state away under it.
+struct Sampler {
+    std::mutex lock;
+    std::condition_variable wake;      // the thread: the set grew, or stop
+    std::condition_variable finished;  // the callers: a reading completed, or the thread ended
+    std::thread thread;
+    bool running = false;
+    bool stopping = false;
+    bool threadEnded = true;
+    ReadCounters read = nullptr;
+    void* context = nullptr;
+    uint32_t periodMs = 1000;
+    std::vector<uint8_t> wanted;
+    uint64_t wantedGeneration = 0;  // grows whenever the set grows
+    std::vector<CounterReading> latest;
+    bool haveLatest = false;
+    uint64_t latestGeneration = 0;  // the set's generation when the latest reading began
+    std::vector<CounterReading> published;
+    bool havePublished = false;
+};
+
+Sampler& State() {
+    static Sampler* sampler = new Sampler;
+    return *sampler;
+}
+
+constexpr int32_t kNoReadingYet = -1;
+
+void Run(Sampler* sampler) {
+    std::unique_lock<std::mutex> guard(sampler->lock);
+    while (!sampler->stopping) {
+        const std::vector<uint8_t> wanted = sampler->wanted;
+        const uint64_t generation = sampler->wantedGeneration;
+        bool any = false;
+        for (uint8_t w : wanted) any = any || w != 0;
+        if (any) {
+            std::vector<CounterReading> reading(wanted.size(), CounterReading{kNoReadingYet, 0, 0});
+            guard.unlock();
+            sampler->read(sampler->context, wanted.data(), wanted.size(), reading.data());
+            guard.lock();
+            sampler->latest.swap(reading);
+            sampler->haveLatest = true;
+            sampler->latestGeneration = generation;
+            sampler->finished.notify_all();
+        }
+        // Sleep out the period, unless the set grows or the sampler is stopped.
+        const auto until = Clock::now() + std::chrono::milliseconds(sampler->periodMs);
+        sampler->wake.wait_until(guard, until, [&] {
+            return sampler->stopping || sampler->wantedGeneration != generation;
+        });
+    }
+    sampler->threadEnded = true;
+    sampler->finished.notify_all();
+}
+
+// Stops the thread; gives up waiting after `timeoutMs` (a driver call that never
+// returns), leaving the thread to end with the process.
+void StopThread(Sampler& sampler, std::unique_lock<std::mutex>& guard, uint32_t timeoutMs) {
+    if (!sampler.running) return;
+    sampler.stopping = true;
+    sampler.wake.notify_all();
+    const bool ended = sampler.finished.wait_for(guard, std::chrono::milliseconds(timeoutMs),
+                                                 [&] { return sampler.threadEnded; });
+    std::thread thread = std::move(sampler.thread);
+    guard.unlock();
+    if (ended)
+        thread.join();
+    else
+        thread.detach();
+    guard.lock();
+    sampler.running = false;
+}
+
+void StopAtExit() {
+    Sampler& sampler = State();
+    std::unique_lock<std::mutex> guard(sampler.lock);
+    StopThread(sampler, guard, 2000);
+}
+
+}  // namespace
+
+uint32_t sampler_period_ms(uint32_t defaultMs) {
+    const char* text = getenv("ZARMITE_SAMPLE_PERIOD_MS");
+    if (text == nullptr || *text == '\0') return defaultMs;
+    char* end = nullptr;
+    const long value = strtol(text, &end, 10);
+    if (*end != '\0' || value < 1 || value > 60000) return defaultMs;
+    return static_cast<uint32_t>(value);
+}
+
+bool sampler_start(size_t count, uint32_t periodMs, ReadCounters read, void* context) {
+    Sampler& sampler = State();
+    std::unique_lock<std::mutex> guard(sampler.lock);
+    if (sampler.running) return false;
+    static std::once_flag registered;
+    // Registered after the driver library was started, so it runs before the driver's own
+    // handlers at exit; on an unload of this library it runs then.
+    std::call_once(registered, [] { atexit(StopAtExit); });
+    sampler.read = read;
+    sampler.context = context;
+    sampler.periodMs = periodMs;
+    sampler.wanted.assign(count, 0);
+    sampler.wantedGeneration = 0;
+    sampler.latest.clear();
+    sampler.haveLatest = false;
+    sampler.published.clear();
+    sampler.havePublished = false;
+    sampler.stopping = false;
+    sampler.threadEnded = false;
+    try {
+        sampler.thread = std::thread(Run, &sampler);
+    } catch (...) {
+        sampler.threadEnded = true;
+        return false;
+    }
+    sampler.running = true;
+    return true;
+}
+
+void sampler_stop() {
+    Sampler& sampler = State();
+    std::unique_lock<std::mutex> guard(sampler.lock);
+    StopThread(sampler, guard, 2000);
+    sampler.wanted.clear();
+    sampler.latest.clear();
+    sampler.published.clear();
+    sampler.haveLatest = false;
+    sampler.havePublished = false;
+}
+
+void sampler_want(size_t index) {
+    Sampler& sampler = State();
+    std::lock_guard<std::mutex> guard(sampler.lock);
+    if (index >= sampler.wanted.size() || sampler.wanted[index] != 0) return;
+    sampler.wanted[index] = 1;
+    ++sampler.wantedGeneration;
+    sampler.wake.notify_all();
+}
+
+void sampler_want_none() {
+    Sampler& sampler = State();
+    std::lock_guard<std::mutex> guard(sampler.lock);
+    sampler.wanted.assign(sampler.wanted.size(), 0);
+}
+
+bool sampler_publish(uint32_t timeoutMs) {
+    Sampler& sampler = State();
+    std::unique_lock<std::mutex> guard(sampler.lock);
+    if (!sampler.running) return false;
+    const uint64_t needed = sampler.wantedGeneration;
+    const bool current =
+        sampler.finished.wait_for(guard, std::chrono::milliseconds(timeoutMs), [&] {
+            return sampler.threadEnded ||
+                   (sampler.haveLatest && sampler.latestGeneration >= needed);
+        });
+    if (!sampler.haveLatest) return false;
+    sampler.published = sampler.latest;
+    sampler.havePublished = true;
+    return current;
+}
+
+CounterReading sampler_published(size_t index, int32_t missing) {
+    Sampler& sampler = State();
+    std::lock_guard<std::mutex> guard(sampler.lock);
+    if (!sampler.havePublished || index >= sampler.published.size() ||
+        sampler.published[index].status == kNoReadingYet)
+        return CounterReading{missing, 0, 0};
+    return sampler.published[index];
+}

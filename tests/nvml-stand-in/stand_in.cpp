@@ -1,0 +1,346 @@
+// A stand-in for the driver's management library, for the tests: GPUs, names and values
+// from a scenario file named by ZARMITE_NVML_SCENARIO, read again at every nvmlInit_v2.
+// Lines (G is a GPU's index, "*" every GPU):
+//   gpus N                      how many GPUs (default 1)
+//   init-fails STATUS           nvmlInit_v2 returns STATUS
+//   count-fails STATUS          nvmlDeviceGetCount_v2 returns STATUS
+//   name G TEXT                 the device name (default "Stand-in GPU G")
+//   name-unterminated G         the name fills the caller's buffer with no terminator
+//   set G METRIC V [V2 V3 V4]   utilization GPU MEM | encoder | decoder | graphics | sm |
+//                               memclock | video | temperature | power | fan |
+//                               memory TOTAL FREE USED RESERVED (bytes) | pcie-rx | pcie-tx
+//   unsupported G METRIC        that query returns NOT_SUPPORTED (3)
+//   refuse-handle G STATUS      nvmlDeviceGetHandleByIndex_v2 returns STATUS
+//   lost-while G PATH           every query of G returns GPU_IS_LOST (15) while PATH exists
+//   delay METRIC MS             each call of that query takes MS milliseconds
+//   no-memory-v2                nvmlDeviceGetMemoryInfo_v2 returns FUNCTION_NOT_FOUND
+//   record PATH                 appends a line per call to PATH
+#include <unistd.h>
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+#include <string>
+
+namespace {
+
+typedef int nvmlReturn_t;
+constexpr int kMaxGpus = 8;
+
+enum Metric {
+    kUtilization,
+    kEncoder,
+    kDecoder,
+    kGraphics,
+    kSm,
+    kMemClock,
+    kVideo,
+    kTemperature,
+    kPower,
+    kFan,
+    kMemory,
+    kPcieRx,
+    kPcieTx,
+    kName,
+    kMetricCount
+};
+const char* const kMetricNames[kMetricCount] = {
+    "utilization", "encoder", "decoder", "graphics", "sm",      "memclock", "video",
+    "temperature", "power",   "fan",     "memory",   "pcie-rx", "pcie-tx",  "name"};
+
+struct Gpu {
+    char name[128];
+    bool nameUnterminated;
+    unsigned long long values[kMetricCount][4];
+    bool unsupported[kMetricCount];
+    int refuseHandle;
+    char lostWhile[512];
+};
+
+struct Scenario {
+    int gpus;
+    int initFails;
+    int countFails;
+    Gpu gpu[kMaxGpus];
+    int delayMs[kMetricCount];
+    bool noMemoryV2;
+    char record[512];
+};
+
+std::mutex g_lock;
+Scenario g_scenario;
+bool g_started = false;
+int g_handles[kMaxGpus];  // a device handle points at its index
+
+int MetricOf(const char* name) {
+    for (int m = 0; m < kMetricCount; ++m)
+        if (strcmp(name, kMetricNames[m]) == 0) return m;
+    return -1;
+}
+
+void Defaults(Scenario* s) {
+    memset(s, 0, sizeof *s);
+    s->gpus = 1;
+    for (int g = 0; g < kMaxGpus; ++g) {
+        Gpu& gpu = s->gpu[g];
+        snprintf(gpu.name, sizeof gpu.name, "Stand-in GPU %d", g);
+        const unsigned long long defaults[kMetricCount][4] = {
+            {40ull + g, 20, 0, 0},
+            {5, 0, 0, 0},
+            {6, 0, 0, 0},
+            {1500, 0, 0, 0},
+            {1400, 0, 0, 0},
+            {5001, 0, 0, 0},
+            {1200, 0, 0, 0},
+            {55, 0, 0, 0},
+            {123456, 0, 0, 0},
+            {30, 0, 0, 0},
+            {8ull << 30, 6ull << 30, 1ull << 30, 1ull << 30},
+            {1000, 0, 0, 0},
+            {2000, 0, 0, 0},
+            {0, 0, 0, 0}};
+        memcpy(gpu.values, defaults, sizeof defaults);
+    }
+}
+
+// Applies `line` to every GPU it names.
+template <typename Apply>
+void ForGpus(const char* which, Apply apply) {
+    if (strcmp(which, "*") == 0) {
+        for (int g = 0; g < kMaxGpus; ++g) apply(g_scenario.gpu[g]);
+    } else {
+        const int g = atoi(which);
+        if (g >= 0 && g < kMaxGpus) apply(g_scenario.gpu[g]);
+    }
+}
+
+void ReadScenario() {
+    Defaults(&g_scenario);
+    const char* path = getenv("ZARMITE_NVML_SCENARIO");
+    FILE* file = path != nullptr ? fopen(path, "r") : nullptr;
+    if (file == nullptr) return;
+    char line[700];
+    while (fgets(line, sizeof line, file) != nullptr) {
+        line[strcspn(line, "\r\n")] = '\0';
+        char word[64] = "", which[600] = "", arg[600] = "";
+        int fields = sscanf(line, "%63s %599s %599[^\n]", word, which, arg);
+        if (fields < 1) continue;
+        Scenario& s = g_scenario;
+        if (strcmp(word, "gpus") == 0) s.gpus = atoi(which);
+        if (strcmp(word, "init-fails") == 0) s.initFails = atoi(which);
+        if (strcmp(word, "count-fails") == 0) s.countFails = atoi(which);
+        if (strcmp(word, "no-memory-v2") == 0) s.noMemoryV2 = true;
+        if (strcmp(word, "record") == 0) snprintf(s.record, sizeof s.record, "%s", which);
+        if (strcmp(word, "delay") == 0) {
+            const int m = MetricOf(which);
+            if (m >= 0) s.delayMs[m] = atoi(arg);
+        }
+        if (strcmp(word, "name") == 0)
+            ForGpus(which, [&](Gpu& gpu) { snprintf(gpu.name, sizeof gpu.name, "%s", arg); });
+        if (strcmp(word, "name-unterminated") == 0)
+            ForGpus(which, [&](Gpu& gpu) { gpu.nameUnterminated = true; });
+        if (strcmp(word, "refuse-handle") == 0)
+            ForGpus(which, [&](Gpu& gpu) { gpu.refuseHandle = atoi(arg); });
+        if (strcmp(word, "lost-while") == 0)
+            ForGpus(which,
+                    [&](Gpu& gpu) { snprintf(gpu.lostWhile, sizeof gpu.lostWhile, "%s", arg); });
+        if (strcmp(word, "unsupported") == 0) {
+            const int m = MetricOf(arg);
+            if (m >= 0) ForGpus(which, [&](Gpu& gpu) { gpu.unsupported[m] = true; });
+        }
+        if (strcmp(word, "set") == 0) {
+            char metric[32] = "";
+            unsigned long long v[4] = {0, 0, 0, 0};
+            const int got =
+                sscanf(arg, "%31s %llu %llu %llu %llu", metric, &v[0], &v[1], &v[2], &v[3]);
+            const int m = MetricOf(metric);
+            if (m >= 0 && got >= 2)
+                ForGpus(which, [&](Gpu& gpu) { memcpy(gpu.values[m], v, sizeof v); });
+        }
+    }
+    fclose(file);
+}
+
+void Record(const char* format, ...) {
+    if (g_scenario.record[0] == '\0') return;
+    FILE* file = fopen(g_scenario.record, "a");
+    if (file == nullptr) return;
+    va_list arguments;
+    va_start(arguments, format);
+    vfprintf(file, format, arguments);
+    va_end(arguments);
+    fputc('\n', file);
+    fclose(file);
+}
+
+// The GPU a handle names, or null; `status` says why there is none.
+Gpu* GpuOf(void* device, int metric, nvmlReturn_t* status) {
+    *status = 0;
+    if (!g_started) {
+        *status = 1;  // NVML_ERROR_UNINITIALIZED
+        return nullptr;
+    }
+    int* handle = static_cast<int*>(device);
+    if (handle < g_handles || handle >= g_handles + kMaxGpus || *handle >= g_scenario.gpus) {
+        *status = 2;  // NVML_ERROR_INVALID_ARGUMENT
+        return nullptr;
+    }
+    Gpu* gpu = &g_scenario.gpu[*handle];
+    Record("%s %d", kMetricNames[metric], *handle);
+    if (g_scenario.delayMs[metric] > 0)
+        usleep(static_cast<useconds_t>(g_scenario.delayMs[metric]) * 1000);
+    if (gpu->lostWhile[0] != '\0' && access(gpu->lostWhile, F_OK) == 0) {
+        *status = 15;  // NVML_ERROR_GPU_IS_LOST
+        return nullptr;
+    }
+    if (gpu->unsupported[metric]) {
+        *status = 3;  // NVML_ERROR_NOT_SUPPORTED
+        return nullptr;
+    }
+    return gpu;
+}
+
+// Answers an unsigned query of one metric.
+nvmlReturn_t One(void* device, int metric, unsigned int* out) {
+    std::lock_guard<std::mutex> guard(g_lock);
+    nvmlReturn_t status;
+    Gpu* gpu = GpuOf(device, metric, &status);
+    if (gpu == nullptr) return status;
+    if (out == nullptr) return 2;
+    *out = static_cast<unsigned int>(gpu->values[metric][0]);
+    return 0;
+}
+
+}  // namespace
+
+#define STAND_IN extern "C" __attribute__((visibility("default")))
+
+STAND_IN nvmlReturn_t nvmlInit_v2() {
+    std::lock_guard<std::mutex> guard(g_lock);
+    ReadScenario();
+    Record("nvmlInit_v2");
+    if (g_scenario.initFails != 0) return g_scenario.initFails;
+    g_started = true;
+    return 0;
+}
+
+STAND_IN nvmlReturn_t nvmlShutdown() {
+    std::lock_guard<std::mutex> guard(g_lock);
+    Record("nvmlShutdown");
+    g_started = false;
+    return 0;
+}
+
+STAND_IN nvmlReturn_t nvmlDeviceGetCount_v2(unsigned int* count) {
+    std::lock_guard<std::mutex> guard(g_lock);
+    if (!g_started) return 1;
+    if (g_scenario.countFails != 0) return g_scenario.countFails;
+    *count = static_cast<unsigned int>(g_scenario.gpus);
+    return 0;
+}
+
+STAND_IN nvmlReturn_t nvmlDeviceGetHandleByIndex_v2(unsigned int index, void** device) {
+    std::lock_guard<std::mutex> guard(g_lock);
+    Record("handle %u", index);
+    if (!g_started) return 1;
+    if (index >= static_cast<unsigned int>(g_scenario.gpus) || index >= kMaxGpus) return 2;
+    Gpu& gpu = g_scenario.gpu[index];
+    if (gpu.refuseHandle != 0) return gpu.refuseHandle;
+    if (gpu.lostWhile[0] != '\0' && access(gpu.lostWhile, F_OK) == 0) return 15;
+    g_handles[index] = static_cast<int>(index);
+    *device = &g_handles[index];
+    return 0;
+}
+
+STAND_IN nvmlReturn_t nvmlDeviceGetName(void* device, char* name, unsigned int length) {
+    std::lock_guard<std::mutex> guard(g_lock);
+    nvmlReturn_t status;
+    Gpu* gpu = GpuOf(device, kName, &status);
+    if (gpu == nullptr) return status;
+    if (length == 0) return 7;  // NVML_ERROR_INSUFFICIENT_SIZE
+    if (gpu->nameUnterminated) {
+        memset(name, 'N', length);
+        return 0;
+    }
+    snprintf(name, length, "%s", gpu->name);
+    return 0;
+}
+
+STAND_IN nvmlReturn_t nvmlDeviceGetUtilizationRates(void* device, unsigned int* rates) {
+    std::lock_guard<std::mutex> guard(g_lock);
+    nvmlReturn_t status;
+    Gpu* gpu = GpuOf(device, kUtilization, &status);
+    if (gpu == nullptr) return status;
+    rates[0] = static_cast<unsigned int>(gpu->values[kUtilization][0]);
+    rates[1] = static_cast<unsigned int>(gpu->values[kUtilization][1]);
+    return 0;
+}
+
+STAND_IN nvmlReturn_t nvmlDeviceGetEncoderUtilization(void* device, unsigned int* value,
+                                                      unsigned int* period) {
+    *period = 100000;
+    return One(device, kEncoder, value);
+}
+
+STAND_IN nvmlReturn_t nvmlDeviceGetDecoderUtilization(void* device, unsigned int* value,
+                                                      unsigned int* period) {
+    *period = 100000;
+    return One(device, kDecoder, value);
+}
+
+STAND_IN nvmlReturn_t nvmlDeviceGetClockInfo(void* device, int type, unsigned int* mhz) {
+    const int metrics[4] = {kGraphics, kSm, kMemClock, kVideo};
+    if (type < 0 || type > 3) return 2;
+    return One(device, metrics[type], mhz);
+}
+
+STAND_IN nvmlReturn_t nvmlDeviceGetTemperature(void* device, int sensor, unsigned int* celsius) {
+    if (sensor != 0) return 2;
+    return One(device, kTemperature, celsius);
+}
+
+STAND_IN nvmlReturn_t nvmlDeviceGetPowerUsage(void* device, unsigned int* milliwatts) {
+    return One(device, kPower, milliwatts);
+}
+
+STAND_IN nvmlReturn_t nvmlDeviceGetFanSpeed(void* device, unsigned int* percent) {
+    return One(device, kFan, percent);
+}
+
+STAND_IN nvmlReturn_t nvmlDeviceGetMemoryInfo(void* device, unsigned long long* memory) {
+    std::lock_guard<std::mutex> guard(g_lock);
+    nvmlReturn_t status;
+    Gpu* gpu = GpuOf(device, kMemory, &status);
+    if (gpu == nullptr) return status;
+    // v1: total, free, used, where used includes the reserved memory.
+    memory[0] = gpu->values[kMemory][0];
+    memory[1] = gpu->values[kMemory][1];
+    memory[2] = gpu->values[kMemory][2] + gpu->values[kMemory][3];
+    return 0;
+}
+
+struct MemoryV2 {
+    unsigned int version;
+    unsigned long long total, reserved, free, used;
+};
+
+STAND_IN nvmlReturn_t nvmlDeviceGetMemoryInfo_v2(void* device, MemoryV2* memory) {
+    std::lock_guard<std::mutex> guard(g_lock);
+    if (g_scenario.noMemoryV2) return 13;          // NVML_ERROR_FUNCTION_NOT_FOUND
+    if (memory->version != 0x02000028) return 25;  // NVML_ERROR_ARGUMENT_VERSION_MISMATCH
+    nvmlReturn_t status;
+    Gpu* gpu = GpuOf(device, kMemory, &status);
+    if (gpu == nullptr) return status;
+    memory->total = gpu->values[kMemory][0];
+    memory->free = gpu->values[kMemory][1];
+    memory->used = gpu->values[kMemory][2];
+    memory->reserved = gpu->values[kMemory][3];
+    return 0;
+}
+
+STAND_IN nvmlReturn_t nvmlDeviceGetPcieThroughput(void* device, int counter, unsigned int* value) {
+    if (counter != 0 && counter != 1) return 2;
+    return One(device, counter == 1 ? kPcieRx : kPcieTx, value);
+}

@@ -1,0 +1,226 @@
+// The NVML counter library, bound as the probe and the plug-in bind it, over the stand-in
+// driver library and a scenario of its GPUs.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdlib>
+#include <fstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "counter_library.h"
+#include "temp_dir.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+class NvmlLibrary : public ::testing::Test {
+protected:
+    void TearDown() override { Shutdown(); }
+
+    // Starts the library over GPUs that the scenario describes; returns the bind's status.
+    int32_t Start(const std::string& scenario) {
+        const std::string path =
+            dir_.Write("scenario.txt", scenario + "\nrecord " + Record() + "\n");
+        setenv("ZARMITE_NVML_SCENARIO", path.c_str(), 1);
+        return BindCounterLibrary();
+    }
+    std::string Record() const { return dir_.Path("record.txt"); }
+    int CountCalls(const std::string& line) const {
+        std::ifstream in(Record());
+        int count = 0;
+        for (std::string got; std::getline(in, got);) count += got == line;
+        return count;
+    }
+    std::string Name(int32_t index) {
+        char text[200];
+        uint32_t length = sizeof text;
+        return GetCounterName(index, text, &length) == 0 ? text : "<fails>";
+    }
+    std::string Description(int32_t index) {
+        char text[200];
+        uint32_t length = sizeof text;
+        return GetCounterDescription(index, text, &length) == 0 ? text : "<fails>";
+    }
+    // Value and cycle as "V/C", or the failing status.
+    std::string Value(int32_t index) {
+        uint64_t value = 0, cycle = 0;
+        const int32_t status = GetCounterValue(index, 0, &value, &cycle);
+        if (status != 0) return "status " + std::to_string(status);
+        return std::to_string(value) + "/" + std::to_string(cycle);
+    }
+    void AddAll(int32_t first, int32_t count) {
+        for (int32_t i = first; i < first + count; ++i) ASSERT_EQ(AddCounter(i), 0) << i;
+    }
+    void SampleNow() {
+        uint32_t count = 0;
+        ASSERT_EQ(Sample(nullptr, &count), 0);
+    }
+
+    TempDir dir_;
+};
+
+TEST_F(NvmlLibrary, SixteenCountersAGpuWithStableNamesKindsAndDescriptions) {
+    ASSERT_EQ(Start("gpus 2\nname 1 Test Board X"), 0);
+    uint32_t count = 0;
+    ASSERT_EQ(GetNumCounters(&count), 0);
+    EXPECT_EQ(count, 32u);
+    const char* names[16] = {"busy",
+                             "memory_busy",
+                             "encoder_busy",
+                             "decoder_busy",
+                             "graphics_clock_mhz",
+                             "sm_clock_mhz",
+                             "memory_clock_mhz",
+                             "video_clock_mhz",
+                             "temperature_c",
+                             "power_mw",
+                             "fan_speed",
+                             "memory_used_mib",
+                             "memory_free_mib",
+                             "memory_total_mib",
+                             "pcie_rx_kbps",
+                             "pcie_tx_kbps"};
+    const bool percent[16] = {true,  true,  true, true,  false, false, false, false,
+                              false, false, true, false, false, false, false, false};
+    for (int32_t g = 0; g < 2; ++g) {
+        for (int32_t m = 0; m < 16; ++m) {
+            const int32_t index = g * 16 + m;
+            EXPECT_EQ(Name(index), "gpu" + std::to_string(g) + "_" + names[m]);
+            uint64_t kind = 7;
+            ASSERT_EQ(GetCounterAttribute(index, kCounterKindAttribute, &kind), 0);
+            EXPECT_EQ(kind == 0, percent[m]) << index;
+        }
+    }
+    EXPECT_EQ(Description(16), "Share of time the GPU was busy (GPU 1, Test Board X)");
+    EXPECT_EQ(Description(2), "Share of time encoder was busy (GPU 0, Stand-in GPU 0)");
+    EXPECT_EQ(Name(32), "<fails>");
+    EXPECT_EQ(Name(-1), "<fails>");
+    EXPECT_NE(AddCounter(32), 0);
+}
+
+TEST_F(NvmlLibrary, EveryMetricReadsItsQuery) {
+    ASSERT_EQ(Start("set 0 utilization 37 12\nset 0 encoder 8\nset 0 decoder 9\n"
+                    "set 0 graphics 1710\nset 0 sm 1650\nset 0 memclock 9501\nset 0 video 1230\n"
+                    "set 0 temperature 61\nset 0 power 215000\nset 0 fan 104\n"
+                    "set 0 memory 25769803776 17179869184 7516192768 1073741824\n"
+                    "set 0 pcie-rx 5120\nset 0 pcie-tx 640"),
+              0);
+    AddAll(0, 16);
+    SampleNow();
+    const char* expected[16] = {"37/100",  "12/100",  "8/100",  "9/100",    "1710/1",  "1650/1",
+                                "9501/1",  "1230/1",  "61/1",   "215000/1", "104/100", "7168/1",
+                                "16384/1", "24576/1", "5120/1", "640/1"};
+    for (int32_t m = 0; m < 16; ++m) EXPECT_EQ(Value(m), expected[m]) << Name(m);
+}
+
+TEST_F(NvmlLibrary, MemoryInformationFallsBackToItsFirstVersion) {
+    // Version 1's "used" includes what the driver reserves.
+    ASSERT_EQ(Start("no-memory-v2\nset 0 memory 25769803776 17179869184 7516192768 1073741824"), 0);
+    AddCounter(11);
+    SampleNow();
+    EXPECT_EQ(Value(11), "8192/1");
+}
+
+TEST_F(NvmlLibrary, UnsupportedMetricsAndRefusedHandlesFailTheirValuesOnly) {
+    ASSERT_EQ(Start("gpus 2\nunsupported 0 fan\nunsupported 0 pcie-rx\nrefuse-handle 1 999"), 0);
+    AddAll(0, 32);
+    SampleNow();
+    EXPECT_EQ(Value(10), "status 3");
+    EXPECT_EQ(Value(14), "status 3");
+    EXPECT_EQ(Value(15), "2000/1");
+    EXPECT_EQ(Value(0), "40/100");
+    // The refused GPU keeps its counters, names and kinds.
+    EXPECT_EQ(Name(16), "gpu1_busy");
+    EXPECT_EQ(Description(16), "Share of time the GPU was busy (GPU 1, name unknown)");
+    for (int32_t i = 16; i < 32; ++i) EXPECT_EQ(Value(i), "status 999") << i;
+}
+
+TEST_F(NvmlLibrary, AGpuThatFallsOffTheBusIsReadAgainWhenItComesBack) {
+    const std::string flag = dir_.Write("lost", "");
+    ASSERT_EQ(Start("lost-while 0 " + flag), 0);
+    AddCounter(0);
+    AddCounter(8);
+    SampleNow();
+    EXPECT_EQ(Value(0), "status 15");
+    EXPECT_EQ(Value(8), "status 15");
+    std::remove(flag.c_str());
+    // The sampler reads every 20 ms; within a second the GPU is back.
+    for (int i = 0; i < 100 && Value(0) != "40/100"; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        SampleNow();
+    }
+    EXPECT_EQ(Value(0), "40/100");
+    EXPECT_EQ(Value(8), "55/1");
+}
+
+TEST_F(NvmlLibrary, TheDriverStartsOnceAndEndsOnceForEachStart) {
+    ASSERT_EQ(Start(""), 0);
+    for (int i = 0; i < 5; ++i) ASSERT_EQ(BindCounterLibrary(), 0);  // the plug-in binds per poll
+    EXPECT_EQ(CountCalls("nvmlInit_v2"), 1);
+    Shutdown();
+    Shutdown();
+    EXPECT_EQ(CountCalls("nvmlShutdown"), 1);
+    uint32_t count = 0;
+    EXPECT_NE(GetNumCounters(&count), 0) << "ended";
+    ASSERT_EQ(BindCounterLibrary(), 0);
+    EXPECT_EQ(CountCalls("nvmlInit_v2"), 2);
+    ASSERT_EQ(GetNumCounters(&count), 0);
+    EXPECT_EQ(count, 16u);
+}
+
+TEST_F(NvmlLibrary, StartFailuresAreTheDriversCodesNegated) {
+    EXPECT_EQ(Start("init-fails 9"), -9);
+    EXPECT_EQ(Start("count-fails 999"), -999);
+    EXPECT_EQ(CountCalls("nvmlShutdown"), 1) << "a failed count still ends the driver's use";
+    EXPECT_EQ(Start(""), 0);
+}
+
+TEST_F(NvmlLibrary, OnlyTheSamplingSetIsReadAndOneQueryServesEveryMetricOfIt) {
+    ASSERT_EQ(Start("gpus 2"), 0);
+    AddCounter(0);   // busy
+    AddCounter(1);   // memory_busy: the same query
+    AddCounter(13);  // memory_total_mib
+    SampleNow();
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    SampleNow();
+    const int utilization = CountCalls("utilization 0");
+    EXPECT_GE(utilization, 2);
+    EXPECT_EQ(CountCalls("memory 0"), utilization) << "one query a reading for each";
+    EXPECT_EQ(CountCalls("power 0"), 0);
+    EXPECT_EQ(CountCalls("pcie-rx 0"), 0);
+    EXPECT_EQ(CountCalls("utilization 1"), 0) << "nothing of GPU 1 was added";
+
+    // After the set is emptied, nothing is read at all.
+    RemoveAllCounters();
+    std::this_thread::sleep_for(std::chrono::milliseconds(60));
+    const int before = CountCalls("utilization 0");
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_EQ(CountCalls("utilization 0"), before);
+}
+
+TEST_F(NvmlLibrary, SlowDriverQueriesNeverHoldAPoll) {
+    ASSERT_EQ(Start("delay pcie-rx 20\ndelay pcie-tx 20\ndelay power 10"), 0);
+    const auto firstStart = Clock::now();
+    AddAll(0, 16);
+    SampleNow();  // the first reading of new counters is waited for
+    EXPECT_GE(Clock::now() - firstStart, std::chrono::milliseconds(50));
+    EXPECT_EQ(Value(14), "1000/1");
+    std::vector<double> polls;
+    for (int i = 0; i < 300; ++i) {
+        const auto start = Clock::now();
+        BindCounterLibrary();
+        AddCounter(i % 16);
+        SampleNow();
+        Value(i % 16);
+        polls.push_back(std::chrono::duration<double, std::micro>(Clock::now() - start).count());
+    }
+    std::sort(polls.begin(), polls.end());
+    // Far below one slow query even under the sanitizers.
+    EXPECT_LT(polls[polls.size() * 99 / 100], 5000.0);
+}
+
+}  // namespace
