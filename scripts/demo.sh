@@ -1,20 +1,32 @@
 #!/usr/bin/env bash
-# The demo: builds the Linux deliverables, lists the simulated counter library's counters
-# with ZarmiteCLI, then has zarmite-host load the plug-in with demo/Zarmite.cfg, print its
-# descriptors and poll it, and shows the start of the plug-in's log.
+# The demo: builds the Linux deliverables, lists the counters with ZarmiteCLI, then has
+# zarmite-host load the plug-in, print its descriptors and poll it, and shows the start of
+# the plug-in's log. On a machine with an NVIDIA driver it reads the real GPU through the
+# NVML counter library; everywhere else it uses the simulated counter library. It says
+# which.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
 
 cmake --preset linux >/dev/null
-cmake --build --preset linux --target Zarmite ZarmiteCLI zarmite-host nvpmapi >/dev/null
+cmake --build --preset linux --target Zarmite ZarmiteCLI zarmite-host nvpmapi nvpmapi_nvml >/dev/null
 
 build=build/linux
 demo=$build/demo
 rm -rf "$demo" && mkdir -p "$demo"
-cp "$build/bin/Zarmite.so" demo/Zarmite.cfg "$demo/"
-# The counter library is found through the search path, as the vendor's would be.
-export LD_LIBRARY_PATH="$PWD/$build/simulated-lib"
+cp "$build/bin/Zarmite.so" "$demo/"
+
+# The counter library is found through the search path, as the vendor's would be. The
+# real GPU is used when the NVML library starts: a driver is installed and sees a GPU.
+export LD_LIBRARY_PATH="$PWD/$build/nvml-lib"
+if "$build/bin/ZarmiteCLI" </dev/null 2>/dev/null | grep -q "^Number of available counters: [1-9]"; then
+  echo "== Using the real GPU through the driver's management library (NVML)"
+  cp demo/Zarmite-gpu0.cfg "$demo/Zarmite.cfg"
+else
+  echo "== No NVIDIA driver with a GPU here: using the simulated counter library"
+  export LD_LIBRARY_PATH="$PWD/$build/simulated-lib"
+  cp demo/Zarmite.cfg "$demo/Zarmite.cfg"
+fi
 
 echo "== ZarmiteCLI: the counters the library offers (input at its end, so no key wait)"
 "$build/bin/ZarmiteCLI" </dev/null

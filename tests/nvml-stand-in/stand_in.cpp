@@ -56,7 +56,7 @@ struct Gpu {
     unsigned long long values[kMetricCount][4];
     bool unsupported[kMetricCount];
     int refuseHandle;
-    char lostWhile[512];
+    char lostWhile[600];
 };
 
 struct Scenario {
@@ -66,7 +66,7 @@ struct Scenario {
     Gpu gpu[kMaxGpus];
     int delayMs[kMetricCount];
     bool noMemoryV2;
-    char record[512];
+    char record[600];
 };
 
 std::mutex g_lock;

@@ -1,0 +1,65 @@
+#!/usr/bin/env bash
+# The check on real hardware: builds the Linux deliverables and the NVML counter library,
+# lists the counters of the machine's GPUs, takes single-mode samples, polls the plug-in
+# for every counter of GPU 0, compares the readings with nvidia-smi where it exists, and
+# times a poll against direct driver queries. Prints everything; exits non-zero when a
+# step that must work fails.
+#
+# ZARMITE_GPU_CHECK_DRIVER_DIR may name a folder that holds the driver's library (for a
+# rehearsal with the tests' stand-in); otherwise the system's is used.
+set -uo pipefail
+cd "$(dirname "$0")/.."
+build=build/linux
+failures=0
+step() { echo; echo "== $*"; }
+fail() { echo "FAILED: $*"; failures=$((failures + 1)); }
+
+step "Build"
+bash scripts/install-deps.sh >/dev/null
+cmake --preset linux >/dev/null &&
+  cmake --build --preset linux --target Zarmite ZarmiteCLI zarmite-host key-after nvpmapi_nvml \
+    zarmite-poll-latency zarmite-nvml-direct >/dev/null || { echo "build failed"; exit 1; }
+
+export LD_LIBRARY_PATH="$PWD/$build/nvml-lib${ZARMITE_GPU_CHECK_DRIVER_DIR:+:$ZARMITE_GPU_CHECK_DRIVER_DIR}"
+step "The driver"
+command -v nvidia-smi >/dev/null && nvidia-smi -L || echo "no nvidia-smi on this machine"
+
+step "ZarmiteCLI: the counters"
+"$build/bin/ZarmiteCLI" </dev/null | tee "$build/gpu-check-list.txt" | head -n 40
+grep -q "^Number of available counters: [1-9]" "$build/gpu-check-list.txt" || fail "no counters listed"
+echo
+
+for counter in 0 4 8 9 11 14; do
+  step "ZarmiteCLI $counter: single mode for 3.5 s"
+  "$build/bin/key-after" 3500 "$build/bin/ZarmiteCLI" "$counter" | tail -n 4
+done
+
+step "The plug-in: every counter of GPU 0, polled 3 times"
+check="$build/gpu-check"
+rm -rf "$check" && mkdir -p "$check"
+cp "$build/bin/Zarmite.so" "$check/"
+for m in $(seq 0 15); do printf '[Source%d]\nID=%d\n' "$m" "$m"; done >"$check/Zarmite.cfg"
+"$build/bin/zarmite-host" --plugin "$check/Zarmite.so" --rounds 3 --interval-ms 1000 |
+  tee "$check/host.txt" | grep -E "^Source|Name:|Round"
+last=$(grep "^Round 3:" "$check/host.txt" | cut -d: -f2)
+[ -n "$last" ] || fail "the plug-in gave no readings"
+
+step "Compared with nvidia-smi (same order; fan and PCIe traffic are not in its query)"
+if command -v nvidia-smi >/dev/null; then
+  echo "plug-in: busy, memory busy, graphics, SM, memory, video clock, temperature, power (mW), memory used, free, total (MiB)"
+  read -r -a v <<<"$last"
+  echo "         ${v[0]} ${v[1]} ${v[4]} ${v[5]} ${v[6]} ${v[7]} ${v[8]} ${v[9]} ${v[11]} ${v[12]} ${v[13]}"
+  echo "nvidia-smi:"
+  nvidia-smi --id=0 --format=csv,noheader,nounits \
+    --query-gpu=utilization.gpu,utilization.memory,clocks.gr,clocks.sm,clocks.mem,clocks.video,temperature.gpu,power.draw,memory.used,memory.free,memory.total
+else
+  echo "no nvidia-smi: nothing to compare with"
+fi
+
+step "Cost: a poll through the plug-in, and the driver's own queries"
+"$build/bin/zarmite-poll-latency" --rounds 500 || fail "poll timing"
+"$build/bin/zarmite-nvml-direct" || fail "direct driver timing"
+
+echo
+[ "$failures" = 0 ] && echo "gpu-check: every step worked" || echo "gpu-check: $failures step(s) failed"
+exit "$failures"
