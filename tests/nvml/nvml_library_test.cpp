@@ -26,14 +26,24 @@ protected:
         const std::string path =
             dir_.Write("scenario.txt", scenario + "\nrecord " + Record() + "\n");
         setenv("ZARMITE_NVML_SCENARIO", path.c_str(), 1);
+        setenv("ZARMITE_SAMPLE_PERIOD_MS", "20", 1);  // a reading every 20 ms
         return BindCounterLibrary();
     }
     std::string Record() const { return dir_.Path("record.txt"); }
-    int CountCalls(const std::string& line) const {
+    // How often the driver was called so, from the record's line `from` on.
+    int CountCalls(const std::string& line, size_t from = 0) const {
         std::ifstream in(Record());
         int count = 0;
-        for (std::string got; std::getline(in, got);) count += got == line;
+        size_t number = 0;
+        for (std::string got; std::getline(in, got); ++number)
+            count += number >= from && got == line;
         return count;
+    }
+    size_t RecordLines() const {
+        std::ifstream in(Record());
+        size_t lines = 0;
+        for (std::string got; std::getline(in, got);) ++lines;
+        return lines;
     }
     std::string Name(int32_t index) {
         char text[200];
@@ -185,21 +195,28 @@ TEST_F(NvmlLibrary, OnlyTheSamplingSetIsReadAndOneQueryServesEveryMetricOfIt) {
     AddCounter(1);   // memory_busy: the same query
     AddCounter(13);  // memory_total_mib
     SampleNow();
+    // The first readings may have begun before all three were added; from here on every
+    // reading is of all three.
+    const size_t full = RecordLines();
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
     SampleNow();
-    const int utilization = CountCalls("utilization 0");
-    EXPECT_GE(utilization, 2);
-    EXPECT_EQ(CountCalls("memory 0"), utilization) << "one query a reading for each";
-    EXPECT_EQ(CountCalls("power 0"), 0);
-    EXPECT_EQ(CountCalls("pcie-rx 0"), 0);
-    EXPECT_EQ(CountCalls("utilization 1"), 0) << "nothing of GPU 1 was added";
 
-    // After the set is emptied, nothing is read at all.
+    // Once the set is emptied, nothing is read at all.
     RemoveAllCounters();
-    std::this_thread::sleep_for(std::chrono::milliseconds(60));
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
     const int before = CountCalls("utilization 0");
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
     EXPECT_EQ(CountCalls("utilization 0"), before);
+
+    Shutdown();  // no reading is in progress while the record is counted
+    const int memory = CountCalls("memory 0", full);
+    EXPECT_GE(memory, 2);
+    // One utilisation query a reading serves both counters (a reading may have been under
+    // way when the record was first counted).
+    EXPECT_LE(CountCalls("utilization 0", full), memory + 1);
+    EXPECT_EQ(CountCalls("power 0"), 0);
+    EXPECT_EQ(CountCalls("pcie-rx 0"), 0);
+    EXPECT_EQ(CountCalls("utilization 1"), 0) << "nothing of GPU 1 was added";
 }
 
 TEST_F(NvmlLibrary, SlowDriverQueriesNeverHoldAPoll) {
@@ -220,7 +237,7 @@ TEST_F(NvmlLibrary, SlowDriverQueriesNeverHoldAPoll) {
     }
     std::sort(polls.begin(), polls.end());
     // Far below one slow query even under the sanitizers.
-    EXPECT_LT(polls[polls.size() * 99 / 100], 5000.0);
+    EXPECT_LT(polls[polls.size() * 99 / 100], 10000.0);
 }
 
 }  // namespace
