@@ -4,30 +4,13 @@
 #include <cstdint>
 #include <cstdio>
 
-#include "counter_library.h"
 #include "exports.h"
 #include "load_sources.h"
 #include "module_state.h"
-
-extern "C" CounterEntry COUNTER_CALL NVPMQueryInterface(uint32_t identifier);
-
-namespace {
-
-int g_token = 0;
-void* Open(const char*) {
-    return &g_token;
-}
-CounterEntry Symbol(void*, const char*) {
-    return reinterpret_cast<CounterEntry>(NVPMQueryInterface);
-}
-const CounterLibraryLoader kSimulatedInProcess = {Open, Symbol};
-
-constexpr uint32_t kMaxSourcesPolled = 64;
-
-}  // namespace
+#include "simulated_in_process.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    SetCounterLibraryLoader(&kSimulatedInProcess);
+    UseSimulatedInProcess();
     char path[kSiblingPathCapacity];
     if (!ModuleSiblingPath(".cfg", path, sizeof path)) return 0;
     FILE* config = fopen(path, "wb");

@@ -6,31 +6,14 @@
 #include <string_view>
 
 #include "config_text.h"
-#include "counter_library.h"
 #include "exports.h"
 #include "ini_document.h"
 #include "load_sources.h"
 #include "module_state.h"
-
-extern "C" CounterEntry COUNTER_CALL NVPMQueryInterface(uint32_t identifier);
-
-namespace {
-
-int g_token = 0;
-void* Open(const char*) {
-    return &g_token;
-}
-CounterEntry Symbol(void*, const char*) {
-    return reinterpret_cast<CounterEntry>(NVPMQueryInterface);
-}
-const CounterLibraryLoader kSimulatedInProcess = {Open, Symbol};
-
-constexpr uint32_t kMaxSourcesPolled = 64;
-
-}  // namespace
+#include "simulated_in_process.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    SetCounterLibraryLoader(&kSimulatedInProcess);
+    UseSimulatedInProcess();
     const std::string_view bytes(reinterpret_cast<const char*>(data), size);
     const IniDocument config = IniDocument::Parse(DecodeConfigText(bytes));
     LoadSourcesFrom(config);
