@@ -1,26 +1,38 @@
 // zarmite-host: a small monitoring host. It loads a plug-in, prints the descriptor of
 // every source and polls the sources for a number of rounds, as a monitoring application
-// does.
+// does; or shows them live in the terminal (--watch), or writes their values for scripts
+// (--csv, --json).
 #include <cerrno>
 #include <cinttypes>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
+#include "host_source.h"
 #include "platform.h"
 #include "plugin_api.h"
+#include "script_output.h"
+#if defined(ZARMITE_HOST_WATCH)
+#include "watch_view.h"
+#endif
 
 namespace {
 
 const char kUsage[] =
-    "Usage: zarmite-host --plugin PATH [--rounds N] [--interval-ms MS] [--desc-version V]\n"
-    "                    [--count N] [--no-unload]\n"
+    "Usage: zarmite-host --plugin PATH [--watch | --csv | --json] [--rounds N]\n"
+    "                    [--interval-ms MS] [--desc-version V] [--count N] [--no-unload]\n"
     "\n"
     "Loads a monitoring plug-in, prints the descriptor of each of its sources and, with\n"
     "--rounds, polls every source N times, one row per round.\n"
     "\n"
     "  --plugin PATH       the plug-in to load (Zarmite.so, Zarmite.dll)\n"
-    "  --rounds N          rounds of polling (default 0: descriptors only)\n"
+    "  --watch             a live view in the terminal: every source as a graph between\n"
+    "                      its limits (q or Esc quits, space pauses, + and - change the\n"
+    "                      pace, arrows or j/k scroll); Linux build only\n"
+    "  --csv               for scripts: a header line, then a line of values a round\n"
+    "  --json              for scripts: JSON Lines, the descriptors, then an object a round\n"
+    "  --rounds N          rounds of polling (default 0: descriptors only; with --csv and\n"
+    "                      --json, 0 polls until the reader goes away)\n"
     "  --interval-ms MS    pause between rounds (default 1000)\n"
     "  --desc-version V    descriptor version the host announces (default 0x00010002;\n"
     "                      below it the descriptors carry no group)\n"
@@ -28,8 +40,11 @@ const char kUsage[] =
     "  --no-unload         exit without unloading the plug-in, as some hosts do\n"
     "  --help              this text\n";
 
+enum class Mode { kRows, kWatch, kCsv, kJson };
+
 struct Options {
     const char* plugin = nullptr;
+    Mode mode = Mode::kRows;
     unsigned long rounds = 0;
     unsigned long intervalMs = 1000;
     unsigned long descVersion = kHostDescVersionWithGroup;
@@ -60,6 +75,19 @@ int ParseOptions(int argc, char** argv, Options* options) {
             options->unload = false;
             continue;
         }
+        const Mode modes[] = {Mode::kWatch, Mode::kCsv, Mode::kJson};
+        const char* const modeNames[] = {"--watch", "--csv", "--json"};
+        bool isMode = false;
+        for (int m = 0; m < 3; ++m) {
+            if (strcmp(option, modeNames[m]) != 0) continue;
+            if (options->mode != Mode::kRows && options->mode != modes[m]) {
+                fprintf(stderr, "zarmite-host: choose one of --watch, --csv and --json\n");
+                return 2;
+            }
+            options->mode = modes[m];
+            isMode = true;
+        }
+        if (isMode) continue;
         const char* value = i + 1 < argc ? argv[i + 1] : nullptr;
         bool ok = value != nullptr;
         if (strcmp(option, "--plugin") == 0)
@@ -118,6 +146,31 @@ void PrintDescriptors(const PluginApi& api, uint32_t count, uint32_t version) {
     }
 }
 
+// Writes a line for scripts at once. False when it could not be written: the reader has
+// gone (SIGPIPE is ignored, so the write fails) or the disk is full.
+bool WriteLine(const std::string& line) {
+    const bool written = fwrite(line.data(), 1, line.size(), stdout) == line.size();
+    return fflush(stdout) == 0 && written;
+}
+
+// --csv and --json: a first line, then a line a round, until the rounds are done (0: no
+// end) or the reader goes away.
+int WriteForScripts(const PluginApi& api, const std::vector<HostSource>& sources,
+                    const Options& options) {
+    plat_ignore_broken_pipe();
+    const bool csv = options.mode == Mode::kCsv;
+    if (!WriteLine(csv ? CsvHeader(sources) : JsonDescriptors(sources))) return 0;
+    std::vector<float> values(sources.size());
+    for (unsigned long round = 1; options.rounds == 0 || round <= options.rounds; ++round) {
+        if (round > 1) plat_sleep_ms(static_cast<uint32_t>(options.intervalMs));
+        const std::string timestamp = IsoTimestamp(plat_local_time(), plat_utc_offset_minutes());
+        for (size_t i = 0; i < sources.size(); ++i) values[i] = api.getSourceData(sources[i].index);
+        if (!WriteLine(csv ? CsvRound(timestamp, values) : JsonRound(timestamp, sources, values)))
+            return 0;  // nobody reads any more: stop quietly
+    }
+    return 0;
+}
+
 void Poll(const PluginApi& api, uint32_t count, const Options& options) {
     for (unsigned long round = 1; round <= options.rounds; ++round) {
         if (round > 1) plat_sleep_ms(static_cast<uint32_t>(options.intervalMs));
@@ -134,6 +187,20 @@ void Poll(const PluginApi& api, uint32_t count, const Options& options) {
 int main(int argc, char** argv) {
     Options options;
     if (int result = ParseOptions(argc, argv, &options)) return result == 1 ? 0 : 2;
+    if (options.mode == Mode::kWatch) {
+#if defined(ZARMITE_HOST_WATCH)
+        if (!plat_stdout_is_terminal()) {
+            fprintf(stderr,
+                    "zarmite-host: --watch draws in a terminal, and standard output is none;\n"
+                    "for a pipe or a file use --csv or --json\n");
+            return 2;
+        }
+#else
+        fprintf(stderr,
+                "zarmite-host: --watch is in the Linux build only; here use --csv or --json\n");
+        return 2;
+#endif
+    }
 
     PluginApi api;
     char error[600];
@@ -143,6 +210,19 @@ int main(int argc, char** argv) {
     }
     const uint32_t count =
         options.countGiven ? static_cast<uint32_t>(options.count) : api.getSourcesNum();
+    if (options.mode != Mode::kRows) {
+        const std::vector<HostSource> sources =
+            ReadSources(api, count, static_cast<uint32_t>(options.descVersion));
+        int status = 0;
+#if defined(ZARMITE_HOST_WATCH)
+        if (options.mode == Mode::kWatch)
+            status = RunWatch(api, sources, static_cast<uint32_t>(options.intervalMs));
+        else
+#endif
+            status = WriteForScripts(api, sources, options);
+        if (options.unload) UnloadPlugin(&api);
+        return status;
+    }
     printf("Sources: %" PRIu32 "%s\n", count, options.countGiven ? " (not asked)" : "");
     uint32_t capability = 0;
     int32_t hasCapability = api.getSourceCaps(0, 1, &capability);

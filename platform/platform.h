@@ -64,6 +64,8 @@ struct PlatLocalTime {
     int millisecond;
 };
 PlatLocalTime plat_local_time();
+// How far local time is ahead of UTC now, in minutes (negative west of Greenwich).
+int plat_utc_offset_minutes();
 
 void plat_sleep_ms(uint32_t milliseconds);
 
@@ -71,6 +73,12 @@ void plat_sleep_ms(uint32_t milliseconds);
 // console or terminal counts as a pressed key when data is waiting or it is at its end,
 // so that scripted runs finish.
 bool plat_key_pressed();
+
+// Whether standard output is a terminal (a console on Windows).
+bool plat_stdout_is_terminal();
+// Makes a write to a pipe whose reader has gone fail with an error instead of ending the
+// process (SIGPIPE on POSIX; Windows has no such signal).
+void plat_ignore_broken_pipe();
 
 // A file opened for the diagnostic log, denying other writers while open where the
 // platform can. The file is created if it is missing; with `append` false an existing one

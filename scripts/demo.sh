@@ -37,3 +37,11 @@ echo "== zarmite-host: the plug-in's sources, polled 4 times"
 echo
 echo "== The first lines of $demo/Zarmite.log"
 head -n 8 "$demo/Zarmite.log" | tr -d '\r'
+
+# In a terminal the demo ends with the live view; piped or scripted, with the rows above.
+if [ -t 0 ] && [ -t 1 ]; then
+  echo
+  echo "== zarmite-host --watch: the live view. Press q (or Esc, or Ctrl+C) to leave it."
+  sleep 3
+  "$build/bin/zarmite-host" --plugin "$demo/Zarmite.so" --watch --interval-ms 500
+fi

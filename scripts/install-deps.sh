@@ -9,6 +9,7 @@ packages=(
   g++-mingw-w64-x86-64 wine64                          # the same under 64-bit Wine
   clang libclang-rt-14-dev                             # libFuzzer with the sanitizers
   valgrind gcovr libbenchmark-dev                      # memcheck, coverage, benchmarks
+  libncurses-dev tmux python3                          # the live view and its tests
 )
 
 missing=()

@@ -23,3 +23,10 @@ void plat_sleep_ms(uint32_t milliseconds) {
     while (nanosleep(&remaining, &remaining) != 0) {
     }
 }
+
+int plat_utc_offset_minutes() {
+    const time_t now = time(nullptr);
+    tm local{};
+    localtime_r(&now, &local);
+    return static_cast<int>(local.tm_gmtoff / 60);
+}

@@ -1,0 +1,27 @@
+// zarmite-redraw-timing: how long the live view takes to redraw, on a terminal that
+// writes to nothing: 16 and 100 sources, at 80 x 24 and on a screen large enough to show
+// every panel. A redraw must never be what limits the host's polling pace.
+#include <cstdio>
+
+#include "watch_view.h"
+
+int main() {
+    struct Case {
+        size_t sources;
+        int width;
+        int height;
+    };
+    const Case cases[] = {{16, 80, 24}, {100, 80, 24}, {16, 200, 70}, {100, 200, 240}};
+    double worst = 0;
+    for (const Case& c : cases) {
+        const double ms = TimeRedraw(c.sources, c.width, c.height, 200);
+        if (ms < 0) {
+            fprintf(stderr, "zarmite-redraw-timing: no terminal to draw on\n");
+            return 1;
+        }
+        if (ms > worst) worst = ms;
+        printf("%3zu sources on %3d x %3d: %.3f ms a redraw (mean of 200)\n", c.sources, c.width,
+               c.height, ms);
+    }
+    return worst < 2.0 ? 0 : 1;
+}

@@ -1,0 +1,131 @@
+#include "script_output.h"
+
+#include <cmath>
+#include <cstdio>
+
+namespace {
+
+// The length of the UTF-8 sequence at `i`, or 0 when there is none.
+size_t Utf8Length(const std::string& text, size_t i) {
+    const unsigned char first = static_cast<unsigned char>(text[i]);
+    size_t length = 0;
+    unsigned int code = 0;
+    if (first < 0x80) return 1;
+    if ((first & 0xE0) == 0xC0)
+        length = 2, code = first & 0x1F;
+    else if ((first & 0xF0) == 0xE0)
+        length = 3, code = first & 0x0F;
+    else if ((first & 0xF8) == 0xF0)
+        length = 4, code = first & 0x07;
+    else
+        return 0;
+    if (i + length > text.size()) return 0;
+    for (size_t k = 1; k < length; ++k) {
+        const unsigned char next = static_cast<unsigned char>(text[i + k]);
+        if ((next & 0xC0) != 0x80) return 0;
+        code = (code << 6) | (next & 0x3F);
+    }
+    const unsigned int least[5] = {0, 0, 0x80, 0x800, 0x10000};
+    if (code < least[length] || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) return 0;
+    return length;
+}
+
+}  // namespace
+
+std::string IsoTimestamp(const PlatLocalTime& time, int utcOffsetMinutes) {
+    const int offset = utcOffsetMinutes < 0 ? -utcOffsetMinutes : utcOffsetMinutes;
+    char text[48];
+    snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d.%03d%c%02d:%02d", time.year,
+             time.month, time.day, time.hour, time.minute, time.second, time.millisecond,
+             utcOffsetMinutes < 0 ? '-' : '+', offset / 60, offset % 60);
+    return text;
+}
+
+std::string CsvField(const std::string& text) {
+    if (text.find_first_of(",\"\r\n") == std::string::npos) return text;
+    std::string quoted = "\"";
+    for (char c : text) {
+        if (c == '"') quoted += '"';
+        quoted += c;
+    }
+    return quoted + "\"";
+}
+
+std::string CsvHeader(const std::vector<HostSource>& sources) {
+    std::string line = "timestamp";
+    for (const HostSource& source : sources) {
+        line += ",";
+        line +=
+            CsvField(source.units.empty() ? source.name : source.name + " (" + source.units + ")");
+    }
+    return line + "\n";
+}
+
+std::string CsvRound(const std::string& timestamp, const std::vector<float>& values) {
+    std::string line = timestamp;
+    for (float value : values) {
+        char number[48];
+        snprintf(number, sizeof number, ",%.9g", static_cast<double>(value));
+        line += number;
+    }
+    return line + "\n";
+}
+
+std::string JsonString(const std::string& text) {
+    std::string out = "\"";
+    for (size_t i = 0; i < text.size();) {
+        const unsigned char c = static_cast<unsigned char>(text[i]);
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += static_cast<char>(c);
+            ++i;
+        } else if (c < 0x20) {
+            char escape[8];
+            snprintf(escape, sizeof escape, "\\u%04x", c);
+            out += escape;
+            ++i;
+        } else if (const size_t length = Utf8Length(text, i)) {
+            out.append(text, i, length);
+            i += length;
+        } else {
+            out += "\xEF\xBF\xBD";
+            ++i;
+        }
+    }
+    return out + "\"";
+}
+
+std::string JsonNumber(float value) {
+    if (!std::isfinite(value)) return "null";
+    char number[48];
+    snprintf(number, sizeof number, "%.9g", static_cast<double>(value));
+    return number;
+}
+
+std::string JsonDescriptors(const std::vector<HostSource>& sources) {
+    std::string line = "{\"sources\":[";
+    for (size_t i = 0; i < sources.size(); ++i) {
+        const HostSource& s = sources[i];
+        if (i > 0) line += ",";
+        line += "{\"index\":" + std::to_string(s.index) + ",\"name\":" + JsonString(s.name) +
+                ",\"units\":" + JsonString(s.units) +
+                ",\"description\":" + JsonString(s.description) +
+                ",\"group\":" + JsonString(s.group) + ",\"minLimit\":" + JsonNumber(s.minLimit) +
+                ",\"maxLimit\":" + JsonNumber(s.maxLimit) +
+                ",\"gridDim\":" + JsonNumber(s.gridDim) + "}";
+    }
+    return line + "]}\n";
+}
+
+std::string JsonRound(const std::string& timestamp, const std::vector<HostSource>& sources,
+                      const std::vector<float>& values) {
+    std::string line = "{\"timestamp\":" + JsonString(timestamp) + ",\"values\":[";
+    for (size_t i = 0; i < sources.size() && i < values.size(); ++i) {
+        if (i > 0) line += ",";
+        line += "{\"index\":" + std::to_string(sources[i].index) +
+                ",\"name\":" + JsonString(sources[i].name) +
+                ",\"units\":" + JsonString(sources[i].units) +
+                ",\"value\":" + JsonNumber(values[i]) + "}";
+    }
+    return line + "]}\n";
+}

@@ -1,0 +1,28 @@
+// Output for scripts: a round of values as a CSV line or a JSON Lines object, and the
+// lines that come first (the CSV header, the JSON descriptors).
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "host_source.h"
+#include "platform.h"
+
+// ISO 8601 local time with milliseconds and the offset from UTC:
+// 2026-12-08T14:03:22.051+01:00.
+std::string IsoTimestamp(const PlatLocalTime& time, int utcOffsetMinutes);
+
+// A field quoted as RFC 4180 has it: in double quotes, with quotes doubled, when it holds
+// a comma, a quote, a CR or an LF; otherwise as it is.
+std::string CsvField(const std::string& text);
+std::string CsvHeader(const std::vector<HostSource>& sources);
+std::string CsvRound(const std::string& timestamp, const std::vector<float>& values);
+
+// A JSON string: quotes, backslashes and control characters escaped; bytes that are not
+// UTF-8 become U+FFFD, so that every line is valid JSON.
+std::string JsonString(const std::string& text);
+// A value as a JSON number with the float's precision; not finite: null.
+std::string JsonNumber(float value);
+std::string JsonDescriptors(const std::vector<HostSource>& sources);
+std::string JsonRound(const std::string& timestamp, const std::vector<HostSource>& sources,
+                      const std::vector<float>& values);

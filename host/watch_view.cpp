@@ -1,0 +1,285 @@
+#include "watch_view.h"
+
+#include <curses.h>
+
+#include <algorithm>
+#include <chrono>
+#include <clocale>
+#include <csignal>
+#include <cstdio>
+#include <string>
+
+#include "strip_chart.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr int kPanelHeight = 8;  // title, six chart rows, a separator
+constexpr int kPanelMinWidth = 50;
+constexpr size_t kHistory = 1000;
+constexpr uint32_t kMinIntervalMs = 10;
+constexpr uint32_t kMaxIntervalMs = 60 * 60 * 1000;
+
+volatile std::sig_atomic_t g_interrupted = 0;
+
+void OnInterrupt(int) {
+    g_interrupted = 1;
+}
+
+// One line of the layout: a group's heading, or a row of panels.
+struct LayoutItem {
+    bool heading;
+    std::string group;
+    std::vector<size_t> sources;
+};
+
+struct View {
+    const std::vector<HostSource>* sources;
+    std::vector<SourceHistory> histories;
+    uint32_t intervalMs;
+    bool paused = false;
+    int scroll = 0;  // rows scrolled off the top
+    bool colour = false;
+};
+
+enum Pair : short { kPairBar = 1, kPairMark, kPairGrid, kPairLabel, kPairHeading };
+
+std::vector<LayoutItem> Layout(const std::vector<HostSource>& sources, int columns) {
+    bool anyGroup = false;
+    for (const HostSource& s : sources) anyGroup = anyGroup || !s.group.empty();
+    std::vector<LayoutItem> items;
+    for (size_t i = 0; i < sources.size(); ++i) {
+        const bool newGroup = i == 0 || sources[i].group != sources[i - 1].group;
+        if (anyGroup && newGroup)
+            items.push_back(
+                LayoutItem{true, sources[i].group.empty() ? "(no group)" : sources[i].group, {}});
+        if (newGroup || items.empty() || items.back().heading ||
+            static_cast<int>(items.back().sources.size()) >= columns)
+            items.push_back(LayoutItem{false, sources[i].group, {}});
+        items.back().sources.push_back(i);
+    }
+    return items;
+}
+
+int ItemHeight(const LayoutItem& item) {
+    return item.heading ? 1 : kPanelHeight;
+}
+
+attr_t AttributeOf(char kind, bool colour) {
+    switch (kind) {
+        case kCellTitle:
+            return A_BOLD;
+        case kCellValue:
+            return A_BOLD;
+        case kCellBar:
+            return colour ? COLOR_PAIR(kPairBar) : A_NORMAL;
+        case kCellMark:
+            return colour ? COLOR_PAIR(kPairMark) | A_BOLD : A_BOLD;
+        case kCellGrid:
+            return colour ? COLOR_PAIR(kPairGrid) : A_DIM;
+        case kCellLabel:
+            return colour ? COLOR_PAIR(kPairLabel) : A_NORMAL;
+        default:
+            return A_NORMAL;
+    }
+}
+
+// Draws a rendered row at (y, x), one attribute run at a time.
+void DrawCells(int y, int x, const std::string& text, const std::string& kinds, bool colour) {
+    size_t start = 0;
+    while (start < text.size()) {
+        size_t end = start + 1;
+        while (end < text.size() && kinds[end] == kinds[start]) ++end;
+        const attr_t attribute = AttributeOf(kinds[start], colour);
+        attron(attribute);
+        mvaddnstr(y, x + static_cast<int>(start), text.c_str() + start,
+                  static_cast<int>(end - start));
+        attroff(attribute);
+        start = end;
+    }
+}
+
+int TotalRows(const std::vector<LayoutItem>& items) {
+    int rows = 0;
+    for (const LayoutItem& item : items) rows += ItemHeight(item);
+    return rows;
+}
+
+void Draw(View& view) {
+    erase();
+    const int width = COLS;
+    const int viewRows = LINES - 1;  // the last line is the status line
+    const int columns = std::max(1, width / kPanelMinWidth);
+    const int panelWidth = width / columns;
+    const std::vector<LayoutItem> items = Layout(*view.sources, columns);
+    view.scroll = std::max(0, std::min(view.scroll, TotalRows(items) - viewRows));
+
+    int y = -view.scroll;
+    for (const LayoutItem& item : items) {
+        const int height = ItemHeight(item);
+        if (y + height > 0 && y < viewRows) {
+            if (item.heading) {
+                const attr_t attribute =
+                    view.colour ? COLOR_PAIR(kPairHeading) | A_BOLD : A_BOLD | A_UNDERLINE;
+                attron(attribute);
+                mvaddnstr(y, 0, ("== " + item.group + " ==").c_str(), width);
+                attroff(attribute);
+            } else {
+                for (size_t k = 0; k < item.sources.size(); ++k) {
+                    const size_t index = item.sources[k];
+                    const PanelCells cells =
+                        RenderPanel((*view.sources)[index], view.histories[index], panelWidth - 1,
+                                    kPanelHeight);
+                    for (int r = 0; r < static_cast<int>(cells.text.size()); ++r) {
+                        if (y + r < 0 || y + r >= viewRows) continue;
+                        DrawCells(y + r, static_cast<int>(k) * panelWidth, cells.text[r],
+                                  cells.kinds[r], view.colour);
+                    }
+                }
+            }
+        }
+        y += height;
+    }
+
+    char status[256];
+    snprintf(status, sizeof status,
+             " zarmite-host  %zu sources  every %u ms%s   q quit  space pause  + faster  - slower  "
+             "j/k scroll",
+             view.sources->size(), view.intervalMs, view.paused ? "  PAUSED" : "");
+    attron(A_REVERSE);
+    mvhline(LINES - 1, 0, ' ', COLS);
+    mvaddnstr(LINES - 1, 0, status, COLS);
+    attroff(A_REVERSE);
+    wnoutrefresh(stdscr);
+    doupdate();
+}
+
+void StartColours(View& view) {
+    view.colour = has_colors();
+    if (!view.colour) return;
+    start_color();
+    use_default_colors();
+    init_pair(kPairBar, COLOR_GREEN, -1);
+    init_pair(kPairMark, COLOR_RED, -1);
+    init_pair(kPairGrid, COLOR_BLUE, -1);
+    init_pair(kPairLabel, COLOR_YELLOW, -1);
+    init_pair(kPairHeading, COLOR_CYAN, -1);
+}
+
+void Poll(const PluginApi& api, View& view) {
+    for (size_t i = 0; i < view.sources->size(); ++i)
+        view.histories[i].Add(api.getSourceData((*view.sources)[i].index));
+}
+
+// Handles one key; false when the view is to end.
+bool HandleKey(int key, View& view) {
+    switch (key) {
+        case 'q':
+        case 'Q':
+        case 27:  // Esc
+            return false;
+        case ' ':
+            view.paused = !view.paused;
+            break;
+        case '+':
+            view.intervalMs = std::max(kMinIntervalMs, view.intervalMs / 2);
+            break;
+        case '-':
+            view.intervalMs = std::min(kMaxIntervalMs, view.intervalMs * 2);
+            break;
+        case 'j':
+        case KEY_DOWN:
+            ++view.scroll;
+            break;
+        case 'k':
+        case KEY_UP:
+            view.scroll = std::max(0, view.scroll - 1);
+            break;
+        case KEY_NPAGE:
+            view.scroll += LINES - 2;
+            break;
+        case KEY_PPAGE:
+            view.scroll = std::max(0, view.scroll - (LINES - 2));
+            break;
+        default:
+            break;  // KEY_RESIZE and anything else: just redraw
+    }
+    return true;
+}
+
+}  // namespace
+
+int RunWatch(const PluginApi& api, const std::vector<HostSource>& sources, uint32_t intervalMs) {
+    View view{&sources, std::vector<SourceHistory>(sources.size(), SourceHistory(kHistory)),
+              std::max(kMinIntervalMs, intervalMs)};
+    setlocale(LC_ALL, "");
+    set_escdelay(25);
+    if (initscr() == nullptr) {
+        fprintf(stderr, "zarmite-host: the terminal cannot be driven\n");
+        return 1;
+    }
+    // Ctrl+C ends the view like q: the terminal is restored, the plug-in unloaded.
+    struct sigaction action {};
+    action.sa_handler = OnInterrupt;
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+    cbreak();
+    noecho();
+    keypad(stdscr, TRUE);
+    curs_set(0);
+    StartColours(view);
+
+    auto next = Clock::now();
+    bool running = true;
+    while (running && !g_interrupted) {
+        const auto now = Clock::now();
+        if (!view.paused && now >= next) {
+            Poll(api, view);
+            next = Clock::now() + std::chrono::milliseconds(view.intervalMs);
+        }
+        Draw(view);
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(next - Clock::now()).count();
+        // Woken at least every quarter second, for Ctrl+C and a paused view.
+        timeout(view.paused
+                    ? 250
+                    : static_cast<int>(std::max<long long>(0, std::min<long long>(left, 250))));
+        const int key = getch();
+        if (key != ERR) running = HandleKey(key, view);
+    }
+    endwin();
+    return 0;
+}
+
+double TimeRedraw(size_t count, int width, int height, int redraws) {
+    std::vector<HostSource> sources;
+    for (size_t i = 0; i < count; ++i) {
+        sources.push_back(HostSource{static_cast<uint32_t>(i), true, "source " + std::to_string(i),
+                                     "%", "", "group " + std::to_string(i / 8), 100, 0, 25});
+    }
+    View view{&sources, std::vector<SourceHistory>(count, SourceHistory(kHistory)), 1000};
+    for (size_t i = 0; i < count; ++i)
+        for (size_t k = 0; k < kHistory; ++k)
+            view.histories[i].Add(static_cast<float>((k * 7 + i) % 120));
+    FILE* out = fopen("/dev/null", "w");
+    FILE* in = fopen("/dev/null", "r");
+    if (out == nullptr || in == nullptr) return -1;
+    SCREEN* screen = newterm("xterm-256color", out, in);
+    if (screen == nullptr) return -1;
+    resizeterm(height, width);
+    StartColours(view);
+    double total = 0;
+    for (int r = 0; r < redraws; ++r) {
+        view.histories[r % count].Add(static_cast<float>(r % 100));
+        view.scroll = 0;
+        const auto start = Clock::now();
+        Draw(view);
+        total += std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+    }
+    endwin();
+    delscreen(screen);
+    fclose(out);
+    fclose(in);
+    return total / redraws;
+}

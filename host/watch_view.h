@@ -1,0 +1,17 @@
+// zarmite-host --watch: a full-screen terminal view of every source, redrawn at every poll,
+// as a monitoring host draws them. Built on ncurses, for the Linux build.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "host_source.h"
+#include "plugin_api.h"
+
+// Polls every source once per interval and redraws, until q, Esc or Ctrl+C; restores the
+// terminal before it returns. Returns the exit status.
+int RunWatch(const PluginApi& api, const std::vector<HostSource>& sources, uint32_t intervalMs);
+
+// How long one redraw of `count` sources with full histories takes on a terminal of
+// `width` x `height` that writes to nothing, in milliseconds (the mean of `redraws`).
+double TimeRedraw(size_t count, int width, int height, int redraws);

@@ -1,0 +1,126 @@
+#!/usr/bin/env python3
+"""zarmite-host --csv and --json, read as scripts read them: Python's csv and json modules.
+Names with commas and quotes, a value that overflowed to infinity, and a reader that goes
+away.
+
+Called as: host_script_output_test.py HOST PLUGIN LIBRARY_ENVIRONMENT WORK_DIR [EMULATOR]
+LIBRARY_ENVIRONMENT is NAME=VALUE, what puts the simulated library on the search path.
+"""
+import csv
+import datetime
+import io
+import json
+import os
+import shutil
+import subprocess
+import sys
+import time
+
+HOST, PLUGIN, LIBRARY_ENVIRONMENT, WORK = sys.argv[1:5]
+EMULATOR = sys.argv[5:6]
+CONFIG = """[Source0]
+ID=0
+Name=GPU busy
+MaxLimit=100
+[Source1]
+ID=7
+Name=Frames, "real"
+Dim=a,b
+[Source2]
+ID=7
+Name=Overflow
+ModType=1
+ModFactor=1e38
+"""
+failures = []
+
+
+def check(condition, what):
+    if not condition:
+        failures.append(what)
+        print("FAIL:", what)
+
+
+def environment():
+    name, value = LIBRARY_ENVIRONMENT.split("=", 1)
+    return dict(os.environ, **{name: value})
+
+
+def native(path):
+    """The path as the host takes it: under Wine, Z: is the Unix root."""
+    return "Z:" + path.replace("/", "\\") if EMULATOR else path
+
+
+def host(*arguments):
+    plugin = native(os.path.join(WORK, os.path.basename(PLUGIN)))
+    return EMULATOR + [HOST, "--plugin", plugin] + list(arguments)
+
+
+def run(*arguments):
+    result = subprocess.run(host(*arguments), capture_output=True, env=environment(),
+                            timeout=120, check=False)
+    check(result.returncode == 0, "%s exits with 0, not %d: %r" % (arguments, result.returncode,
+                                                                  result.stderr))
+    return result.stdout.decode("utf-8")
+
+
+def timestamp_is_iso8601(text):
+    try:
+        stamp = datetime.datetime.fromisoformat(text)
+    except ValueError:
+        return False
+    return stamp.tzinfo is not None and len(text.split(".")[1]) == 3 + 6
+
+
+def main():
+    os.makedirs(WORK, exist_ok=True)
+    shutil.copy(PLUGIN, WORK)
+    with open(os.path.join(WORK, "Zarmite.cfg"), "w", newline="\n") as config:
+        config.write(CONFIG)
+
+    rows = list(csv.reader(io.StringIO(run("--csv", "--rounds", "3", "--interval-ms", "10"))))
+    check(rows[0] == ["timestamp", "GPU busy (%)", 'Frames, "real" (a,b)', "Overflow (Raw)"],
+          "the CSV header: %r" % rows[0])
+    check(len(rows) == 4 and all(len(row) == 4 for row in rows), "three rounds of four fields")
+    for row in rows[1:]:
+        check(timestamp_is_iso8601(row[0]), "an ISO 8601 timestamp: %r" % row[0])
+        check(0 <= float(row[1]) <= 100 and float(row[2]) > 16000, "values: %r" % row)
+        check(row[3] == "inf", "the overflow as the number it is: %r" % row[3])
+
+    lines = run("--json", "--rounds", "2", "--interval-ms", "10").splitlines()
+    objects = [json.loads(line) for line in lines]
+    check(len(objects) == 3, "a descriptor line and two rounds")
+    sources = objects[0]["sources"]
+    check([s["name"] for s in sources] == ["GPU busy", 'Frames, "real"', "Overflow"],
+          "the descriptors' names")
+    check(sources[0]["maxLimit"] == 100 and sources[1]["units"] == "a,b", "the descriptors")
+    for round_ in objects[1:]:
+        check(timestamp_is_iso8601(round_["timestamp"]), "a JSON timestamp")
+        values = round_["values"]
+        check([v["index"] for v in values] == [0, 1, 2], "every source's value")
+        check(values[1]["name"] == 'Frames, "real"' and values[1]["units"] == "a,b", "texts")
+        check(values[2]["value"] is None, "a value that is not finite is null")
+
+    # Polling with no end, until the reader goes away.
+    for mode in ("--csv", "--json"):
+        process = subprocess.Popen(host(mode, "--rounds", "0", "--interval-ms", "10"),
+                                   stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                                   env=environment())
+        for _ in range(3):
+            process.stdout.readline()
+        process.stdout.close()
+        try:
+            status = process.wait(timeout=30)
+        except subprocess.TimeoutExpired:
+            process.kill()
+            status = "still running"
+        check(status == 0, "%s stops cleanly when its reader goes away: %s" % (mode, status))
+        process.stderr.close()
+
+    print("host script output: %s" % ("all checks passed" if not failures else
+                                      "%d failed" % len(failures)))
+    return 1 if failures else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

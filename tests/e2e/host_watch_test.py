@@ -1,0 +1,162 @@
+#!/usr/bin/env python3
+"""The live view in a real terminal: zarmite-host --watch under tmux at a fixed size, over
+the simulated library with fixed values. Checks the panels, the limits, the grid lines and
+a value's position; resizes the pane and checks the redraw; quits with q and with Ctrl+C
+and checks that the terminal is restored and the plug-in unloaded; and refuses a standard
+output that is no terminal.
+
+Called as: host_watch_test.py HOST PLUGIN SIMULATED_LIBRARY_DIR WORK_DIR
+"""
+import os
+import shutil
+import subprocess
+import sys
+import time
+
+HOST, PLUGIN, SIM_DIR, WORK = sys.argv[1:5]
+SESSION = "zarmite-watch-%d" % os.getpid()
+CONFIG = """[Source0]
+ID=1
+Name=Fixed half
+MaxLimit=100
+GridDim=25
+Group=Test
+[Source1]
+ID=2
+Name=Too high
+MaxLimit=100
+Group=Test
+[Source2]
+ID=3
+Name=Seen range
+Group=Other
+"""
+SCENARIO = """counters 4
+kind 1 raw
+value 1 50 1
+kind 2 raw
+value 2 150 1
+kind 3 raw
+value 3 7 1
+record {work}/record.txt
+"""
+failures = []
+
+
+def check(condition, what, screen=None):
+    if not condition:
+        failures.append(what)
+        print("FAIL:", what)
+        if screen is not None:
+            print("\n".join(screen))
+
+
+def tmux(*arguments):
+    return subprocess.run(["tmux", "-L", SESSION] + list(arguments), capture_output=True,
+                          text=True, check=False)
+
+
+def capture():
+    text = tmux("capture-pane", "-p", "-t", SESSION).stdout
+    return text[:-1].split("\n") if text.endswith("\n") else text.split("\n")
+
+
+def wait_for(text, seconds=15):
+    deadline = time.time() + seconds
+    while time.time() < deadline:
+        screen = capture()
+        if any(text in line for line in screen):
+            return screen
+        time.sleep(0.1)
+    return capture()
+
+
+def start(width, height):
+    os.makedirs(WORK, exist_ok=True)
+    for name in ("record.txt",):
+        if os.path.exists(os.path.join(WORK, name)):
+            os.remove(os.path.join(WORK, name))
+    command = ("env LD_LIBRARY_PATH='{sim}' ZARMITE_SIM_SCENARIO='{work}/scenario.txt' "
+               "'{host}' --plugin '{work}/{plugin}' --watch --interval-ms 100; "
+               "echo EXITED $?; sleep 60").format(sim=SIM_DIR, work=WORK, host=HOST,
+                                                  plugin=os.path.basename(PLUGIN))
+    tmux("kill-server")
+    tmux("new-session", "-d", "-s", SESSION, "-x", str(width), "-y", str(height), command)
+
+
+def finish(keys):
+    tmux("send-keys", "-t", SESSION, *keys)
+    screen = wait_for("EXITED")
+    tmux("kill-server")
+    return screen
+
+
+def record_ends_with_unload():
+    with open(os.path.join(WORK, "record.txt")) as record:
+        lines = [line.strip() for line in record if line.strip()]
+    return lines[-2:] == ["RemoveAllCounters", "Shutdown"]
+
+
+def main():
+    os.makedirs(WORK, exist_ok=True)
+    shutil.copy(PLUGIN, WORK)
+    with open(os.path.join(WORK, "Zarmite.cfg"), "w") as config:
+        config.write(CONFIG)
+    with open(os.path.join(WORK, "scenario.txt"), "w") as scenario:
+        scenario.write(SCENARIO.format(work=WORK))
+
+    # 100 x 30: two panels a row; the first row holds the "Test" group's two sources.
+    start(100, 30)
+    screen = wait_for("Seen range")
+    time.sleep(0.5)  # a few polls, so the newest value is at the right edge
+    screen = capture()
+    check(screen[0].startswith("== Test =="), "the first group's heading", screen)
+    title = screen[1]
+    check(title.startswith("Fixed half") and "50 Raw" in title[:49], "name and value", screen)
+    check(title[50:].startswith("Too high") and title.rstrip().endswith("150 Raw"),
+          "the second panel beside the first", screen)
+    check(screen[2][:10] == "      100|" and screen[7][:10] == "        0|", "the limits", screen)
+    # Grid lines at 25, 50 and 75: chart rows 4, 2 and 1 (screen rows 6, 4 and 3), drawn
+    # where no bar covers them.
+    for row in (3, 4, 6):
+        check(screen[row][10:20] == "-" * 10, "a grid line on screen row %d" % row, screen)
+    check("-" not in screen[5][10:40], "no grid line between the steps", screen)
+    # 50 of 0..100 over six rows: the bar's top is chart row 2 (screen row 4).
+    column = 48  # the newest value: the panel's last column
+    check(screen[4][column] == "#" and screen[3][column] != "#", "the value's height", screen)
+    check(screen[2][50 + column] == "^", "a value above the limit, marked at the edge", screen)
+    check("== Other ==" in "\n".join(screen), "the second group's heading", screen)
+    check(screen[-1].startswith(" zarmite-host  3 sources"), "the status line", screen)
+
+    # Resized to 80 x 24: one panel a row, the status line on the new last row.
+    tmux("resize-window", "-t", SESSION, "-x", "80", "-y", "24")
+    time.sleep(0.8)
+    screen = capture()
+    check(len(screen) == 24 and screen[-1].startswith(" zarmite-host"), "redrawn at 24 rows", screen)
+    check(screen[1].startswith("Fixed half") and screen[1].rstrip().endswith("50 Raw"),
+          "one panel across the narrower width", screen)
+    check(any(line.startswith("Too high") for line in screen), "the second panel below", screen)
+
+    screen = finish(["q"])
+    check(any(line.startswith("EXITED 0") for line in screen), "q ends with status 0", screen)
+    check(not any("zarmite-host" in line for line in screen), "the terminal is restored", screen)
+    check(record_ends_with_unload(), "the plug-in is unloaded after q")
+
+    start(80, 24)
+    wait_for("Fixed half")
+    screen = finish(["C-c"])
+    check(any(line.startswith("EXITED 0") for line in screen), "Ctrl+C ends with status 0", screen)
+    check(record_ends_with_unload(), "the plug-in is unloaded after Ctrl+C")
+
+    refused = subprocess.run([HOST, "--plugin", os.path.join(WORK, os.path.basename(PLUGIN)),
+                              "--watch"], capture_output=True, text=True,
+                             env=dict(os.environ, LD_LIBRARY_PATH=SIM_DIR), check=False)
+    check(refused.returncode == 2 and "--csv" in refused.stderr and "--json" in refused.stderr,
+          "a standard output that is no terminal is refused: %r" % refused.stderr)
+
+    print("host watch: %s" % ("all checks passed" if not failures else "%d failed" % len(failures)))
+    return 1 if failures else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

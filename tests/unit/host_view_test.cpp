@@ -1,0 +1,114 @@
+// What zarmite-host shows: strip charts scaled between the limits, and lines for scripts.
+#include <gtest/gtest.h>
+
+#include <cfloat>
+#include <cmath>
+#include <string>
+
+#include "script_output.h"
+#include "strip_chart.h"
+
+namespace {
+
+HostSource Source(float minLimit, float maxLimit, float gridDim, const std::string& units = "%") {
+    return HostSource{0, true, "GPU busy", units, "", "", maxLimit, minLimit, gridDim};
+}
+
+SourceHistory HistoryOf(std::initializer_list<float> values) {
+    SourceHistory history(100);
+    for (float value : values) history.Add(value);
+    return history;
+}
+
+TEST(StripChart, ValuesFindTheirRowsAndOutsideValuesAreClampedAndMarked) {
+    const ChartScale scale{0, 100, false};
+    int clamped = 9;
+    EXPECT_EQ(ChartRow(100, scale, 6, &clamped), 0);
+    EXPECT_EQ(ChartRow(0, scale, 6, &clamped), 5);
+    EXPECT_EQ(ChartRow(50, scale, 6, &clamped), 2);  // 2.5 rows up rounds to 3
+    EXPECT_EQ(clamped, 0);
+    EXPECT_EQ(ChartRow(150, scale, 6, &clamped), 0);
+    EXPECT_EQ(clamped, 1);
+    EXPECT_EQ(ChartRow(-1, scale, 6, &clamped), 5);
+    EXPECT_EQ(clamped, -1);
+    EXPECT_EQ(ChartRow(INFINITY, scale, 6, &clamped), 0);
+    EXPECT_EQ(ChartRow(NAN, scale, 6, &clamped), -1);
+}
+
+TEST(StripChart, GridLinesEveryStepUnlessThereAreMoreThanRows) {
+    const ChartScale scale{0, 100, false};
+    EXPECT_EQ(GridRows(scale, 25, 6), (std::vector<int>{4, 2, 1}));  // 25, 50, 75
+    EXPECT_TRUE(GridRows(scale, 10, 6).empty());                     // nine lines, six rows
+    EXPECT_TRUE(GridRows(scale, 0, 6).empty());
+    EXPECT_TRUE(GridRows(scale, -5, 6).empty());
+    EXPECT_TRUE(GridRows(scale, NAN, 6).empty());
+    EXPECT_EQ(GridRows(ChartScale{10, 30, false}, 10, 6).size(), 1u);  // only 20 is inside
+}
+
+TEST(StripChart, LimitsThatGiveNoRangeScaleToTheValuesSeen) {
+    const ChartScale fixed = ScaleFor(Source(0, 100, 0), HistoryOf({500}));
+    EXPECT_EQ(fixed.high, 100);
+    const ChartScale seen = ScaleFor(Source(0, 0, 0), HistoryOf({3, 9, INFINITY, 6}));
+    EXPECT_TRUE(seen.fromValues);
+    EXPECT_EQ(seen.low, 3);
+    EXPECT_EQ(seen.high, 9);
+    const ChartScale flat = ScaleFor(Source(5, 5, 0), HistoryOf({7, 7}));
+    EXPECT_LT(flat.low, 7);
+    EXPECT_GT(flat.high, 7);
+}
+
+TEST(StripChart, APanelShowsNameValueLimitsGridAndTheNewestValueOnTheRight) {
+    const PanelCells panel = RenderPanel(Source(0, 100, 25), HistoryOf({10, 50, 150}), 40, 8);
+    ASSERT_EQ(panel.text.size(), 8u);
+    EXPECT_EQ(panel.text[0].substr(0, 8), "GPU busy");
+    EXPECT_EQ(panel.text[0].substr(40 - 5), "150 %");  // in-band values are just numbers
+    EXPECT_EQ(panel.text[1].substr(0, 10), "      100|");
+    EXPECT_EQ(panel.text[6].substr(0, 10), "        0|");
+    // The newest value (150) is above the limit: a full bar, marked at the top.
+    EXPECT_EQ(panel.text[1][39], '^');
+    EXPECT_EQ(panel.kinds[1][39], kCellMark);
+    EXPECT_EQ(panel.text[6][39], '#');
+    // 50 rises 2.5 of the chart's 5 row steps, rounded to 3 (panel row 3); 10 rises 0.5,
+    // rounded to 1 (panel row 5).
+    EXPECT_EQ(panel.text[3][38], '#');
+    EXPECT_NE(panel.text[2][38], '#');
+    EXPECT_EQ(panel.text[5][37], '#');
+    EXPECT_NE(panel.text[4][37], '#');
+    // Grid lines at 25, 50 and 75 where no bar covers them.
+    EXPECT_EQ(panel.text[2].substr(10, 5), "-----");
+    EXPECT_EQ(panel.kinds[5][10], kCellGrid);
+    EXPECT_EQ(panel.text[7], std::string(40, ' '));
+}
+
+TEST(ScriptOutput, CsvQuotesAsRfc4180) {
+    EXPECT_EQ(CsvField("plain"), "plain");
+    EXPECT_EQ(CsvField("a,b"), "\"a,b\"");
+    EXPECT_EQ(CsvField("say \"hi\""), "\"say \"\"hi\"\"\"");
+    EXPECT_EQ(CsvField("two\nlines"), "\"two\nlines\"");
+    std::vector<HostSource> sources = {Source(0, 1, 0, "%"), Source(0, 1, 0, "")};
+    sources[1].name = "Frames, \"real\"";
+    EXPECT_EQ(CsvHeader(sources), "timestamp,GPU busy (%),\"Frames, \"\"real\"\"\"\n");
+    EXPECT_EQ(CsvRound("T", {37.5f, 0.1f}), "T,37.5,0.100000001\n");
+}
+
+TEST(ScriptOutput, JsonEscapesTextsAndWritesNonFiniteValuesAsNull) {
+    EXPECT_EQ(JsonString("a\"b\\c\n\x01"), "\"a\\\"b\\\\c\\u000a\\u0001\"");
+    EXPECT_EQ(JsonString("Caf\xC3\xA9"), "\"Caf\xC3\xA9\"");
+    EXPECT_EQ(JsonString("bad \xFF\xC3"), "\"bad \xEF\xBF\xBD\xEF\xBF\xBD\"");
+    EXPECT_EQ(JsonNumber(INFINITY), "null");
+    EXPECT_EQ(JsonNumber(NAN), "null");
+    EXPECT_EQ(JsonNumber(FLT_MAX), "3.40282347e+38");
+    const std::vector<HostSource> sources = {Source(0, 100, 10)};
+    EXPECT_EQ(JsonRound("T", sources, {INFINITY}),
+              "{\"timestamp\":\"T\",\"values\":[{\"index\":0,\"name\":\"GPU busy\",\"units\":\"%\","
+              "\"value\":null}]}\n");
+}
+
+TEST(ScriptOutput, TimestampsAreIso8601LocalTimeWithTheirOffset) {
+    const PlatLocalTime time{2026, 2, 1, 3, 4, 5, 6};
+    EXPECT_EQ(IsoTimestamp(time, 60), "2026-02-01T03:04:05.006+01:00");
+    EXPECT_EQ(IsoTimestamp(time, -330), "2026-02-01T03:04:05.006-05:30");
+    EXPECT_EQ(IsoTimestamp(time, 0), "2026-02-01T03:04:05.006+00:00");
+}
+
+}  // namespace
