@@ -108,7 +108,11 @@ void EndLocked(Library& library) {
 void EndAtExit() {
     Library& library = State();
     std::lock_guard<std::mutex> guard(library.lock);
-    EndLocked(library);
+    if (library.started) {
+        sampler_stop_at_exit();
+        library.nvml->nvmlShutdown();
+        library.started = false;
+    }
     library.exiting = true;
 }
 

@@ -67,28 +67,32 @@ void Run(Sampler* sampler) {
     sampler->finished.notify_all();
 }
 
-// Stops the thread; gives up waiting after `timeoutMs` (a driver call that never
-// returns), leaving the thread to end with the process.
+// Stops the thread: waits until it has left its loop (a reading in progress finishes),
+// then lets it end by itself. It is never joined: Shutdown may come from a module's
+// unload, which on Windows runs under the loader lock that an ending thread needs. A
+// thread that does not leave its loop in `timeoutMs` (a driver call that never returns)
+// is left to end with the process.
 void StopThread(Sampler& sampler, std::unique_lock<std::mutex>& guard, uint32_t timeoutMs) {
     if (!sampler.running) return;
     sampler.stopping = true;
     sampler.wake.notify_all();
-    const bool ended = sampler.finished.wait_for(guard, std::chrono::milliseconds(timeoutMs),
-                                                 [&] { return sampler.threadEnded; });
-    std::thread thread = std::move(sampler.thread);
-    guard.unlock();
-    if (ended)
-        thread.join();
-    else
-        thread.detach();
-    guard.lock();
+    if (timeoutMs > 0)
+        sampler.finished.wait_for(guard, std::chrono::milliseconds(timeoutMs),
+                                  [&] { return sampler.threadEnded; });
+    sampler.thread.detach();
     sampler.running = false;
 }
+
+#if defined(_WIN32)
+constexpr uint32_t kExitWaitMs = 0;  // the other threads are gone already
+#else
+constexpr uint32_t kExitWaitMs = 2000;
+#endif
 
 void StopAtExit() {
     Sampler& sampler = State();
     std::unique_lock<std::mutex> guard(sampler.lock);
-    StopThread(sampler, guard, 2000);
+    StopThread(sampler, guard, kExitWaitMs);
 }
 
 }  // namespace
@@ -105,7 +109,7 @@ uint32_t sampler_period_ms(uint32_t defaultMs) {
 bool sampler_start(size_t count, uint32_t periodMs, ReadCounters read, void* context) {
     Sampler& sampler = State();
     std::unique_lock<std::mutex> guard(sampler.lock);
-    if (sampler.running) return false;
+    if (sampler.running || !sampler.threadEnded) return false;  // the last one is still reading
     static std::once_flag registered;
     // Registered after the driver library was started, so it runs before the driver's own
     // handlers at exit; on an unload of this library it runs then.
@@ -131,6 +135,10 @@ bool sampler_start(size_t count, uint32_t periodMs, ReadCounters read, void* con
     return true;
 }
 
+void sampler_stop_at_exit() {
+    StopAtExit();
+}
+
 void sampler_stop() {
     Sampler& sampler = State();
     std::unique_lock<std::mutex> guard(sampler.lock);
@@ -140,6 +148,13 @@ void sampler_stop() {
     sampler.published.clear();
     sampler.haveLatest = false;
     sampler.havePublished = false;
+}
+
+bool sampler_sleep(uint32_t ms) {
+    Sampler& sampler = State();
+    std::unique_lock<std::mutex> guard(sampler.lock);
+    sampler.wake.wait_for(guard, std::chrono::milliseconds(ms), [&] { return sampler.stopping; });
+    return !sampler.stopping;
 }
 
 void sampler_want(size_t index) {

@@ -28,8 +28,18 @@ uint32_t sampler_period_ms(uint32_t defaultMs);
 // Starts the sampler for `count` counters, none wanted. False when it could not start.
 // Only one sampler runs in a process.
 bool sampler_start(size_t count, uint32_t periodMs, ReadCounters read, void* context);
-// Stops the thread, waiting for a reading in progress, and forgets everything.
+// Stops the thread, waiting (up to two seconds) for a reading in progress, and forgets
+// everything.
 void sampler_stop();
+// The same at process exit: the thread is told to stop and left to end with the process.
+// On POSIX it is first given up to two seconds to finish a reading in progress, so that
+// it never runs on into the driver library's teardown; Windows has already ended every
+// other thread when a library's exit handlers run, and joining one there would deadlock.
+void sampler_stop_at_exit();
+
+// For the read function: waits `ms` milliseconds, or less when the sampler is being
+// stopped. False when it is being stopped.
+bool sampler_sleep(uint32_t ms);
 
 // Adds a counter to the set read, or empties the set.
 void sampler_want(size_t index);

@@ -240,4 +240,32 @@ TEST_F(NvmlLibrary, SlowDriverQueriesNeverHoldAPoll) {
     EXPECT_LT(polls[polls.size() * 99 / 100], 10000.0);
 }
 
+TEST_F(NvmlLibrary, CallsWithBadArgumentsOrAfterTheEndFailWithoutHarm) {
+    ASSERT_EQ(Start("name-unterminated 0"), 0);
+    EXPECT_EQ(Description(0).size(),
+              std::string("Share of time the GPU was busy (GPU 0, )").size() + 95)
+        << "the driver's unterminated name is cut at its buffer";
+    uint64_t value = 0, cycle = 0;
+    EXPECT_NE(GetNumCounters(nullptr), 0);
+    EXPECT_NE(GetCounterAttribute(0, 1, &value), 0);
+    EXPECT_NE(GetCounterAttribute(0, kCounterKindAttribute, nullptr), 0);
+    EXPECT_NE(GetCounterValue(0, 0, nullptr, &cycle), 0);
+    EXPECT_EQ(GetCounterValue(3, 0, &value, &cycle), 2) << "not added";
+    char text[4];
+    uint32_t length = 0;
+    EXPECT_NE(GetCounterName(0, text, &length), 0);
+    length = sizeof text;
+    EXPECT_EQ(GetCounterName(0, text, &length), 0);
+    EXPECT_STREQ(text, "gpu");
+    EXPECT_EQ(length, sizeof "gpu0_busy");
+    Shutdown();
+    EXPECT_NE(AddCounter(0), 0);
+    EXPECT_NE(RemoveAllCounters(), 0);
+    uint32_t count = 0;
+    EXPECT_NE(Sample(nullptr, &count), 0);
+    EXPECT_NE(GetCounterValue(0, 0, &value, &cycle), 0);
+    EXPECT_EQ(Name(0), "<fails>");
+    EXPECT_NE(GetCounterAttribute(0, kCounterKindAttribute, &value), 0);
+}
+
 }  // namespace

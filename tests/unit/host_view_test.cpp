@@ -111,4 +111,34 @@ TEST(ScriptOutput, TimestampsAreIso8601LocalTimeWithTheirOffset) {
     EXPECT_EQ(IsoTimestamp(time, 0), "2026-02-01T03:04:05.006+00:00");
 }
 
+TEST(SourceHistory, KeepsTheNewestValuesOnceFull) {
+    SourceHistory history(3);
+    EXPECT_EQ(history.Size(), 0u);
+    EXPECT_EQ(history.Back(0), 0.0f);
+    for (float value : {1.0f, 2.0f, 3.0f, 4.0f, 5.0f}) history.Add(value);
+    EXPECT_EQ(history.Size(), 3u);
+    EXPECT_EQ(history.Back(0), 5.0f);
+    EXPECT_EQ(history.Back(2), 3.0f);
+    EXPECT_EQ(history.Back(3), 0.0f) << "older than kept";
+    SourceHistory none(0);
+    none.Add(1.0f);
+    EXPECT_EQ(none.Size(), 0u);
+}
+
+TEST(StripChart, PanelsTooSmallOrWithoutValuesStillDraw) {
+    EXPECT_TRUE(RenderPanel(Source(0, 100, 10), HistoryOf({}), 8, 8).text.empty());
+    EXPECT_TRUE(RenderPanel(Source(0, 100, 10), HistoryOf({}), 40, 2).text.empty());
+    const PanelCells empty = RenderPanel(Source(0, 100, 10), HistoryOf({}), 40, 8);
+    EXPECT_EQ(empty.text[0].back(), '-') << "no value yet";
+    // A value that is not a number has no bar; one below the scale is marked at the bottom.
+    const PanelCells odd = RenderPanel(Source(0, 100, 0), HistoryOf({-5, NAN}), 40, 8);
+    EXPECT_EQ(odd.text[6][39], ' ');
+    EXPECT_EQ(odd.text[6][38], 'v');
+    EXPECT_NE(odd.text[0].find("nan"), std::string::npos);
+    // Nothing finite seen, and limits without a range: a scale of 0 to 1.
+    const ChartScale unknown = ScaleFor(Source(0, 0, 0), HistoryOf({NAN}));
+    EXPECT_EQ(unknown.low, 0);
+    EXPECT_EQ(unknown.high, 1);
+}
+
 }  // namespace

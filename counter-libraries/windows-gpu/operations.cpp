@@ -1,0 +1,293 @@
+// The counter library's query entry and operations, answered from Windows' own GPU
+// performance counters. Counter a * 16 + m is metric m of adapter a (adapter_counters.h),
+// adapters in DXGI's order, or in ascending LUID order where DXGI does not answer. One
+// collection on the background sampler's thread serves every counter.
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "adapter_counters.h"
+#include "background_sampler.h"
+#include "counter_library.h"
+#include "gpu_counters.h"
+#include "gpu_instances.h"
+#include "plat_export.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr int32_t kNotStarted = 1;
+constexpr int32_t kBadArgument = 2;
+constexpr int32_t kNotAdded = 2;
+constexpr uint32_t kDefaultPeriodMs = 1000;
+
+struct Adapter {
+    AdapterLuid luid;
+    std::string name;
+    AdapterTotals totals;
+};
+
+// Never destroyed: a host may exit while the sampler reads.
+struct Library {
+    std::mutex lock;
+    bool started = false;
+    bool exiting = false;
+    std::vector<Adapter> adapters;  // fixed from Initialize to Shutdown
+    Clock::time_point baseline;     // when the rates' first collection was taken
+    uint32_t periodMs = kDefaultPeriodMs;
+    bool firstReading = true;  // the sampler's thread alone reads and writes it
+};
+
+Library& State() {
+    static Library* library = new Library;
+    return *library;
+}
+
+uint32_t CounterCount(const Library& library) {
+    return static_cast<uint32_t>(library.adapters.size()) * kAdapterMetrics;
+}
+
+bool ValidCounter(const Library& library, int32_t index) {
+    return library.started && index >= 0 && static_cast<uint32_t>(index) < CounterCount(library);
+}
+
+// One collection for every counter. The first waits out a period after the baseline, so
+// that the rates cover a real interval.
+void ReadAll(void*, const uint8_t*, size_t count, CounterReading* out) {
+    Library& library = State();
+    if (library.firstReading) {
+        library.firstReading = false;
+        const auto due = library.baseline + std::chrono::milliseconds(library.periodMs);
+        const auto now = Clock::now();
+        if (due > now &&
+            !sampler_sleep(static_cast<uint32_t>(
+                std::chrono::duration_cast<std::chrono::milliseconds>(due - now).count())))
+            return;
+    }
+    PlatGpuCollection collection;
+    const bool collected = plat_gpu_counters_collect(collection);
+    for (size_t a = 0; a * kAdapterMetrics + kAdapterMetrics <= count; ++a) {
+        CounterReading* readings = out + a * kAdapterMetrics;
+        if (!collected) {
+            for (uint32_t m = 0; m < kAdapterMetrics; ++m)
+                readings[m] = CounterReading{kCollectionFailed, 0, 0};
+            continue;
+        }
+        const Adapter& adapter = library.adapters[a];
+        adapter_readings(
+            LoadOf(adapter.luid, collection.engines, collection.dedicated, collection.shared),
+            adapter.totals, readings);
+        // A memory counter the system lacks fails its value instead of reading 0.
+        if (!collection.haveDedicated) readings[6] = CounterReading{kNoSuchValue, 0, 0};
+        if (!collection.haveShared) readings[7] = CounterReading{kNoSuchValue, 0, 0};
+    }
+}
+
+std::string LuidName(const AdapterLuid& luid) {
+    char text[48];
+    snprintf(text, sizeof text, "LUID 0x%08X_0x%08X", luid.high, luid.low);
+    return text;
+}
+
+// DXGI's adapters where it answers; otherwise those the baseline collection names.
+void FindAdapters(Library& library) {
+    library.adapters.clear();
+    std::vector<PlatGpuAdapter> found;
+    // DXGI that answers with no hardware adapter (a headless system) is no answer either.
+    if (plat_gpu_adapters(found) && !found.empty()) {
+        for (const PlatGpuAdapter& a : found)
+            library.adapters.push_back(
+                Adapter{{a.luidHigh, a.luidLow}, a.description, {false, 0, 0}});
+    } else {
+        PlatGpuCollection collection;
+        plat_gpu_counters_collect(collection);
+        std::vector<CounterItem> memory = collection.dedicated;
+        memory.insert(memory.end(), collection.shared.begin(), collection.shared.end());
+        for (const AdapterLuid& luid : AdaptersNamed(collection.engines, memory))
+            library.adapters.push_back(Adapter{luid, LuidName(luid), {false, 0, 0}});
+    }
+    for (Adapter& adapter : library.adapters) {
+        adapter.totals.known =
+            plat_gpu_segment_sizes(adapter.luid.high, adapter.luid.low,
+                                   &adapter.totals.dedicatedBytes, &adapter.totals.sharedBytes);
+    }
+}
+
+void EndLocked(Library& library) {
+    if (!library.started) return;
+    sampler_stop();
+    plat_gpu_counters_close();
+    library.adapters.clear();
+    library.started = false;
+}
+
+// At exit nothing more is read, and pdh.dll, which may already be gone, is not called:
+// the system frees the query with the process.
+void EndAtExit() {
+    Library& library = State();
+    std::lock_guard<std::mutex> guard(library.lock);
+    if (library.started) sampler_stop_at_exit();
+    library.started = false;
+    library.exiting = true;
+}
+
+int32_t COUNTER_CALL GpuInitialize() {
+    Library& library = State();
+    std::lock_guard<std::mutex> guard(library.lock);
+    if (library.exiting) return kGpuCountersNoQuery;
+    if (library.started) return 0;  // the plug-in starts the library before every poll
+    const int32_t opened = plat_gpu_counters_open();
+    if (opened != 0) return opened;
+    FindAdapters(library);
+    // The rates' baseline is the collection taken last: the open's, or FindAdapters' own.
+    library.baseline = Clock::now();
+    library.periodMs = sampler_period_ms(kDefaultPeriodMs);
+    library.firstReading = true;
+    if (!sampler_start(CounterCount(library), library.periodMs, ReadAll, nullptr)) {
+        plat_gpu_counters_close();
+        library.adapters.clear();
+        return kGpuCountersNoQuery;
+    }
+    static std::once_flag registered;
+    std::call_once(registered, [] { atexit(EndAtExit); });
+    library.started = true;
+    return 0;
+}
+
+int32_t COUNTER_CALL GpuShutdown() {
+    Library& library = State();
+    std::lock_guard<std::mutex> guard(library.lock);
+    EndLocked(library);
+    return 0;
+}
+
+int32_t COUNTER_CALL GpuGetNumCounters(uint32_t* count) {
+    Library& library = State();
+    std::lock_guard<std::mutex> guard(library.lock);
+    if (!library.started) return kNotStarted;
+    if (count == nullptr) return kBadArgument;
+    *count = CounterCount(library);
+    return 0;
+}
+
+// Cut to the buffer with a terminator; the length written back is what the text needs.
+int32_t CopyText(const std::string& text, char* buffer, uint32_t* length) {
+    if (buffer == nullptr || length == nullptr || *length == 0) return kBadArgument;
+    const size_t size = text.size() < *length - 1 ? text.size() : *length - 1;
+    memcpy(buffer, text.data(), size);
+    buffer[size] = '\0';
+    *length = static_cast<uint32_t>(text.size() + 1);
+    return 0;
+}
+
+int32_t CounterText(int32_t index, bool description, char* buffer, uint32_t* length) {
+    Library& library = State();
+    std::lock_guard<std::mutex> guard(library.lock);
+    if (!ValidCounter(library, index)) return library.started ? kBadArgument : kNotStarted;
+    const uint32_t adapter = static_cast<uint32_t>(index) / kAdapterMetrics;
+    const uint32_t metric = static_cast<uint32_t>(index) % kAdapterMetrics;
+    if (!description) return CopyText(adapter_counter_name(adapter, metric), buffer, length);
+    return CopyText(std::string(adapter_metric(metric).meaning) + " (GPU " +
+                        std::to_string(adapter) + ", " + library.adapters[adapter].name + ")",
+                    buffer, length);
+}
+
+int32_t COUNTER_CALL GpuGetCounterName(int32_t index, char* buffer, uint32_t* length) {
+    return CounterText(index, false, buffer, length);
+}
+
+int32_t COUNTER_CALL GpuGetCounterDescription(int32_t index, char* buffer, uint32_t* length) {
+    return CounterText(index, true, buffer, length);
+}
+
+int32_t COUNTER_CALL GpuGetCounterAttribute(int32_t index, int32_t attribute, uint64_t* value) {
+    Library& library = State();
+    std::lock_guard<std::mutex> guard(library.lock);
+    if (!ValidCounter(library, index)) return library.started ? kBadArgument : kNotStarted;
+    if (attribute != kCounterKindAttribute || value == nullptr) return kBadArgument;
+    *value = adapter_metric(static_cast<uint32_t>(index) % kAdapterMetrics).percent ? 0 : 1;
+    return 0;
+}
+
+int32_t COUNTER_CALL GpuAddCounter(int32_t index) {
+    Library& library = State();
+    std::lock_guard<std::mutex> guard(library.lock);
+    if (!ValidCounter(library, index)) return library.started ? kBadArgument : kNotStarted;
+    sampler_want(static_cast<size_t>(index));
+    return 0;
+}
+
+int32_t COUNTER_CALL GpuRemoveAllCounters() {
+    Library& library = State();
+    std::lock_guard<std::mutex> guard(library.lock);
+    if (!library.started) return kNotStarted;
+    sampler_want_none();
+    return 0;
+}
+
+int32_t COUNTER_CALL GpuSample(void*, uint32_t* count) {
+    Library& library = State();
+    std::lock_guard<std::mutex> guard(library.lock);
+    if (!library.started) return kNotStarted;
+    // The first Sample waits for the first pair of collections, about one period.
+    sampler_publish(2 * library.periodMs + 1000);
+    if (count != nullptr) *count = 0;
+    return 0;
+}
+
+int32_t COUNTER_CALL GpuGetCounterValue(int32_t index, int32_t, uint64_t* value, uint64_t* cycle) {
+    Library& library = State();
+    std::lock_guard<std::mutex> guard(library.lock);
+    if (!ValidCounter(library, index)) return library.started ? kBadArgument : kNotStarted;
+    if (value == nullptr || cycle == nullptr) return kBadArgument;
+    const CounterReading reading = sampler_published(static_cast<size_t>(index), kNotAdded);
+    if (reading.status != 0) return reading.status;
+    *value = reading.value;
+    *cycle = reading.cycle;
+    return 0;
+}
+
+int32_t COUNTER_CALL GpuUnused() {
+    return 0;
+}
+
+template <typename Function>
+CounterEntry AsEntry(Function function) {
+    return reinterpret_cast<CounterEntry>(function);
+}
+
+}  // namespace
+
+extern "C" PLAT_EXPORT CounterEntry COUNTER_CALL NVPMQueryInterface(uint32_t identifier) {
+    switch (identifier) {
+        case kCounterIdentifiers[kInitializePosition]:
+            return AsEntry(GpuInitialize);
+        case kCounterIdentifiers[kShutdownPosition]:
+            return AsEntry(GpuShutdown);
+        case kCounterIdentifiers[kGetNumCountersPosition]:
+            return AsEntry(GpuGetNumCounters);
+        case kCounterIdentifiers[kGetCounterNamePosition]:
+            return AsEntry(GpuGetCounterName);
+        case kCounterIdentifiers[kGetCounterDescriptionPosition]:
+            return AsEntry(GpuGetCounterDescription);
+        case kCounterIdentifiers[kGetCounterAttributePosition]:
+            return AsEntry(GpuGetCounterAttribute);
+        case kCounterIdentifiers[kAddCounterPosition]:
+            return AsEntry(GpuAddCounter);
+        case kCounterIdentifiers[kRemoveAllCountersPosition]:
+            return AsEntry(GpuRemoveAllCounters);
+        case kCounterIdentifiers[kSamplePosition]:
+            return AsEntry(GpuSample);
+        case kCounterIdentifiers[kGetCounterValuePosition]:
+            return AsEntry(GpuGetCounterValue);
+    }
+    for (uint32_t known : kCounterIdentifiers) {
+        if (known == identifier) return AsEntry(GpuUnused);
+    }
+    return nullptr;
+}
