@@ -24,6 +24,12 @@ else()
   install(TARGETS Zarmite LIBRARY DESTINATION ${release_plugin_dir} COMPONENT release)
   install(TARGETS ZarmiteCLI RUNTIME DESTINATION ${release_bin_dir} COMPONENT release)
 endif()
+if(TARGET nvpmapi_windows_gpu)
+  # The Windows GPU counter library goes into a folder of its own with a note on when to
+  # copy it beside the host: never silently beside a host that has the vendor's library.
+  install(FILES $<TARGET_FILE:nvpmapi_windows_gpu> docs/windows-gpu-library.txt
+          DESTINATION windows-gpu COMPONENT release)
+endif()
 if(TARGET nvpmapi_nvml)
   # The NVML counter library in a folder of its own, which the installed probe and plug-in
   # search (their install RUNPATH): nothing named like the vendor's library goes into the

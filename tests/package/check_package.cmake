@@ -42,7 +42,8 @@ if(MODE STREQUAL "zip")
     file(ARCHIVE_EXTRACT INPUT "${zip}" DESTINATION "${WORK_DIR}/${package}")
   endforeach()
   # The release must not carry the simulated library: it would shadow the vendor's.
-  expect_files("${WORK_DIR}/release" "Zarmite.dll;ZarmiteCLI.exe;Zarmite.cfg.example;user-guide.md")
+  expect_files("${WORK_DIR}/release"
+               "Zarmite.dll;ZarmiteCLI.exe;Zarmite.cfg.example;user-guide.md;windows-gpu/nvpmapi.dll;windows-gpu/windows-gpu-library.txt")
   expect_files("${WORK_DIR}/demo"
                "Zarmite.dll;ZarmiteCLI.exe;zarmite-host.exe;nvpmapi.dll;Zarmite.cfg")
   # Unpacked, the demo finds its library beside the EXE, with nothing on the path.
