@@ -77,6 +77,7 @@ void ReadWanted(void*, const uint8_t* wanted, size_t count, CounterReading* out)
         int32_t handleStatus;
         {
             std::lock_guard<std::mutex> guard(library.gpuLock);
+            if (index >= library.gpus.size()) return;  // ended while a reading was overdue
             Gpu& gpu = library.gpus[index];
             if (gpu.device == nullptr) AcquireHandle(nvml, index, &gpu);
             device = gpu.device;
@@ -88,6 +89,7 @@ void ReadWanted(void*, const uint8_t* wanted, size_t count, CounterReading* out)
             lost = lost || out[first + m].status == NVML_ERROR_GPU_IS_LOST;
         if (lost) {
             std::lock_guard<std::mutex> guard(library.gpuLock);
+            if (index >= library.gpus.size()) return;
             library.gpus[index].device = nullptr;
             library.gpus[index].handleStatus = NVML_ERROR_GPU_IS_LOST;
         }

@@ -34,11 +34,14 @@ struct Adapter {
 
 // Never destroyed: a host may exit while the sampler reads.
 struct Library {
-    std::mutex lock;
+    std::mutex lock;  // the operations, one at a time
     bool started = false;
     bool exiting = false;
-    std::vector<Adapter> adapters;  // fixed from Initialize to Shutdown
-    Clock::time_point baseline;     // when the rates' first collection was taken
+    // Fixed from Initialize to Shutdown; the sampler's thread takes a copy under its own
+    // lock (a Sample waiting for a reading holds the operations' lock).
+    std::mutex adaptersLock;
+    std::vector<Adapter> adapters;
+    Clock::time_point baseline;  // when the rates' first collection was taken
     uint32_t periodMs = kDefaultPeriodMs;
     bool firstReading = true;  // the sampler's thread alone reads and writes it
 };
@@ -69,16 +72,21 @@ void ReadAll(void*, const uint8_t*, size_t count, CounterReading* out) {
                 std::chrono::duration_cast<std::chrono::milliseconds>(due - now).count())))
             return;
     }
+    std::vector<Adapter> adapters;
+    {
+        std::lock_guard<std::mutex> guard(library.adaptersLock);
+        adapters = library.adapters;
+    }
     PlatGpuCollection collection;
     const bool collected = plat_gpu_counters_collect(collection);
-    for (size_t a = 0; a * kAdapterMetrics + kAdapterMetrics <= count; ++a) {
+    for (size_t a = 0; a < adapters.size() && a * kAdapterMetrics + kAdapterMetrics <= count; ++a) {
         CounterReading* readings = out + a * kAdapterMetrics;
         if (!collected) {
             for (uint32_t m = 0; m < kAdapterMetrics; ++m)
                 readings[m] = CounterReading{kCollectionFailed, 0, 0};
             continue;
         }
-        const Adapter& adapter = library.adapters[a];
+        const Adapter& adapter = adapters[a];
         adapter_readings(
             LoadOf(adapter.luid, collection.engines, collection.dedicated, collection.shared),
             adapter.totals, readings);
@@ -96,6 +104,7 @@ std::string LuidName(const AdapterLuid& luid) {
 
 // DXGI's adapters where it answers; otherwise those the baseline collection names.
 void FindAdapters(Library& library) {
+    std::lock_guard<std::mutex> guard(library.adaptersLock);
     library.adapters.clear();
     std::vector<PlatGpuAdapter> found;
     // DXGI that answers with no hardware adapter (a headless system) is no answer either.
@@ -122,6 +131,7 @@ void EndLocked(Library& library) {
     if (!library.started) return;
     sampler_stop();
     plat_gpu_counters_close();
+    std::lock_guard<std::mutex> guard(library.adaptersLock);
     library.adapters.clear();
     library.started = false;
 }
@@ -150,6 +160,7 @@ int32_t COUNTER_CALL GpuInitialize() {
     library.firstReading = true;
     if (!sampler_start(CounterCount(library), library.periodMs, ReadAll, nullptr)) {
         plat_gpu_counters_close();
+        std::lock_guard<std::mutex> adaptersGuard(library.adaptersLock);
         library.adapters.clear();
         return kGpuCountersNoQuery;
     }

@@ -71,12 +71,13 @@ def wait_for(text, seconds=15):
     return capture()
 
 
-def start(width, height):
+def start(width, height, term=None):
     os.makedirs(WORK, exist_ok=True)
     for name in ("record.txt",):
         if os.path.exists(os.path.join(WORK, name)):
             os.remove(os.path.join(WORK, name))
-    command = ("env LD_LIBRARY_PATH='{sim}' ZARMITE_SIM_SCENARIO='{work}/scenario.txt' "
+    command = (("env TERM=%s " % term if term else "env ") +
+               "LD_LIBRARY_PATH='{sim}' ZARMITE_SIM_SCENARIO='{work}/scenario.txt' "
                "'{host}' --plugin '{work}/{plugin}' --watch --interval-ms 100; "
                "echo EXITED $?; sleep 60").format(sim=SIM_DIR, work=WORK, host=HOST,
                                                   plugin=os.path.basename(PLUGIN))
@@ -147,6 +148,13 @@ def main():
     screen = finish(["C-c"])
     check(any(line.startswith("EXITED 0") for line in screen), "Ctrl+C ends with status 0", screen)
     check(record_ends_with_unload(), "the plug-in is unloaded after Ctrl+C")
+
+    # A terminal without colour still reads: the same characters, in plain text.
+    start(80, 24, term="vt100")
+    screen = wait_for("Seen range")
+    check(screen[1].startswith("Fixed half") and screen[1].rstrip().endswith("50 Raw") and
+          any("|" in line and "-" * 10 in line for line in screen), "a terminal without colour", screen)
+    finish(["q"])
 
     refused = subprocess.run([HOST, "--plugin", os.path.join(WORK, os.path.basename(PLUGIN)),
                               "--watch"], capture_output=True, text=True,
