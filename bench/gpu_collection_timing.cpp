@@ -27,13 +27,14 @@ int main() {
         plat_gpu_counters_collect(collection);
         for (const AdapterLuid& adapter : adapters)
             LoadOf(adapter, collection.engines, collection.dedicated, collection.shared);
-        times.push_back(std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() -
-                                                                  start)
-                            .count());
+        times.push_back(
+            std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
+                .count());
     }
     std::sort(times.begin(), times.end());
-    printf("%zu engine instances, %zu adapters: a collection %.3f ms (median of 200), worst %.3f ms\n",
-           collection.engines.size(), adapters.size(), times[times.size() / 2], times.back());
+    printf(
+        "%zu engine instances, %zu adapters: a collection %.3f ms (median of 200), worst %.3f ms\n",
+        collection.engines.size(), adapters.size(), times[times.size() / 2], times.back());
     plat_gpu_counters_close();
     return 0;
 }
