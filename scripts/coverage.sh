@@ -17,7 +17,7 @@ ctest --preset coverage
 # Branches the compiler adds for exceptions it cannot throw here are not the code's own.
 gcovr --root . --object-directory "$build" \
   --filter 'platform/' --filter 'counterlib/' --filter 'plugin/' --filter 'ZarmiteCLI/' \
-  --filter 'counter-libraries/nvml/' --filter 'counter-libraries/sampling/' \
+  --filter 'counter-libraries/nvml/' --filter 'counter-libraries/sampling/' --filter 'counter-libraries/common/' \
   --filter 'counter-libraries/windows-gpu/gpu_instances' --filter 'counter-libraries/windows-gpu/adapter_counters' \
   --filter 'host/strip_chart' --filter 'host/script_output' --filter 'host/host_source' \
   --exclude 'platform/.*/child_process.cpp' --exclude 'platform/.*/process_stats.cpp' \

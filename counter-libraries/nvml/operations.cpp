@@ -13,6 +13,7 @@
 #include "metrics.h"
 #include "nvml_driver.h"
 #include "plat_export.h"
+#include "query_answer.h"
 
 namespace {
 
@@ -183,17 +184,6 @@ int32_t COUNTER_CALL NvmlGetNumCounters(uint32_t* count) {
     return 0;
 }
 
-// Copies a text the way the vendor's library does: cut to the buffer with a terminator;
-// the length written back is what the whole text needs.
-int32_t CopyText(const std::string& text, char* buffer, uint32_t* length) {
-    if (buffer == nullptr || length == nullptr || *length == 0) return kBadArgument;
-    const size_t size = text.size() < *length - 1 ? text.size() : *length - 1;
-    memcpy(buffer, text.data(), size);
-    buffer[size] = '\0';
-    *length = static_cast<uint32_t>(text.size() + 1);
-    return 0;
-}
-
 int32_t CounterText(int32_t index, bool description, char* buffer, uint32_t* length) {
     Library& library = State();
     std::lock_guard<std::mutex> guard(library.lock);
@@ -208,7 +198,7 @@ int32_t CounterText(int32_t index, bool description, char* buffer, uint32_t* len
     } else {
         text = "gpu" + std::to_string(gpu) + "_" + metric.name;
     }
-    return CopyText(text, buffer, length);
+    return CopyCounterText(text, buffer, length, kBadArgument);
 }
 
 int32_t COUNTER_CALL NvmlGetCounterName(int32_t index, char* buffer, uint32_t* length) {
@@ -266,44 +256,21 @@ int32_t COUNTER_CALL NvmlGetCounterValue(int32_t index, int32_t, uint64_t* value
     return 0;
 }
 
-// The positions that this system never calls still answer, with an operation that
-// accepts any argument list and does nothing.
-int32_t COUNTER_CALL NvmlUnused() {
-    return 0;
-}
-
-template <typename Function>
-CounterEntry AsEntry(Function function) {
-    return reinterpret_cast<CounterEntry>(function);
-}
+const CounterOperations kOperations = {
+    AsCounterEntry(NvmlInitialize),
+    AsCounterEntry(NvmlShutdown),
+    AsCounterEntry(NvmlGetNumCounters),
+    AsCounterEntry(NvmlGetCounterName),
+    AsCounterEntry(NvmlGetCounterDescription),
+    AsCounterEntry(NvmlGetCounterAttribute),
+    AsCounterEntry(NvmlAddCounter),
+    AsCounterEntry(NvmlRemoveAllCounters),
+    AsCounterEntry(NvmlSample),
+    AsCounterEntry(NvmlGetCounterValue),
+};
 
 }  // namespace
 
 extern "C" PLAT_EXPORT CounterEntry COUNTER_CALL NVPMQueryInterface(uint32_t identifier) {
-    switch (identifier) {
-        case kCounterIdentifiers[kInitializePosition]:
-            return AsEntry(NvmlInitialize);
-        case kCounterIdentifiers[kShutdownPosition]:
-            return AsEntry(NvmlShutdown);
-        case kCounterIdentifiers[kGetNumCountersPosition]:
-            return AsEntry(NvmlGetNumCounters);
-        case kCounterIdentifiers[kGetCounterNamePosition]:
-            return AsEntry(NvmlGetCounterName);
-        case kCounterIdentifiers[kGetCounterDescriptionPosition]:
-            return AsEntry(NvmlGetCounterDescription);
-        case kCounterIdentifiers[kGetCounterAttributePosition]:
-            return AsEntry(NvmlGetCounterAttribute);
-        case kCounterIdentifiers[kAddCounterPosition]:
-            return AsEntry(NvmlAddCounter);
-        case kCounterIdentifiers[kRemoveAllCountersPosition]:
-            return AsEntry(NvmlRemoveAllCounters);
-        case kCounterIdentifiers[kSamplePosition]:
-            return AsEntry(NvmlSample);
-        case kCounterIdentifiers[kGetCounterValuePosition]:
-            return AsEntry(NvmlGetCounterValue);
-    }
-    for (uint32_t known : kCounterIdentifiers) {
-        if (known == identifier) return AsEntry(NvmlUnused);
-    }
-    return nullptr;
+    return AnswerQuery(kOperations, identifier);
 }

@@ -16,6 +16,7 @@
 #include "gpu_counters.h"
 #include "gpu_instances.h"
 #include "plat_export.h"
+#include "query_answer.h"
 
 namespace {
 
@@ -186,26 +187,18 @@ int32_t COUNTER_CALL GpuGetNumCounters(uint32_t* count) {
     return 0;
 }
 
-// Cut to the buffer with a terminator; the length written back is what the text needs.
-int32_t CopyText(const std::string& text, char* buffer, uint32_t* length) {
-    if (buffer == nullptr || length == nullptr || *length == 0) return kBadArgument;
-    const size_t size = text.size() < *length - 1 ? text.size() : *length - 1;
-    memcpy(buffer, text.data(), size);
-    buffer[size] = '\0';
-    *length = static_cast<uint32_t>(text.size() + 1);
-    return 0;
-}
-
 int32_t CounterText(int32_t index, bool description, char* buffer, uint32_t* length) {
     Library& library = State();
     std::lock_guard<std::mutex> guard(library.lock);
     if (!ValidCounter(library, index)) return library.started ? kBadArgument : kNotStarted;
     const uint32_t adapter = static_cast<uint32_t>(index) / kAdapterMetrics;
     const uint32_t metric = static_cast<uint32_t>(index) % kAdapterMetrics;
-    if (!description) return CopyText(adapter_counter_name(adapter, metric), buffer, length);
-    return CopyText(std::string(adapter_metric(metric).meaning) + " (GPU " +
-                        std::to_string(adapter) + ", " + library.adapters[adapter].name + ")",
-                    buffer, length);
+    if (!description)
+        return CopyCounterText(adapter_counter_name(adapter, metric), buffer, length, kBadArgument);
+    return CopyCounterText(std::string(adapter_metric(metric).meaning) + " (GPU " +
+                               std::to_string(adapter) + ", " + library.adapters[adapter].name +
+                               ")",
+                           buffer, length, kBadArgument);
 }
 
 int32_t COUNTER_CALL GpuGetCounterName(int32_t index, char* buffer, uint32_t* length) {
@@ -263,42 +256,21 @@ int32_t COUNTER_CALL GpuGetCounterValue(int32_t index, int32_t, uint64_t* value,
     return 0;
 }
 
-int32_t COUNTER_CALL GpuUnused() {
-    return 0;
-}
-
-template <typename Function>
-CounterEntry AsEntry(Function function) {
-    return reinterpret_cast<CounterEntry>(function);
-}
+const CounterOperations kOperations = {
+    AsCounterEntry(GpuInitialize),
+    AsCounterEntry(GpuShutdown),
+    AsCounterEntry(GpuGetNumCounters),
+    AsCounterEntry(GpuGetCounterName),
+    AsCounterEntry(GpuGetCounterDescription),
+    AsCounterEntry(GpuGetCounterAttribute),
+    AsCounterEntry(GpuAddCounter),
+    AsCounterEntry(GpuRemoveAllCounters),
+    AsCounterEntry(GpuSample),
+    AsCounterEntry(GpuGetCounterValue),
+};
 
 }  // namespace
 
 extern "C" PLAT_EXPORT CounterEntry COUNTER_CALL NVPMQueryInterface(uint32_t identifier) {
-    switch (identifier) {
-        case kCounterIdentifiers[kInitializePosition]:
-            return AsEntry(GpuInitialize);
-        case kCounterIdentifiers[kShutdownPosition]:
-            return AsEntry(GpuShutdown);
-        case kCounterIdentifiers[kGetNumCountersPosition]:
-            return AsEntry(GpuGetNumCounters);
-        case kCounterIdentifiers[kGetCounterNamePosition]:
-            return AsEntry(GpuGetCounterName);
-        case kCounterIdentifiers[kGetCounterDescriptionPosition]:
-            return AsEntry(GpuGetCounterDescription);
-        case kCounterIdentifiers[kGetCounterAttributePosition]:
-            return AsEntry(GpuGetCounterAttribute);
-        case kCounterIdentifiers[kAddCounterPosition]:
-            return AsEntry(GpuAddCounter);
-        case kCounterIdentifiers[kRemoveAllCountersPosition]:
-            return AsEntry(GpuRemoveAllCounters);
-        case kCounterIdentifiers[kSamplePosition]:
-            return AsEntry(GpuSample);
-        case kCounterIdentifiers[kGetCounterValuePosition]:
-            return AsEntry(GpuGetCounterValue);
-    }
-    for (uint32_t known : kCounterIdentifiers) {
-        if (known == identifier) return AsEntry(GpuUnused);
-    }
-    return nullptr;
+    return AnswerQuery(kOperations, identifier);
 }
