@@ -14,15 +14,15 @@
 #include "nvml_driver.h"
 #include "plat_export.h"
 #include "query_answer.h"
+#include "sampled_operations.h"
 
 namespace {
 
 // Statuses of this library's own. The driver's failures are its codes (positive), and a
 // failed start is the negative driver code.
 constexpr int32_t kNoDriverLibrary = -12;
-constexpr int32_t kNotStarted = NVML_ERROR_UNINITIALIZED;
-constexpr int32_t kBadArgument = NVML_ERROR_INVALID_ARGUMENT;
-constexpr int32_t kNotAdded = NVML_ERROR_INVALID_ARGUMENT;
+static_assert(kSampledNotStarted == NVML_ERROR_UNINITIALIZED, "the driver's own code for it");
+static_assert(kSampledBadArgument == NVML_ERROR_INVALID_ARGUMENT, "the driver's own code for it");
 constexpr uint32_t kDefaultPeriodMs = 500;
 // The first reading of a newly added counter; a reading of every metric of a few GPUs
 // takes well under this even with the slowest queries.
@@ -36,8 +36,7 @@ struct Gpu {
 
 // Never destroyed, like the sampler: a host may exit while the sampler reads.
 struct Library {
-    std::mutex lock;  // the operations, one at a time
-    bool started = false;
+    SampledLibrary core;  // the lock, whether started, the count
     bool exiting = false;
     const NvmlFunctions* nvml = nullptr;
     std::mutex gpuLock;  // the GPUs' handles, shared with the sampler's thread
@@ -51,10 +50,6 @@ Library& State() {
 
 uint32_t CounterCount(const Library& library) {
     return static_cast<uint32_t>(library.gpus.size()) * kMetricsPerGpu;
-}
-
-bool ValidCounter(const Library& library, int32_t index) {
-    return library.started && index >= 0 && static_cast<uint32_t>(index) < CounterCount(library);
 }
 
 void AcquireHandle(const NvmlFunctions& nvml, uint32_t index, Gpu* gpu) {
@@ -98,10 +93,11 @@ void ReadWanted(void*, const uint8_t* wanted, size_t count, CounterReading* out)
 }
 
 void EndLocked(Library& library) {
-    if (!library.started) return;
+    if (!library.core.started) return;
     sampler_stop();
     library.nvml->nvmlShutdown();
-    library.started = false;
+    library.core.started = false;
+    library.core.counters = 0;
     std::lock_guard<std::mutex> guard(library.gpuLock);
     library.gpus.clear();
 }
@@ -110,11 +106,11 @@ void EndLocked(Library& library) {
 // use once. Calls that come later (a host's static destructors) find nothing to end.
 void EndAtExit() {
     Library& library = State();
-    std::lock_guard<std::mutex> guard(library.lock);
-    if (library.started) {
+    std::lock_guard<std::mutex> guard(library.core.lock);
+    if (library.core.started) {
         sampler_stop_at_exit();
         library.nvml->nvmlShutdown();
-        library.started = false;
+        library.core.started = false;
     }
     library.exiting = true;
 }
@@ -156,38 +152,34 @@ int32_t StartLocked(Library& library) {
     }
     static std::once_flag registered;
     std::call_once(registered, [] { atexit(EndAtExit); });
-    library.started = true;
+    library.core.counters = CounterCount(library);
+    library.core.started = true;
     return 0;
 }
 
 int32_t COUNTER_CALL NvmlInitialize() {
     Library& library = State();
-    std::lock_guard<std::mutex> guard(library.lock);
+    std::lock_guard<std::mutex> guard(library.core.lock);
     if (library.exiting) return -NVML_ERROR_UNINITIALIZED;
-    if (library.started) return 0;  // the plug-in starts the library before every poll
+    if (library.core.started) return 0;  // the plug-in starts the library before every poll
     return StartLocked(library);
 }
 
 int32_t COUNTER_CALL NvmlShutdown() {
     Library& library = State();
-    std::lock_guard<std::mutex> guard(library.lock);
+    std::lock_guard<std::mutex> guard(library.core.lock);
     EndLocked(library);
     return 0;
 }
 
 int32_t COUNTER_CALL NvmlGetNumCounters(uint32_t* count) {
-    Library& library = State();
-    std::lock_guard<std::mutex> guard(library.lock);
-    if (!library.started) return kNotStarted;
-    if (count == nullptr) return kBadArgument;
-    *count = CounterCount(library);
-    return 0;
+    return SampledGetNumCounters(State().core, count);
 }
 
 int32_t CounterText(int32_t index, bool description, char* buffer, uint32_t* length) {
     Library& library = State();
-    std::lock_guard<std::mutex> guard(library.lock);
-    if (!ValidCounter(library, index)) return library.started ? kBadArgument : kNotStarted;
+    std::lock_guard<std::mutex> guard(library.core.lock);
+    if (int32_t status = SampledCheck(library.core, index)) return status;
     const uint32_t gpu = static_cast<uint32_t>(index) / kMetricsPerGpu;
     const MetricInfo& metric = metric_info(static_cast<uint32_t>(index) % kMetricsPerGpu);
     std::string text;
@@ -198,7 +190,7 @@ int32_t CounterText(int32_t index, bool description, char* buffer, uint32_t* len
     } else {
         text = "gpu" + std::to_string(gpu) + "_" + metric.name;
     }
-    return CopyCounterText(text, buffer, length, kBadArgument);
+    return CopyCounterText(text, buffer, length, kSampledBadArgument);
 }
 
 int32_t COUNTER_CALL NvmlGetCounterName(int32_t index, char* buffer, uint32_t* length) {
@@ -211,49 +203,28 @@ int32_t COUNTER_CALL NvmlGetCounterDescription(int32_t index, char* buffer, uint
 
 int32_t COUNTER_CALL NvmlGetCounterAttribute(int32_t index, int32_t attribute, uint64_t* value) {
     Library& library = State();
-    std::lock_guard<std::mutex> guard(library.lock);
-    if (!ValidCounter(library, index)) return library.started ? kBadArgument : kNotStarted;
-    if (attribute != kCounterKindAttribute || value == nullptr) return kBadArgument;
+    std::lock_guard<std::mutex> guard(library.core.lock);
+    if (int32_t status = SampledCheck(library.core, index)) return status;
+    if (attribute != kCounterKindAttribute || value == nullptr) return kSampledBadArgument;
     *value = metric_info(static_cast<uint32_t>(index) % kMetricsPerGpu).percent ? 0 : 1;
     return 0;
 }
 
 int32_t COUNTER_CALL NvmlAddCounter(int32_t index) {
-    Library& library = State();
-    std::lock_guard<std::mutex> guard(library.lock);
-    if (!ValidCounter(library, index)) return library.started ? kBadArgument : kNotStarted;
-    sampler_want(static_cast<size_t>(index));
-    return 0;
+    return SampledAddCounter(State().core, index);
 }
 
 int32_t COUNTER_CALL NvmlRemoveAllCounters() {
-    Library& library = State();
-    std::lock_guard<std::mutex> guard(library.lock);
-    if (!library.started) return kNotStarted;
-    sampler_want_none();
-    return 0;
+    return SampledRemoveAllCounters(State().core);
 }
 
 int32_t COUNTER_CALL NvmlSample(void*, uint32_t* count) {
-    Library& library = State();
-    std::lock_guard<std::mutex> guard(library.lock);
-    if (!library.started) return kNotStarted;
     // Waits only for the first reading of counters added since the last one.
-    sampler_publish(kFirstReadingTimeoutMs);
-    if (count != nullptr) *count = 0;
-    return 0;
+    return SampledSample(State().core, kFirstReadingTimeoutMs, count);
 }
 
 int32_t COUNTER_CALL NvmlGetCounterValue(int32_t index, int32_t, uint64_t* value, uint64_t* cycle) {
-    Library& library = State();
-    std::lock_guard<std::mutex> guard(library.lock);
-    if (!ValidCounter(library, index)) return library.started ? kBadArgument : kNotStarted;
-    if (value == nullptr || cycle == nullptr) return kBadArgument;
-    const CounterReading reading = sampler_published(static_cast<size_t>(index), kNotAdded);
-    if (reading.status != 0) return reading.status;
-    *value = reading.value;
-    *cycle = reading.cycle;
-    return 0;
+    return SampledGetCounterValue(State().core, index, value, cycle);
 }
 
 const CounterOperations kOperations = {

@@ -17,14 +17,12 @@
 #include "gpu_instances.h"
 #include "plat_export.h"
 #include "query_answer.h"
+#include "sampled_operations.h"
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
 
-constexpr int32_t kNotStarted = 1;
-constexpr int32_t kBadArgument = 2;
-constexpr int32_t kNotAdded = 2;
 constexpr uint32_t kDefaultPeriodMs = 1000;
 
 struct Adapter {
@@ -35,8 +33,7 @@ struct Adapter {
 
 // Never destroyed: a host may exit while the sampler reads.
 struct Library {
-    std::mutex lock;  // the operations, one at a time
-    bool started = false;
+    SampledLibrary core;  // the lock, whether started, the count
     bool exiting = false;
     // Fixed from Initialize to Shutdown; the sampler's thread takes a copy under its own
     // lock (a Sample waiting for a reading holds the operations' lock).
@@ -54,10 +51,6 @@ Library& State() {
 
 uint32_t CounterCount(const Library& library) {
     return static_cast<uint32_t>(library.adapters.size()) * kAdapterMetrics;
-}
-
-bool ValidCounter(const Library& library, int32_t index) {
-    return library.started && index >= 0 && static_cast<uint32_t>(index) < CounterCount(library);
 }
 
 // One collection for every counter. The first waits out a period after the baseline, so
@@ -129,29 +122,30 @@ void FindAdapters(Library& library) {
 }
 
 void EndLocked(Library& library) {
-    if (!library.started) return;
+    if (!library.core.started) return;
     sampler_stop();
     plat_gpu_counters_close();
     std::lock_guard<std::mutex> guard(library.adaptersLock);
     library.adapters.clear();
-    library.started = false;
+    library.core.started = false;
+    library.core.counters = 0;
 }
 
 // At exit nothing more is read, and pdh.dll, which may already be gone, is not called:
 // the system frees the query with the process.
 void EndAtExit() {
     Library& library = State();
-    std::lock_guard<std::mutex> guard(library.lock);
-    if (library.started) sampler_stop_at_exit();
-    library.started = false;
+    std::lock_guard<std::mutex> guard(library.core.lock);
+    if (library.core.started) sampler_stop_at_exit();
+    library.core.started = false;
     library.exiting = true;
 }
 
 int32_t COUNTER_CALL GpuInitialize() {
     Library& library = State();
-    std::lock_guard<std::mutex> guard(library.lock);
+    std::lock_guard<std::mutex> guard(library.core.lock);
     if (library.exiting) return kGpuCountersNoQuery;
-    if (library.started) return 0;  // the plug-in starts the library before every poll
+    if (library.core.started) return 0;  // the plug-in starts the library before every poll
     const int32_t opened = plat_gpu_counters_open();
     if (opened != 0) return opened;
     FindAdapters(library);
@@ -167,38 +161,35 @@ int32_t COUNTER_CALL GpuInitialize() {
     }
     static std::once_flag registered;
     std::call_once(registered, [] { atexit(EndAtExit); });
-    library.started = true;
+    library.core.counters = CounterCount(library);
+    library.core.started = true;
     return 0;
 }
 
 int32_t COUNTER_CALL GpuShutdown() {
     Library& library = State();
-    std::lock_guard<std::mutex> guard(library.lock);
+    std::lock_guard<std::mutex> guard(library.core.lock);
     EndLocked(library);
     return 0;
 }
 
 int32_t COUNTER_CALL GpuGetNumCounters(uint32_t* count) {
-    Library& library = State();
-    std::lock_guard<std::mutex> guard(library.lock);
-    if (!library.started) return kNotStarted;
-    if (count == nullptr) return kBadArgument;
-    *count = CounterCount(library);
-    return 0;
+    return SampledGetNumCounters(State().core, count);
 }
 
 int32_t CounterText(int32_t index, bool description, char* buffer, uint32_t* length) {
     Library& library = State();
-    std::lock_guard<std::mutex> guard(library.lock);
-    if (!ValidCounter(library, index)) return library.started ? kBadArgument : kNotStarted;
+    std::lock_guard<std::mutex> guard(library.core.lock);
+    if (int32_t status = SampledCheck(library.core, index)) return status;
     const uint32_t adapter = static_cast<uint32_t>(index) / kAdapterMetrics;
     const uint32_t metric = static_cast<uint32_t>(index) % kAdapterMetrics;
     if (!description)
-        return CopyCounterText(adapter_counter_name(adapter, metric), buffer, length, kBadArgument);
+        return CopyCounterText(adapter_counter_name(adapter, metric), buffer, length,
+                               kSampledBadArgument);
     return CopyCounterText(std::string(adapter_metric(metric).meaning) + " (GPU " +
                                std::to_string(adapter) + ", " + library.adapters[adapter].name +
                                ")",
-                           buffer, length, kBadArgument);
+                           buffer, length, kSampledBadArgument);
 }
 
 int32_t COUNTER_CALL GpuGetCounterName(int32_t index, char* buffer, uint32_t* length) {
@@ -211,49 +202,28 @@ int32_t COUNTER_CALL GpuGetCounterDescription(int32_t index, char* buffer, uint3
 
 int32_t COUNTER_CALL GpuGetCounterAttribute(int32_t index, int32_t attribute, uint64_t* value) {
     Library& library = State();
-    std::lock_guard<std::mutex> guard(library.lock);
-    if (!ValidCounter(library, index)) return library.started ? kBadArgument : kNotStarted;
-    if (attribute != kCounterKindAttribute || value == nullptr) return kBadArgument;
+    std::lock_guard<std::mutex> guard(library.core.lock);
+    if (int32_t status = SampledCheck(library.core, index)) return status;
+    if (attribute != kCounterKindAttribute || value == nullptr) return kSampledBadArgument;
     *value = adapter_metric(static_cast<uint32_t>(index) % kAdapterMetrics).percent ? 0 : 1;
     return 0;
 }
 
 int32_t COUNTER_CALL GpuAddCounter(int32_t index) {
-    Library& library = State();
-    std::lock_guard<std::mutex> guard(library.lock);
-    if (!ValidCounter(library, index)) return library.started ? kBadArgument : kNotStarted;
-    sampler_want(static_cast<size_t>(index));
-    return 0;
+    return SampledAddCounter(State().core, index);
 }
 
 int32_t COUNTER_CALL GpuRemoveAllCounters() {
-    Library& library = State();
-    std::lock_guard<std::mutex> guard(library.lock);
-    if (!library.started) return kNotStarted;
-    sampler_want_none();
-    return 0;
+    return SampledRemoveAllCounters(State().core);
 }
 
 int32_t COUNTER_CALL GpuSample(void*, uint32_t* count) {
-    Library& library = State();
-    std::lock_guard<std::mutex> guard(library.lock);
-    if (!library.started) return kNotStarted;
     // The first Sample waits for the first pair of collections, about one period.
-    sampler_publish(2 * library.periodMs + 1000);
-    if (count != nullptr) *count = 0;
-    return 0;
+    return SampledSample(State().core, 2 * State().periodMs + 1000, count);
 }
 
 int32_t COUNTER_CALL GpuGetCounterValue(int32_t index, int32_t, uint64_t* value, uint64_t* cycle) {
-    Library& library = State();
-    std::lock_guard<std::mutex> guard(library.lock);
-    if (!ValidCounter(library, index)) return library.started ? kBadArgument : kNotStarted;
-    if (value == nullptr || cycle == nullptr) return kBadArgument;
-    const CounterReading reading = sampler_published(static_cast<size_t>(index), kNotAdded);
-    if (reading.status != 0) return reading.status;
-    *value = reading.value;
-    *cycle = reading.cycle;
-    return 0;
+    return SampledGetCounterValue(State().core, index, value, cycle);
 }
 
 const CounterOperations kOperations = {
