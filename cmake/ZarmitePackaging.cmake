@@ -37,8 +37,12 @@ if(TARGET nvpmapi_nvml)
   set(nvml_dir ${release_plugin_dir}/nvml)
   install(FILES $<TARGET_FILE:nvpmapi_nvml> DESTINATION ${nvml_dir} COMPONENT release)
   file(RELATIVE_PATH probe_to_nvml /${release_bin_dir} /${nvml_dir})
-  set_target_properties(ZarmiteCLI PROPERTIES INSTALL_RPATH "$ORIGIN/${probe_to_nvml}")
-  set_target_properties(Zarmite PROPERTIES INSTALL_RPATH "$ORIGIN/nvml")
+  # Built with it too: a build-tree binary otherwise carries a RUNPATH of colons, room for
+  # the install-time path, and the loader reads every empty entry as the current folder.
+  # Relative to $ORIGIN, it names a folder that does not exist in the build tree.
+  set_target_properties(ZarmiteCLI PROPERTIES INSTALL_RPATH "$ORIGIN/${probe_to_nvml}"
+                                              BUILD_WITH_INSTALL_RPATH ON)
+  set_target_properties(Zarmite PROPERTIES INSTALL_RPATH "$ORIGIN/nvml" BUILD_WITH_INSTALL_RPATH ON)
 endif()
 install(FILES docs/Zarmite.cfg.example docs/user-guide.md
         DESTINATION ${release_doc_dir} COMPONENT release)
@@ -51,6 +55,11 @@ if(WIN32)
           DESTINATION ${demo_dir} COMPONENT demo)
 else()
   install(FILES $<TARGET_FILE:Zarmite> DESTINATION ${demo_dir} COMPONENT demo)
+  if(TARGET nvpmapi_nvml)
+    # The demo's copy uses the simulated library, never the NVML one: no search path.
+    install(CODE "file(RPATH_REMOVE FILE \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${demo_dir}/$<TARGET_FILE_NAME:Zarmite>\")"
+            COMPONENT demo)
+  endif()
   install(PROGRAMS $<TARGET_FILE:zarmite-host> DESTINATION ${release_bin_dir} COMPONENT demo)
 endif()
 

@@ -1,6 +1,7 @@
 #include "host_source.h"
 
 #include <cstring>
+#include <utility>
 
 namespace {
 
@@ -45,6 +46,16 @@ void SourceHistory::Add(float value) {
         values_[next_] = value;
         next_ = (next_ + 1) % capacity_;
     }
+}
+
+void SourceHistory::Grow(size_t capacity) {
+    if (capacity <= capacity_) return;
+    std::vector<float> oldestFirst;
+    oldestFirst.reserve(capacity);
+    for (size_t age = Size(); age > 0; --age) oldestFirst.push_back(Back(age - 1));
+    values_ = std::move(oldestFirst);
+    next_ = 0;
+    capacity_ = capacity;
 }
 
 float SourceHistory::Back(size_t age) const {

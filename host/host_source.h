@@ -29,6 +29,9 @@ class SourceHistory {
 public:
     explicit SourceHistory(size_t capacity) : capacity_(capacity) {}
     void Add(float value);
+    // Keeps room for `capacity` values from now on, keeping those held; never shrinks.
+    void Grow(size_t capacity);
+    size_t Capacity() const { return capacity_; }
     size_t Size() const { return values_.size() < capacity_ ? values_.size() : capacity_; }
     // The value `age` polls ago: 0 is the newest.
     float Back(size_t age) const;

@@ -15,7 +15,7 @@ bool Resolve(PluginApi* api, const char* name, Function* out, char* error, size_
 
 bool LoadPlugin(const char* path, PluginApi* api, char* error, size_t errorCapacity) {
     *api = PluginApi{};
-    api->library = plat_library_open(path);
+    api->library = plat_library_open_file(path);
     if (api->library == nullptr) {
         snprintf(error, errorCapacity, "cannot load the plug-in: %s", plat_library_error());
         return false;

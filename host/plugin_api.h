@@ -20,7 +20,8 @@ struct PluginApi {
     GetSourceDataFn getSourceData;
 };
 
-// Loads a plug-in by path and looks up its exports. On failure returns false and names
+// Loads a plug-in from its file (a bare name is the file in the current folder, never a
+// search) and looks up its exports. On failure returns false and names
 // the problem in `error`; nothing stays loaded.
 bool LoadPlugin(const char* path, PluginApi* api, char* error, size_t errorCapacity);
 void UnloadPlugin(PluginApi* api);

@@ -3,34 +3,7 @@
 #include <cmath>
 #include <cstdio>
 
-namespace {
-
-// The length of the UTF-8 sequence at `i`, or 0 when there is none.
-size_t Utf8Length(const std::string& text, size_t i) {
-    const unsigned char first = static_cast<unsigned char>(text[i]);
-    size_t length = 0;
-    unsigned int code = 0;
-    if (first < 0x80) return 1;
-    if ((first & 0xE0) == 0xC0)
-        length = 2, code = first & 0x1F;
-    else if ((first & 0xF0) == 0xE0)
-        length = 3, code = first & 0x0F;
-    else if ((first & 0xF8) == 0xF0)
-        length = 4, code = first & 0x07;
-    else
-        return 0;
-    if (i + length > text.size()) return 0;
-    for (size_t k = 1; k < length; ++k) {
-        const unsigned char next = static_cast<unsigned char>(text[i + k]);
-        if ((next & 0xC0) != 0x80) return 0;
-        code = (code << 6) | (next & 0x3F);
-    }
-    const unsigned int least[5] = {0, 0, 0x80, 0x800, 0x10000};
-    if (code < least[length] || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) return 0;
-    return length;
-}
-
-}  // namespace
+#include "display_text.h"
 
 std::string IsoTimestamp(const PlatLocalTime& time, int utcOffsetMinutes) {
     const int offset = utcOffsetMinutes < 0 ? -utcOffsetMinutes : utcOffsetMinutes;
@@ -41,7 +14,8 @@ std::string IsoTimestamp(const PlatLocalTime& time, int utcOffsetMinutes) {
     return text;
 }
 
-std::string CsvField(const std::string& text) {
+std::string CsvField(const std::string& rawText) {
+    const std::string text = ValidUtf8(rawText);
     if (text.find_first_of(",\"\r\n") == std::string::npos) return text;
     std::string quoted = "\"";
     for (char c : text) {

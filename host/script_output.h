@@ -13,7 +13,8 @@
 std::string IsoTimestamp(const PlatLocalTime& time, int utcOffsetMinutes);
 
 // A field quoted as RFC 4180 has it: in double quotes, with quotes doubled, when it holds
-// a comma, a quote, a CR or an LF; otherwise as it is.
+// a comma, a quote, a CR or an LF; otherwise as it is. Bytes that are not UTF-8 become
+// U+FFFD, as in JSON.
 std::string CsvField(const std::string& text);
 std::string CsvHeader(const std::vector<HostSource>& sources);
 std::string CsvRound(const std::string& timestamp, const std::vector<float>& values);

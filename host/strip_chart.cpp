@@ -3,6 +3,8 @@
 #include <cmath>
 #include <cstdio>
 
+#include "display_text.h"
+
 namespace {
 
 constexpr int kLabelWidth = 10;  // limit labels, then the axis
@@ -27,9 +29,9 @@ void Put(PanelCells& cells, int row, int column, const std::string& text, ChartC
     }
 }
 
-std::string Number(double value) {
+std::string Number(double value, int precision = 6) {
     char text[32];
-    snprintf(text, sizeof text, "%.6g", value);
+    snprintf(text, sizeof text, "%.*g", precision, value);
     return text;
 }
 
@@ -83,6 +85,13 @@ std::vector<int> GridRows(const ChartScale& scale, double gridDim, int rows) {
     return result;
 }
 
+std::string NumberFitting(double value, size_t width) {
+    std::string text = Number(value);
+    for (int precision = 5; text.size() > width && precision >= 1; --precision)
+        text = Number(value, precision);
+    return text;
+}
+
 std::string ValueText(float value, const std::string& units) {
     std::string text = Number(value);
     if (!units.empty()) text += " " + units;
@@ -99,15 +108,17 @@ PanelCells RenderPanel(const HostSource& source, const SourceHistory& history, i
     const int top = 1;
 
     // Title: the name on the left, the current value on the right.
-    const std::string value = history.Size() > 0 ? ValueText(history.Back(0), source.units) : "-";
-    Put(cells, 0, 0, source.name.substr(0, static_cast<size_t>(width - 1)), kCellTitle);
+    const std::string value =
+        history.Size() > 0 ? PrintableText(ValueText(history.Back(0), source.units)) : "-";
+    Put(cells, 0, 0, PrintableText(source.name).substr(0, static_cast<size_t>(width - 1)),
+        kCellTitle);
     const int valueColumn = width - static_cast<int>(value.size());
     Put(cells, 0, valueColumn > 0 ? valueColumn : 0, value, kCellValue);
 
     // The limits on the left, the axis after them.
     const ChartScale scale = ScaleFor(source, history);
-    const std::string high = Number(scale.high).substr(0, kLabelWidth - 1);
-    const std::string low = Number(scale.low).substr(0, kLabelWidth - 1);
+    const std::string high = NumberFitting(scale.high, kLabelWidth - 1);
+    const std::string low = NumberFitting(scale.low, kLabelWidth - 1);
     Put(cells, top, kLabelWidth - 1 - static_cast<int>(high.size()), high, kCellLabel);
     Put(cells, top + rows - 1, kLabelWidth - 1 - static_cast<int>(low.size()), low, kCellLabel);
     for (int r = 0; r < rows; ++r) PutCell(cells, top + r, kLabelWidth - 1, '|', kCellAxis);

@@ -39,6 +39,10 @@ int ChartRow(double value, const ChartScale& scale, int rows, int* clamped);
 // the high end. None when gridDim is not above zero or there would be more lines than rows.
 std::vector<int> GridRows(const ChartScale& scale, double gridDim, int rows);
 
+// The number in at most `width` characters (6 at least), with fewer digits where the
+// exponent would not fit otherwise.
+std::string NumberFitting(double value, size_t width);
+
 // The value as the host shows it: the number as it is, with the units.
 std::string ValueText(float value, const std::string& units);
 

@@ -9,6 +9,8 @@
 #include <cstdio>
 #include <string>
 
+#include "display_text.h"
+#include "platform.h"
 #include "strip_chart.h"
 
 namespace {
@@ -17,7 +19,6 @@ using Clock = std::chrono::steady_clock;
 
 constexpr int kPanelHeight = 8;  // title, six chart rows, a separator
 constexpr int kPanelMinWidth = 50;
-constexpr size_t kHistory = 1000;
 constexpr uint32_t kMinIntervalMs = 10;
 constexpr uint32_t kMaxIntervalMs = 60 * 60 * 1000;
 
@@ -38,6 +39,8 @@ struct View {
     const std::vector<HostSource>* sources;
     std::vector<SourceHistory> histories;
     uint32_t intervalMs;
+    Clock::time_point lastPoll{};
+    Clock::time_point nextPoll{};
     bool paused = false;
     int scroll = 0;  // rows scrolled off the top
     bool colour = false;
@@ -106,7 +109,14 @@ int TotalRows(const std::vector<LayoutItem>& items) {
     return rows;
 }
 
+// Every history keeps as many values as the widest chart can show: the terminal's width.
+void FitHistories(View& view) {
+    const size_t columns = static_cast<size_t>(std::max(COLS, 1));
+    for (SourceHistory& history : view.histories) history.Grow(columns);
+}
+
 void Draw(View& view) {
+    FitHistories(view);
     erase();
     const int width = COLS;
     const int viewRows = LINES - 1;  // the last line is the status line
@@ -123,7 +133,7 @@ void Draw(View& view) {
                 const attr_t attribute =
                     view.colour ? COLOR_PAIR(kPairHeading) | A_BOLD : A_BOLD | A_UNDERLINE;
                 attron(attribute);
-                mvaddnstr(y, 0, ("== " + item.group + " ==").c_str(), width);
+                mvaddnstr(y, 0, ("== " + PrintableText(item.group) + " ==").c_str(), width);
                 attroff(attribute);
             } else {
                 for (size_t k = 0; k < item.sources.size(); ++k) {
@@ -168,8 +178,40 @@ void StartColours(View& view) {
 }
 
 void Poll(const PluginApi& api, View& view) {
+    view.lastPoll = Clock::now();
     for (size_t i = 0; i < view.sources->size(); ++i)
         view.histories[i].Add(api.getSourceData((*view.sources)[i].index));
+    view.nextPoll = Clock::now() + std::chrono::milliseconds(view.intervalMs);
+}
+
+uint32_t BoundedInterval(uint64_t milliseconds) {
+    return static_cast<uint32_t>(
+        std::min<uint64_t>(kMaxIntervalMs, std::max<uint64_t>(kMinIntervalMs, milliseconds)));
+}
+
+// A new pace counts from the last poll, not from the deadline the old pace set.
+void SetInterval(View& view, uint64_t milliseconds) {
+    view.intervalMs = BoundedInterval(milliseconds);
+    view.nextPoll = view.lastPoll + std::chrono::milliseconds(view.intervalMs);
+}
+
+constexpr int kInputEnded = -2;
+
+// After getch found no key: whether input has ended (a hang-up, or input that reads as
+// nothing although it is readable: the end of a file), so that the view leaves instead
+// of spinning. Otherwise a key that came just now, or ERR.
+int KeyOrEnd() {
+    switch (plat_stdin_state()) {
+        case PlatInputState::kNothing:
+            return ERR;
+        case PlatInputState::kEnded:
+            return kInputEnded;
+        case PlatInputState::kReadable:
+            break;
+    }
+    timeout(0);
+    const int key = getch();
+    return key == ERR ? kInputEnded : key;
 }
 
 // Handles one key; false when the view is to end.
@@ -183,10 +225,10 @@ bool HandleKey(int key, View& view) {
             view.paused = !view.paused;
             break;
         case '+':
-            view.intervalMs = std::max(kMinIntervalMs, view.intervalMs / 2);
+            SetInterval(view, view.intervalMs / 2);
             break;
         case '-':
-            view.intervalMs = std::min(kMaxIntervalMs, view.intervalMs * 2);
+            SetInterval(view, static_cast<uint64_t>(view.intervalMs) * 2);
             break;
         case 'j':
         case KEY_DOWN:
@@ -211,8 +253,8 @@ bool HandleKey(int key, View& view) {
 }  // namespace
 
 int RunWatch(const PluginApi& api, const std::vector<HostSource>& sources, uint32_t intervalMs) {
-    View view{&sources, std::vector<SourceHistory>(sources.size(), SourceHistory(kHistory)),
-              std::max(kMinIntervalMs, intervalMs)};
+    View view{&sources, std::vector<SourceHistory>(sources.size(), SourceHistory(0)),
+              BoundedInterval(intervalMs)};
     setlocale(LC_ALL, "");
     set_escdelay(25);
     if (initscr() == nullptr) {
@@ -224,28 +266,32 @@ int RunWatch(const PluginApi& api, const std::vector<HostSource>& sources, uint3
     action.sa_handler = OnInterrupt;
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
+    // A hang-up ends it too, unless the user ran it with hang-ups ignored (nohup): then
+    // the end of the terminal's input does.
+    struct sigaction hangUp {};
+    if (sigaction(SIGHUP, nullptr, &hangUp) == 0 && hangUp.sa_handler != SIG_IGN)
+        sigaction(SIGHUP, &action, nullptr);
     cbreak();
     noecho();
     keypad(stdscr, TRUE);
     curs_set(0);
     StartColours(view);
+    FitHistories(view);
 
-    auto next = Clock::now();
     bool running = true;
     while (running && !g_interrupted) {
-        const auto now = Clock::now();
-        if (!view.paused && now >= next) {
-            Poll(api, view);
-            next = Clock::now() + std::chrono::milliseconds(view.intervalMs);
-        }
+        if (!view.paused && Clock::now() >= view.nextPoll) Poll(api, view);
         Draw(view);
         const auto left =
-            std::chrono::duration_cast<std::chrono::milliseconds>(next - Clock::now()).count();
+            std::chrono::duration_cast<std::chrono::milliseconds>(view.nextPoll - Clock::now())
+                .count();
         // Woken at least every quarter second, for Ctrl+C and a paused view.
         timeout(view.paused
                     ? 250
                     : static_cast<int>(std::max<long long>(0, std::min<long long>(left, 250))));
-        const int key = getch();
+        int key = getch();
+        if (key == ERR) key = KeyOrEnd();
+        if (key == kInputEnded) break;
         if (key != ERR) running = HandleKey(key, view);
     }
     endwin();
@@ -258,9 +304,9 @@ double TimeRedraw(size_t count, int width, int height, int redraws) {
         sources.push_back(HostSource{static_cast<uint32_t>(i), true, "source " + std::to_string(i),
                                      "%", "", "group " + std::to_string(i / 8), 100, 0, 25});
     }
-    View view{&sources, std::vector<SourceHistory>(count, SourceHistory(kHistory)), 1000};
+    View view{&sources, std::vector<SourceHistory>(count, SourceHistory(1000)), 1000};
     for (size_t i = 0; i < count; ++i)
-        for (size_t k = 0; k < kHistory; ++k)
+        for (size_t k = 0; k < 1000; ++k)
             view.histories[i].Add(static_cast<float>((k * 7 + i) % 120));
     FILE* out = fopen("/dev/null", "w");
     FILE* in = fopen("/dev/null", "r");

@@ -20,6 +20,11 @@ using PlatFunction = void (*)();
 void* plat_library_open(const char* fileName);
 // Looks up an exported function; null when there is none.
 PlatFunction plat_library_symbol(void* library, const char* name);
+// Loads a shared library from a file path, never through a search: a bare file name means
+// the file in the current folder. Only a regular file (or a link to one) is loaded, so
+// that a pipe or a device at the path cannot hang the caller. Null on failure, with the
+// reason kept for plat_library_error.
+void* plat_library_open_file(const char* path);
 // Releases one reference to a library opened by plat_library_open.
 void plat_library_close(void* library);
 // The reason the last plat_library_open on this thread failed, for messages.
@@ -47,6 +52,10 @@ bool plat_same_path(const char* a, const char* b);
 // UTF-8 text in the 8-bit encoding that the host's texts use: the ANSI code page on
 // Windows (characters it lacks become "?"), UTF-8 unchanged elsewhere.
 std::string plat_utf8_to_host_text(std::string_view text);
+
+// Whether the host's 8-bit texts are UTF-8: always elsewhere, and on Windows when the ANSI
+// code page is UTF-8. Texts cut to a field then end at a character boundary.
+bool plat_host_text_is_utf8();
 
 enum class PlatReadResult { kRead, kUnreadable, kTooLarge };
 // Reads a whole file into `out`, without ever blocking: only a regular file is read, not
@@ -76,6 +85,17 @@ bool plat_key_pressed();
 
 // Whether standard output is a terminal (a console on Windows).
 bool plat_stdout_is_terminal();
+// What standard input holds now, without waiting or reading: nothing yet, something to
+// read (a key, or the end of a file, which reads as nothing), or a hang-up or error after
+// which nothing will ever come (a closed terminal).
+enum class PlatInputState { kNothing, kReadable, kEnded };
+PlatInputState plat_stdin_state();
+// Whether the write that just failed found a pipe whose reader has gone, as opposed to
+// output that is lost (a full disk, a closed descriptor). Asked right after the failure.
+bool plat_write_failed_for_broken_pipe();
+// Where standard output is closed, puts a descriptor there on which every write fails, so
+// that no file the program opens later takes its place and receives its output.
+void plat_guard_closed_stdout();
 // Makes a write to a pipe whose reader has gone fail with an error instead of ending the
 // process (SIGPIPE on POSIX; Windows has no such signal).
 void plat_ignore_broken_pipe();

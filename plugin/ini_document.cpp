@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "config_text.h"
+#include "counter_text.h"
 #include "platform.h"
 
 namespace {
@@ -112,8 +113,8 @@ size_t IniDocument::GetString(std::string_view section, std::string_view key, ch
                               size_t capacity) const {
     if (capacity == 0) return 0;
     const std::string* value = Find(section, key);
-    size_t length = value == nullptr ? 0 : value->size();
-    if (length > capacity - 1) length = capacity - 1;
+    const size_t length =
+        value == nullptr ? 0 : TextCutLength(value->data(), value->size(), capacity - 1);
     if (length > 0) memcpy(out, value->data(), length);
     out[length] = '\0';
     return length;

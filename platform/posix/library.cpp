@@ -1,7 +1,10 @@
 #include <dlfcn.h>
+#include <sys/stat.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 #include "platform.h"
 
@@ -47,4 +50,23 @@ bool plat_main_module_exports(const char* name) {
     bool found = dlsym(mainProgram, name) != nullptr;
     dlclose(mainProgram);
     return found;
+}
+
+void* plat_library_open_file(const char* path) {
+    if (path == nullptr || *path == '\0') {
+        KeepError("no plug-in file named");
+        return nullptr;
+    }
+    struct stat status;
+    if (stat(path, &status) != 0) {
+        KeepError(strerror(errno));
+        return nullptr;
+    }
+    if (!S_ISREG(status.st_mode)) {
+        KeepError("not a regular file");
+        return nullptr;
+    }
+    // dlopen searches the library path for a name without a slash.
+    const std::string file = strchr(path, '/') != nullptr ? path : std::string("./") + path;
+    return plat_library_open(file.c_str());
 }

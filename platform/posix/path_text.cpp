@@ -13,3 +13,7 @@ bool plat_same_path(const char* a, const char* b) {
 std::string plat_utf8_to_host_text(std::string_view text) {
     return std::string(text);
 }
+
+bool plat_host_text_is_utf8() {
+    return true;
+}

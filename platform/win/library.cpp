@@ -56,3 +56,28 @@ bool plat_main_module_exports(const char* name) {
     HMODULE mainModule = GetModuleHandleW(nullptr);
     return mainModule != nullptr && GetProcAddress(mainModule, name) != nullptr;
 }
+
+void* plat_library_open_file(const char* path) {
+    const std::wstring widePath = path != nullptr ? wide_from_utf8(path) : std::wstring();
+    if (widePath.empty()) {
+        snprintf(t_libraryError, sizeof t_libraryError, "no plug-in file named, or not UTF-8");
+        return nullptr;
+    }
+    const DWORD attributes = GetFileAttributesW(widePath.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        KeepSystemError(GetLastError());
+        return nullptr;
+    }
+    if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 || (attributes & FILE_ATTRIBUTE_DEVICE) != 0) {
+        snprintf(t_libraryError, sizeof t_libraryError, "not a regular file");
+        return nullptr;
+    }
+    // LoadLibrary searches for a name without a folder: the full path names the file.
+    wchar_t full[MAX_PATH];
+    const DWORD length = GetFullPathNameW(widePath.c_str(), MAX_PATH, full, nullptr);
+    if (length == 0 || length >= MAX_PATH) {
+        snprintf(t_libraryError, sizeof t_libraryError, "the plug-in's full path is too long");
+        return nullptr;
+    }
+    return plat_library_open(utf8_from_wide(full).c_str());
+}

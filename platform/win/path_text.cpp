@@ -33,3 +33,7 @@ std::string plat_utf8_to_host_text(std::string_view text) {
     WideCharToMultiByte(CP_ACP, 0, wide.data(), size, &host[0], length, nullptr, nullptr);
     return host;
 }
+
+bool plat_host_text_is_utf8() {
+    return GetACP() == CP_UTF8;
+}

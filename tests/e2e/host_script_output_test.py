@@ -72,6 +72,60 @@ def timestamp_is_iso8601(text):
     return stamp.tzinfo is not None and len(text.split(".")[1]) == 3 + 6
 
 
+def run_status(*arguments, shell_redirect="", cwd=None):
+    """The status and standard error of the host run with a shell redirection of its output."""
+    command = ["sh", "-c", 'exec "$@" ' + shell_redirect, "sh"] + host(*arguments)
+    result = subprocess.run(command, capture_output=not shell_redirect.endswith("2>&1"),
+                            env=environment(), timeout=120, check=False, cwd=cwd)
+    return result.returncode, (result.stderr or b"").decode("utf-8", "replace")
+
+
+def check_lost_output():
+    # Output that cannot be written (a full disk, a closed standard output) is an error
+    # said once; a reader that leaves is not (checked above).
+    for mode in ("--csv", "--json", "--rounds"):
+        extra = ("--rounds", "2") if mode != "--rounds" else ("2",)
+        for redirect in (">/dev/full", ">&-"):
+            status, err = run_status(mode, *extra, "--interval-ms", "1", shell_redirect=redirect)
+            lines = err.replace("\r", "").splitlines()
+            check(status == 1 and lines == ["zarmite-host: standard output could not be written"],
+                  "%s %s: status 1 and one line, not %d %r" % (mode, redirect, status, err))
+
+
+def check_refused_inputs():
+    # Too many sources, from the command line or the plug-in: refused before any is read.
+    status, err = run_status("--csv", "--count", "4294967295")
+    check(status == 2 and "65536" in err, "--count 4294967295 is refused: %d %r" % (status, err))
+    many = os.path.join(WORK, "many")
+    os.makedirs(many, exist_ok=True)
+    shutil.copy(PLUGIN, many)
+    with open(os.path.join(many, "Zarmite.cfg"), "w", newline="\n") as config:
+        config.write("".join("[Source%d]\nID=0\n" % i for i in range(65537)))
+    plugin = native(os.path.join(many, os.path.basename(PLUGIN)))
+    result = subprocess.run(EMULATOR + [HOST, "--plugin", plugin, "--json"], capture_output=True,
+                            env=environment(), timeout=300, check=False)
+    check(result.returncode == 2 and b"65537 sources" in result.stderr,
+          "a plug-in with 65537 sources is refused: %d %r" % (result.returncode, result.stderr))
+
+    # A plug-in is a file: a bare name is the one in the current folder, "" is nothing.
+    bare = subprocess.run(EMULATOR + [HOST, "--plugin", os.path.basename(PLUGIN), "--rounds", "1"],
+                          capture_output=True, env=environment(), timeout=120, check=False,
+                          cwd=WORK)
+    check(bare.returncode == 0 and b"Sources: 3" in bare.stdout,
+          "a bare plug-in name loads the file in the current folder: %r" % bare.stderr)
+    empty = subprocess.run(EMULATOR + [HOST, "--plugin", ""], capture_output=True,
+                           env=environment(), timeout=120, check=False)
+    check(empty.returncode == 2, "an empty plug-in path is a usage error")
+    if not EMULATOR:
+        fifo = os.path.join(WORK, "fifo.so")
+        if not os.path.exists(fifo):
+            os.mkfifo(fifo)
+        piped = subprocess.run([HOST, "--plugin", fifo], capture_output=True, env=environment(),
+                               timeout=20, check=False)
+        check(piped.returncode == 3 and b"not a regular file" in piped.stderr,
+              "a named pipe is refused, not waited on: %r" % piped.stderr)
+
+
 def main():
     os.makedirs(WORK, exist_ok=True)
     shutil.copy(PLUGIN, WORK)
@@ -116,6 +170,9 @@ def main():
             status = "still running"
         check(status == 0, "%s stops cleanly when its reader goes away: %s" % (mode, status))
         process.stderr.close()
+
+    check_lost_output()
+    check_refused_inputs()
 
     print("host script output: %s" % ("all checks passed" if not failures else
                                       "%d failed" % len(failures)))

@@ -61,26 +61,45 @@ def capture():
     return text[:-1].split("\n") if text.endswith("\n") else text.split("\n")
 
 
-def wait_for(text, seconds=15):
+def wait_until(condition, seconds=15):
+    """The first screen for which condition(screen) holds, or the last one at the deadline."""
     deadline = time.time() + seconds
     while time.time() < deadline:
         screen = capture()
-        if any(text in line for line in screen):
+        if condition(screen):
             return screen
-        time.sleep(0.1)
+        time.sleep(0.05)
     return capture()
 
 
-def start(width, height, term=None):
+def wait_for(text, seconds=15):
+    return wait_until(lambda screen: any(text in line for line in screen), seconds)
+
+
+def wait_for_file(path, condition, seconds=15):
+    """Whether the file at path comes to satisfy condition(text) before the deadline."""
+    deadline = time.time() + seconds
+    while time.time() < deadline:
+        if os.path.exists(path):
+            with open(path, errors="replace") as file:
+                if condition(file.read()):
+                    return True
+        time.sleep(0.05)
+    return False
+
+
+def start(width, height, term=None, arguments="--interval-ms 100", before="", after=""):
     os.makedirs(WORK, exist_ok=True)
     for name in ("record.txt",):
         if os.path.exists(os.path.join(WORK, name)):
             os.remove(os.path.join(WORK, name))
     command = (("env TERM=%s " % term if term else "env ") +
                "LD_LIBRARY_PATH='{sim}' ZARMITE_SIM_SCENARIO='{work}/scenario.txt' "
-               "'{host}' --plugin '{work}/{plugin}' --watch --interval-ms 100; "
+               "'{host}' --plugin '{work}/{plugin}' --watch {arguments} {after}; "
                "echo EXITED $?; sleep 60").format(sim=SIM_DIR, work=WORK, host=HOST,
-                                                  plugin=os.path.basename(PLUGIN))
+                                                  plugin=os.path.basename(PLUGIN),
+                                                  arguments=arguments, after=after)
+    command = before + command
     tmux("kill-server")
     tmux("new-session", "-d", "-s", SESSION, "-x", str(width), "-y", str(height), command)
 
@@ -98,6 +117,62 @@ def record_ends_with_unload():
     return lines[-2:] == ["RemoveAllCounters", "Shutdown"]
 
 
+def record_polls():
+    path = os.path.join(WORK, "record.txt")
+    if not os.path.exists(path):
+        return 0
+    with open(path) as record:
+        return sum(1 for line in record if line.startswith("Sample"))
+
+
+def check_what_ends_the_view():
+    # Input that ends (a file, /dev/null) or a terminal that hangs up while hang-ups are
+    # ignored: the view leaves and unloads the plug-in instead of spinning.
+    start(80, 24, after="< /dev/null")
+    screen = wait_for("EXITED", seconds=20)
+    check(any(line.startswith("EXITED 0") for line in screen), "input at its end ends the view",
+          screen)
+    check(record_ends_with_unload(), "the plug-in is unloaded at the end of input")
+    tmux("kill-server")
+
+    start(80, 24, before="trap '' HUP; ")
+    wait_for("Fixed half")
+    tmux("kill-server")
+    check(wait_for_file(os.path.join(WORK, "record.txt"),
+                        lambda text: text.split()[-2:] == ["RemoveAllCounters", "Shutdown"]),
+          "a hang-up of the terminal ends the view even with SIGHUP ignored")
+
+    # A faster pace takes effect at once: from one poll a minute to the fastest.
+    start(80, 24, arguments="--interval-ms 60000")
+    wait_for("Fixed half")
+    polls = record_polls()
+    tmux("send-keys", "-t", SESSION, *(["+"] * 13))
+    check(wait_for_file(os.path.join(WORK, "record.txt"),
+                        lambda text: text.count("Sample") >= polls + 3, seconds=5),
+          "+ shortens the wait for the next poll at once")
+    screen = wait_for("every 10 ms")
+    check(any("every 10 ms" in line for line in screen), "the pace stops at 10 ms", screen)
+    tmux("send-keys", "-t", SESSION, *(["-"] * 40))
+    screen = wait_for("every 3600000 ms")
+    check(any("every 3600000 ms" in line for line in screen),
+          "the pace stops at an hour, never wrapping", screen)
+    finish(["q"])
+
+
+def check_harmless_texts():
+    # A name with an escape sequence and a tab, a group with a line break: shown as escapes,
+    # the layout intact.
+    with open(os.path.join(WORK, "Zarmite.cfg"), "w") as config:
+        config.write("[Source0]\nID=1\nName=Red\x1b[31mX\tY\nMaxLimit=100\nGroup=G\x07\n")
+    start(80, 24)
+    screen = wait_for("Red")
+    check(screen[0].startswith("== G\\x07 ==") and screen[1].startswith("Red\\x1b[31mX\\x09Y"),
+          "control characters are shown as escapes", screen)
+    finish(["q"])
+    with open(os.path.join(WORK, "Zarmite.cfg"), "w") as config:
+        config.write(CONFIG)
+
+
 def main():
     os.makedirs(WORK, exist_ok=True)
     shutil.copy(PLUGIN, WORK)
@@ -108,9 +183,7 @@ def main():
 
     # 100 x 30: two panels a row; the first row holds the "Test" group's two sources.
     start(100, 30)
-    screen = wait_for("Seen range")
-    time.sleep(0.5)  # a few polls, so the newest value is at the right edge
-    screen = capture()
+    screen = wait_until(lambda s: "Seen range" in "\n".join(s) and s[1].rstrip().endswith("150 Raw"))
     check(screen[0].startswith("== Test =="), "the first group's heading", screen)
     title = screen[1]
     check(title.startswith("Fixed half") and "50 Raw" in title[:49], "name and value", screen)
@@ -131,8 +204,7 @@ def main():
 
     # Resized to 80 x 24: one panel a row, the status line on the new last row.
     tmux("resize-window", "-t", SESSION, "-x", "80", "-y", "24")
-    time.sleep(0.8)
-    screen = capture()
+    screen = wait_until(lambda s: len(s) == 24 and s[-1].startswith(" zarmite-host"))
     check(len(screen) == 24 and screen[-1].startswith(" zarmite-host"), "redrawn at 24 rows", screen)
     check(screen[1].startswith("Fixed half") and screen[1].rstrip().endswith("50 Raw"),
           "one panel across the narrower width", screen)
@@ -155,6 +227,9 @@ def main():
     check(screen[1].startswith("Fixed half") and screen[1].rstrip().endswith("50 Raw") and
           any("|" in line and "-" * 10 in line for line in screen), "a terminal without colour", screen)
     finish(["q"])
+
+    check_what_ends_the_view()
+    check_harmless_texts()
 
     refused = subprocess.run([HOST, "--plugin", os.path.join(WORK, os.path.basename(PLUGIN)),
                               "--watch"], capture_output=True, text=True,

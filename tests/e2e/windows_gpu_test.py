@@ -90,6 +90,31 @@ def run(folder, stand_in, *command, timeout=120):
         time.time() - started
 
 
+def follow(folder, command, until):
+    """Runs the command under Wine, reading its output line by line until until(line) is
+    true (then it is ended) or it ends by itself. Returns the lines read."""
+    ended = False
+    process = subprocess.Popen([EMULATOR] + command, cwd=folder, stdout=subprocess.PIPE,
+                               stderr=subprocess.DEVNULL, env=environment(folder, True))
+    lines = []
+    try:
+        for raw in process.stdout:
+            lines.append(raw.decode("utf-8", "replace").replace("\r", ""))
+            if until(lines[-1]):
+                ended = True
+                break
+    finally:
+        if ended:
+            process.kill()
+        try:
+            process.wait(timeout=60)
+        except subprocess.TimeoutExpired:
+            process.kill()
+            process.wait()
+        process.stdout.close()
+    return lines
+
+
 def rounds(output):
     return [[float(v) for v in line.split(":")[1].split()] for line in output.splitlines()
             if line.startswith("Round ")]
@@ -118,30 +143,36 @@ def main():
     check("Counter 22: gpu1_dedicated_used_mib\nDescription: Dedicated memory used, MiB (GPU 1, "
           "LUID 0x00000000_0x0000D1A5)\nType: Raw" in out, "a memory counter is raw", out)
 
-    status, out, _ = run(work, True, "key-after.exe", "1500", "ZarmiteCLI.exe", "16")
+    # Single mode: the key is pressed once a sample has been printed, however slow the start.
+    pressed = os.path.join(work, "press-key")
+    if os.path.exists(pressed):
+        os.remove(pressed)
+    lines = follow(work, ["key-after.exe", "@" + native(pressed), "ZarmiteCLI.exe", "16"],
+                   lambda line: line.startswith("Percent:") and open(pressed, "w").close())
+    out = "".join(lines)
     check("Successfully added counter: 16" in out and "Percent: 70.000000" in out,
           "single mode samples the busiest engine", out)
 
-    # The plug-in polls every source; an instance leaves the list after the second round.
-    process = subprocess.Popen([EMULATOR, "zarmite-host.exe", "--plugin", "Zarmite.dll", "--rounds",
-                                "8", "--interval-ms", "400"], cwd=work, stdout=subprocess.PIPE,
-                               stderr=subprocess.DEVNULL, env=environment(work, True))
-    lines = []
-    for raw in process.stdout:
-        lines.append(raw.decode("utf-8", "replace").replace("\r", ""))
-        if lines[-1].startswith("Round 2:"):
+    # The plug-in polls every source; an instance leaves the list after the second round,
+    # and a later round (within 100) no longer counts it.
+    def after_round(line):
+        if line.startswith("Round 2:"):
             os.remove(flag)
-    status = process.wait(timeout=120)
+        return line.startswith("Round ") and int(line.split(":")[0][6:]) > 2 and \
+            abs(rounds(line)[0][4]) < 1e-6
+    lines = follow(work, ["zarmite-host.exe", "--plugin", "Zarmite.dll", "--rounds", "100",
+                          "--interval-ms", "100"], after_round)
     out = "".join(lines)
     values = rounds(out)
-    check(status == 0 and len(values) == 8, "eight rounds polled", out)
-    if len(values) == 8:
-        first, last = values[0], values[-1]
+    check(len(values) >= 3, "rounds polled", out)
+    if values:
         # busy, 3D (two processes), copy, video decode (its only item invalid: 0), compute,
         # dedicated and shared MiB, the total the system did not give (fails: 0.4), reserved.
         expected = [70, 50.75, 8, 0, 42, 1024, 512, 0.4, 0.4]
-        check(all(abs(a - b) < 1e-3 for a, b in zip(first, expected)), "the values: %r" % first, out)
-        check(abs(last[4]) < 1e-6, "an instance that went away no longer counts: %r" % last, out)
+        check(all(abs(a - b) < 1e-3 for a, b in zip(values[0], expected)),
+              "the values: %r" % values[0], out)
+        check(abs(values[-1][4]) < 1e-6, "an instance that went away no longer counts: %r" %
+              values[-1], out)
 
     # A system without the shared-usage counter: that counter fails, the rest read.
     missing = os.path.join(WORK, "missing")

@@ -62,6 +62,11 @@ elseif(MODE STREQUAL "install")
   endif()
   expect_files("${prefix}"
     "bin/ZarmiteCLI;bin/zarmite-host;lib/zarmite/Zarmite.so;lib/zarmite/nvml/libnvpmapi.so;lib/zarmite/demo/Zarmite.so;lib/zarmite/demo/Zarmite.cfg;lib/zarmite/demo/libnvpmapi.so;share/doc/Zarmite/Zarmite.cfg.example;share/doc/Zarmite/user-guide.md")
+  execute_process(COMMAND bash "${CMAKE_CURRENT_LIST_DIR}/check_search_paths.sh" "${prefix}"
+    RESULT_VARIABLE status OUTPUT_VARIABLE out ERROR_VARIABLE out)
+  if(NOT status EQUAL 0)
+    message(FATAL_ERROR "an installed binary searches the current folder:\n${out}")
+  endif()
   set(ENV{LD_LIBRARY_PATH} "${prefix}/lib/zarmite/demo")
   expect_output("${WORK_DIR}" "Number of available counters: 14" "${prefix}/bin/ZarmiteCLI")
   expect_output("${WORK_DIR}" "Sources: 4" "${prefix}/bin/zarmite-host"

@@ -5,6 +5,8 @@
 #include <cmath>
 #include <string>
 
+#include "display_text.h"
+#include "host_options.h"
 #include "script_output.h"
 #include "strip_chart.h"
 
@@ -123,6 +125,83 @@ TEST(SourceHistory, KeepsTheNewestValuesOnceFull) {
     SourceHistory none(0);
     none.Add(1.0f);
     EXPECT_EQ(none.Size(), 0u);
+    // Grown for a wider screen, it keeps its values in order and fills the new room.
+    history.Grow(5);
+    EXPECT_EQ(history.Size(), 3u);
+    EXPECT_EQ(history.Back(0), 5.0f);
+    EXPECT_EQ(history.Back(2), 3.0f);
+    for (float value : {6.0f, 7.0f, 8.0f}) history.Add(value);
+    EXPECT_EQ(history.Size(), 5u);
+    EXPECT_EQ(history.Back(4), 4.0f);
+    history.Grow(2);
+    EXPECT_EQ(history.Capacity(), 5u) << "never shrinks";
+}
+
+TEST(DisplayText, ControlCharactersBecomeEscapesAndOtherTextStays) {
+    EXPECT_EQ(PrintableText("Red\x1b[31mX\tY\n\x7f"), "Red\\x1b[31mX\\x09Y\\x0a\\x7f");
+    EXPECT_EQ(PrintableText("C1 \xC2\x9B here"), "C1 \\u009b here");
+    EXPECT_EQ(PrintableText("Caf\xC3\xA9 \xE6\xB8\xA9\xFF"), "Caf\xC3\xA9 \xE6\xB8\xA9\xFF");
+    // CSV, like JSON, replaces what is not UTF-8.
+    EXPECT_EQ(CsvField("bad \xFF,\xC3"), "\"bad \xEF\xBF\xBD,\xEF\xBF\xBD\"");
+    EXPECT_EQ(CsvField("\xF0\x9F\x94\xA5 ok"), "\xF0\x9F\x94\xA5 ok");
+}
+
+TEST(StripChart, AxisLabelsFitTheirNineCharactersWithTheirExponent) {
+    EXPECT_EQ(NumberFitting(3.74311e38, 9), "3.743e+38");
+    EXPECT_EQ(NumberFitting(-3.74311e38, 9), "-3.74e+38");
+    EXPECT_EQ(NumberFitting(-1.5e-300, 9), "-1.5e-300");
+    EXPECT_EQ(NumberFitting(100, 9), "100");
+    EXPECT_EQ(NumberFitting(123456789, 9), "1.235e+08");
+    const PanelCells panel = RenderPanel(Source(0, FLT_MAX, 0), HistoryOf({1}), 40, 8);
+    EXPECT_EQ(panel.text[1].substr(0, 10), "3.403e+38|");
+}
+
+TEST(HostOptions, NumbersAreDecimalAndBounded) {
+    uint32_t value = 7;
+    EXPECT_TRUE(ParseHostNumber("010", false, &value));
+    EXPECT_EQ(value, 10u);
+    EXPECT_TRUE(ParseHostNumber("08", false, &value));
+    EXPECT_EQ(value, 8u);
+    EXPECT_TRUE(ParseHostNumber("4294967295", false, &value));
+    EXPECT_EQ(value, 4294967295u);
+    for (const char* bad :
+         {"", "-1", "+1", " 1", "1 ", "4294967296", "0x10", "1e3", "99999999999999999999"})
+        EXPECT_FALSE(ParseHostNumber(bad, false, &value)) << bad;
+    EXPECT_TRUE(ParseHostNumber("0x00010002", true, &value));
+    EXPECT_EQ(value, 0x00010002u);
+    EXPECT_FALSE(ParseHostNumber("0x", true, &value));
+}
+
+TEST(HostOptions, ABadCommandLineIsAUsageError) {
+    struct Case {
+        std::vector<const char*> arguments;
+        int result;
+    };
+    const Case cases[] = {
+        {{"host", "--plugin", "Zarmite.so", "--rounds", "010"}, 0},
+        {{"host", "--plugin", ""}, 2},
+        {{"host", "--plugin"}, 2},
+        {{"host", "--rounds", "1"}, 2},
+        {{"host", "--plugin", "p", "--count", "65536"}, 0},
+        {{"host", "--plugin", "p", "--count", "65537"}, 2},
+        {{"host", "--plugin", "p", "--csv", "--json"}, 2},
+        {{"host", "--plugin", "p", "--interval-ms", "0x10"}, 2},
+        {{"host", "--help"}, 1},
+    };
+    FILE* sink = tmpfile();
+    ASSERT_NE(sink, nullptr);
+    for (const Case& c : cases) {
+        HostOptions options;
+        EXPECT_EQ(ParseHostOptions(static_cast<int>(c.arguments.size()), c.arguments.data(),
+                                   &options, sink, sink),
+                  c.result)
+            << c.arguments.back();
+    }
+    HostOptions options;
+    const char* const decimal[] = {"host", "--plugin", "p", "--rounds", "010"};
+    ASSERT_EQ(ParseHostOptions(5, decimal, &options, sink, sink), 0);
+    EXPECT_EQ(options.rounds, 10u);
+    fclose(sink);
 }
 
 TEST(StripChart, PanelsTooSmallOrWithoutValuesStillDraw) {

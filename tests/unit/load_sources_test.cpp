@@ -1,5 +1,6 @@
 #include <string>
 
+#include "platform.h"
 #include "plugin_fixture.h"
 
 namespace {
@@ -84,6 +85,21 @@ TEST_F(LoadSourcesTest, TextsAreCutToTheirFields) {
     EXPECT_EQ(std::string(Source(1).units), std::string(31, 'U'));
     EXPECT_EQ(std::string(Source(1).group), std::string(15, 'G'));
     EXPECT_EQ(std::string(Source(2).id), std::string(10, '1') + std::string(21, 'x'));
+}
+
+TEST_F(LoadSourcesTest, UTF8TextsAreCutBetweenCharacters) {
+    // Eleven three-byte characters do not fit in 31 bytes: ten of them do, and where the
+    // host's texts are UTF-8 no broken eleventh is kept.
+    std::string cjk;
+    for (int i = 0; i < 11; ++i) cjk += "\xE6\xB8\xA9";
+    fake_.counters[0].description = std::string(62, 'd') + "\xC3\xA9";
+    ASSERT_EQ(Load("[Source0]\nID=0\nName=" + cjk + "\nGroup=abcdefghijklm\xC3\xA9\n"), 1);
+    const bool utf8 = plat_host_text_is_utf8();
+    EXPECT_EQ(std::string(Source(0).name), cjk.substr(0, utf8 ? 30 : 31));
+    EXPECT_EQ(std::string(Source(0).description),
+              fake_.counters[0].description.substr(0, utf8 ? 62 : 63));
+    EXPECT_EQ(std::string(Source(0).group), "abcdefghijklm\xC3\xA9")
+        << "a whole character that fits stays";
 }
 
 TEST_F(LoadSourcesTest, UnterminatedLibraryTextsAreCut) {

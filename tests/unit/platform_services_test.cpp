@@ -76,8 +76,13 @@ TEST(KeyPressed, ATerminalKeyCountsWithoutALineBreakAndStaysInTheBuffer) {
         StandardInput input(terminal);
         EXPECT_FALSE(plat_key_pressed());
         ASSERT_EQ(write(master, "q", 1), 1);
-        usleep(20000);  // the terminal driver hands the byte over asynchronously
-        EXPECT_TRUE(plat_key_pressed());
+        // The terminal driver hands the byte over asynchronously: wait for it, up to 5 s.
+        bool pressed = false;
+        for (int waited = 0; !pressed && waited < 5000; waited += 5) {
+            pressed = plat_key_pressed();
+            if (!pressed) usleep(5000);
+        }
+        EXPECT_TRUE(pressed);
         EXPECT_TRUE(plat_key_pressed());
     }
     close(terminal);

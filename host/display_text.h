@@ -1,0 +1,17 @@
+// Texts from a plug-in made safe for where the host shows them. A plug-in's texts come
+// from a configuration file or a counter library: they may hold control characters or
+// bytes that are not UTF-8.
+#pragma once
+
+#include <string>
+
+// The text with every control character (C0, DEL, and C1 written in UTF-8) shown as an
+// escape, \x1b or \u0085, so that none reaches a terminal or breaks a layout.
+std::string PrintableText(const std::string& text);
+
+// The text with every byte that does not start a valid UTF-8 character replaced by
+// U+FFFD, so that a line for scripts is always valid UTF-8.
+std::string ValidUtf8(const std::string& text);
+
+// The length of the valid UTF-8 character at `i`, or 0 when there is none.
+size_t Utf8Length(const std::string& text, size_t i);

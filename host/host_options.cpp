@@ -1,0 +1,127 @@
+#include "host_options.h"
+
+#include <cstring>
+
+const char kHostUsage[] =
+    "Usage: zarmite-host --plugin PATH [--watch | --csv | --json] [--rounds N]\n"
+    "                    [--interval-ms MS] [--desc-version V] [--count N] [--no-unload]\n"
+    "\n"
+    "Loads a monitoring plug-in, prints the descriptor of each of its sources and, with\n"
+    "--rounds, polls every source N times, one row per round.\n"
+    "\n"
+    "  --plugin PATH       the plug-in file to load (Zarmite.so, Zarmite.dll); a bare\n"
+    "                      name is the file in the current folder\n"
+    "  --watch             a live view in the terminal: every source as a graph between\n"
+    "                      its limits (q or Esc quits, space pauses, + and - change the\n"
+    "                      pace, arrows or j/k scroll); Linux build only\n"
+    "  --csv               for scripts: a header line, then a line of values a round\n"
+    "  --json              for scripts: JSON Lines, the descriptors, then an object a round\n"
+    "  --rounds N          rounds of polling (default 0: descriptors only; with --csv and\n"
+    "                      --json, 0 polls until the reader goes away)\n"
+    "  --interval-ms MS    pause between rounds (default 1000)\n"
+    "  --desc-version V    descriptor version the host announces (default 0x00010002;\n"
+    "                      below it the descriptors carry no group)\n"
+    "  --count N           take N as the number of sources without asking the plug-in\n"
+    "                      (at most 65536)\n"
+    "  --no-unload         exit without unloading the plug-in, as some hosts do\n"
+    "  --help              this text\n"
+    "\n"
+    "Numbers are decimal; --desc-version also takes 0x and hexadecimal digits.\n";
+
+bool ParseHostNumber(const char* text, bool hexAllowed, uint32_t* out) {
+    if (text == nullptr || *text == '\0') return false;
+    uint64_t base = 10;
+    if (hexAllowed && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
+        base = 16;
+        text += 2;
+        if (*text == '\0') return false;
+    }
+    uint64_t value = 0;
+    for (; *text != '\0'; ++text) {
+        const char c = *text;
+        uint64_t digit;
+        if (c >= '0' && c <= '9')
+            digit = static_cast<uint64_t>(c - '0');
+        else if (base == 16 && c >= 'a' && c <= 'f')
+            digit = static_cast<uint64_t>(c - 'a' + 10);
+        else if (base == 16 && c >= 'A' && c <= 'F')
+            digit = static_cast<uint64_t>(c - 'A' + 10);
+        else
+            return false;
+        value = value * base + digit;
+        if (value > 0xFFFFFFFFu) return false;
+    }
+    *out = static_cast<uint32_t>(value);
+    return true;
+}
+
+namespace {
+
+bool ParseMode(const char* option, HostMode* mode, bool* isMode, FILE* err) {
+    const HostMode modes[] = {HostMode::kWatch, HostMode::kCsv, HostMode::kJson};
+    const char* const names[] = {"--watch", "--csv", "--json"};
+    for (int m = 0; m < 3; ++m) {
+        if (strcmp(option, names[m]) != 0) continue;
+        *isMode = true;
+        if (*mode != HostMode::kRows && *mode != modes[m]) {
+            fprintf(err, "zarmite-host: choose one of --watch, --csv and --json\n");
+            return false;
+        }
+        *mode = modes[m];
+    }
+    return true;
+}
+
+}  // namespace
+
+int ParseHostOptions(int argc, const char* const* argv, HostOptions* options, FILE* out,
+                     FILE* err) {
+    for (int i = 1; i < argc; ++i) {
+        const char* option = argv[i];
+        if (strcmp(option, "--help") == 0) {
+            fputs(kHostUsage, out);
+            return 1;
+        }
+        if (strcmp(option, "--no-unload") == 0) {
+            options->unload = false;
+            continue;
+        }
+        bool isMode = false;
+        if (!ParseMode(option, &options->mode, &isMode, err)) return 2;
+        if (isMode) continue;
+        const char* value = i + 1 < argc ? argv[i + 1] : nullptr;
+        bool ok = value != nullptr;
+        if (strcmp(option, "--plugin") == 0) {
+            options->plugin = value;
+            ok = ok && *value != '\0';
+        } else if (strcmp(option, "--rounds") == 0) {
+            ok = ok && ParseHostNumber(value, false, &options->rounds);
+        } else if (strcmp(option, "--interval-ms") == 0) {
+            ok = ok && ParseHostNumber(value, false, &options->intervalMs);
+        } else if (strcmp(option, "--desc-version") == 0) {
+            ok = ok && ParseHostNumber(value, true, &options->descVersion);
+        } else if (strcmp(option, "--count") == 0) {
+            ok = ok && ParseHostNumber(value, false, &options->count);
+            options->countGiven = true;
+        } else {
+            fprintf(err, "zarmite-host: unknown option %s\n%s", option, kHostUsage);
+            return 2;
+        }
+        if (!ok) {
+            fprintf(err, "zarmite-host: %s needs %s\n", option,
+                    strcmp(option, "--plugin") == 0 ? "a file" : "a value that is a whole number");
+            return 2;
+        }
+        ++i;
+    }
+    if (options->plugin == nullptr) {
+        fprintf(err, "zarmite-host: --plugin is required\n%s", kHostUsage);
+        return 2;
+    }
+    if (options->countGiven && options->count > kMaxHostSources) {
+        fprintf(err, "zarmite-host: --count %u is more than the %u sources a host takes\n",
+                options->count, kMaxHostSources);
+        return 2;
+    }
+    return 0;
+}

@@ -1,0 +1,32 @@
+// zarmite-host's command line.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+
+enum class HostMode { kRows, kWatch, kCsv, kJson };
+
+// The most sources the host takes from a plug-in or --count: far more than any
+// configuration holds, and few enough that every output's tables stay small.
+constexpr uint32_t kMaxHostSources = 65536;
+
+struct HostOptions {
+    const char* plugin = nullptr;
+    HostMode mode = HostMode::kRows;
+    uint32_t rounds = 0;
+    uint32_t intervalMs = 1000;
+    uint32_t descVersion = 0x00010002;
+    bool countGiven = false;
+    uint32_t count = 0;
+    bool unload = true;
+};
+
+extern const char kHostUsage[];
+
+// A whole number as the command line gives it: decimal digits, a leading zero meaning
+// nothing; with `hexAllowed`, also 0x and hexadecimal digits. At most 4294967295.
+bool ParseHostNumber(const char* text, bool hexAllowed, uint32_t* out);
+
+// Returns 0 to go on, 1 after --help (printed to `out`), 2 on a usage error (one message
+// on `err`).
+int ParseHostOptions(int argc, const char* const* argv, HostOptions* options, FILE* out, FILE* err);
