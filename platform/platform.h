@@ -30,6 +30,15 @@ void plat_library_close(void* library);
 // The reason the last plat_library_open on this thread failed, for messages.
 const char* plat_library_error();
 
+// Keeps the module that holds `address` loaded for the life of the process, so that a
+// thread still running its code (one stuck in a driver call) never returns into code
+// that was unloaded.
+void plat_pin_module_of(const void* address);
+
+// Handlers run around a fork (POSIX; nothing elsewhere): before it in the parent, then
+// after it in the parent and in the child.
+void plat_at_fork(void (*prepare)(), void (*parent)(), void (*child)());
+
 // Whether the process's main executable exports a function of this name.
 bool plat_main_module_exports(const char* name);
 

@@ -171,18 +171,18 @@ const MetricInfo& metric_info(uint32_t metric) {
     return kMetrics[metric % kMetricsPerGpu];
 }
 
-void read_gpu_metrics(const NvmlFunctions& nvml, nvmlDevice_t device, int32_t handleStatus,
-                      const uint8_t* wanted, CounterReading* out) {
-    bool queried[kQueryCount] = {};
+void read_metric_query(const NvmlFunctions& nvml, nvmlDevice_t device, MetricQuery query,
+                       CounterReading* out) {
+    ReadQuery(nvml, device, query, out);
+}
+
+CounterUnit metric_query_metrics(MetricQuery query) {
+    uint32_t first = kMetricsPerGpu;
+    uint32_t count = 0;
     for (uint32_t m = 0; m < kMetricsPerGpu; ++m) {
-        if (wanted[m] == 0) continue;
-        if (device == nullptr) {
-            out[m] = CounterReading{handleStatus, 0, 0};
-            continue;
-        }
-        const MetricQuery query = kMetrics[m].query;
-        if (queried[query]) continue;
-        queried[query] = true;
-        ReadQuery(nvml, device, query, out);
+        if (kMetrics[m].query != query) continue;
+        if (first == kMetricsPerGpu) first = m;
+        ++count;
     }
+    return CounterUnit{first, count};
 }

@@ -37,7 +37,9 @@ struct MetricInfo {
 
 const MetricInfo& metric_info(uint32_t metric);
 
-// Reads every wanted metric of one GPU into `out` (its 16 readings), one driver query per
-// MetricQuery needed. `device` null: every wanted metric fails with `handleStatus`.
-void read_gpu_metrics(const NvmlFunctions& nvml, nvmlDevice_t device, int32_t handleStatus,
-                      const uint8_t* wanted, CounterReading* out);
+// Asks the driver one query of a GPU: fills the readings of the metrics it serves in `out`,
+// the GPU's 16 readings.
+void read_metric_query(const NvmlFunctions& nvml, nvmlDevice_t device, MetricQuery query,
+                       CounterReading* out);
+// The metrics a query serves: always a run of neighbours in the table.
+CounterUnit metric_query_metrics(MetricQuery query);

@@ -17,6 +17,7 @@ constexpr nvmlReturn_t NVML_ERROR_LIBRARY_NOT_FOUND = 12;
 constexpr nvmlReturn_t NVML_ERROR_FUNCTION_NOT_FOUND = 13;
 constexpr nvmlReturn_t NVML_ERROR_GPU_IS_LOST = 15;
 constexpr nvmlReturn_t NVML_ERROR_ARGUMENT_VERSION_MISMATCH = 25;
+constexpr nvmlReturn_t NVML_ERROR_UNKNOWN = 999;
 
 struct nvmlUtilization_t {
     unsigned int gpu;

@@ -1,101 +1,259 @@
 #include "background_sampler.h"
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <cstdlib>
 #include <mutex>
+#include <new>
 #include <thread>
-#include <vector>
+
+#include "platform.h"
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// Never destroyed: at process exit the thread may still be inside a reading, and static
-// destruction must not pull its state away under it.
-struct Sampler {
-    std::mutex lock;
-    std::condition_variable wake;      // the thread: the set grew, or stop
-    std::condition_variable finished;  // the callers: a reading completed, or the thread ended
-    std::thread thread;
-    bool running = false;
-    bool stopping = false;
-    bool threadEnded = true;
-    ReadCounters read = nullptr;
-    void* context = nullptr;
-    uint32_t periodMs = 1000;
-    std::vector<uint8_t> wanted;
-    uint64_t wantedGeneration = 0;  // grows whenever the set grows
+// Threads beyond this are not started, however many reads are stuck.
+constexpr uint32_t kMaxWorkers = 64;
+
+struct UnitState {
+    CounterUnit range;
+    bool wanted = false;
+    bool busy = false;
+    Clock::time_point busySince{};
+    Clock::time_point due{};
+    uint64_t completed = 0;  // reads completed since the unit was last wanted
+    uint64_t publishedKey = 0;
     std::vector<CounterReading> latest;
-    bool haveLatest = false;
-    uint64_t latestGeneration = 0;  // the set's generation when the latest reading began
-    std::vector<CounterReading> published;
-    bool havePublished = false;
-    uint64_t readings = 0;  // completed readings, so a poll copies only a new one
-    uint64_t publishedReading = 0;
 };
 
-Sampler& State() {
-    static Sampler* sampler = new Sampler;
-    return *sampler;
+// What a unit's counters publish: nothing, late, or its reading number n (as 2 + n).
+constexpr uint64_t kKeyMissing = 0;
+constexpr uint64_t kKeyLate = 1;
+
+}  // namespace
+
+struct Sampler {
+    std::mutex lock;
+    std::condition_variable work;      // the threads: a unit wanted, a fork, or stop
+    std::condition_variable finished;  // a read ended or a thread left
+    SamplerSettings settings{};
+    ReadUnit read = nullptr;
+    void* context = nullptr;
+    std::vector<UnitState> units;
+    std::vector<uint32_t> unitOf;           // by counter
+    std::vector<CounterReading> published;  // by counter
+    uint64_t changes = 0;                   // reads completed, units wanted or not
+    uint64_t publishedChanges = ~uint64_t{0};
+    Clock::time_point nextLateAt{};  // before it, no read in progress is late
+    bool stopping = false;
+    bool forked = false;  // in a fork's child, where the threads are gone
+    bool keeper = false;
+    uint32_t workers = 0;
+    uint32_t reading = 0;
+    uint32_t users = 1;  // the owner and every live thread; the last one frees it
+};
+
+namespace {
+
+// Every sampler alive, for the fork handlers. Never destroyed.
+std::mutex& RegistryLock() {
+    static std::mutex* lock = new std::mutex;
+    return *lock;
 }
 
-constexpr int32_t kNoReadingYet = -1;
+std::vector<Sampler*>& Registry() {
+    static std::vector<Sampler*>* samplers = new std::vector<Sampler*>;
+    return *samplers;
+}
 
-void Run(Sampler* sampler) {
-    std::unique_lock<std::mutex> guard(sampler->lock);
-    while (!sampler->stopping) {
-        const std::vector<uint8_t> wanted = sampler->wanted;
-        const uint64_t generation = sampler->wantedGeneration;
-        bool any = false;
-        for (uint8_t w : wanted) any = any || w != 0;
-        if (any) {
-            std::vector<CounterReading> reading(wanted.size(), CounterReading{kNoReadingYet, 0, 0});
-            guard.unlock();
-            sampler->read(sampler->context, wanted.data(), wanted.size(), reading.data());
-            guard.lock();
-            sampler->latest.swap(reading);
-            sampler->haveLatest = true;
-            sampler->latestGeneration = generation;
-            ++sampler->readings;
-            sampler->finished.notify_all();
-        }
-        // Sleep out the period, unless the set grows or the sampler is stopped.
-        const auto until = Clock::now() + std::chrono::milliseconds(sampler->periodMs);
-        sampler->wake.wait_until(guard, until, [&] {
-            return sampler->stopping || sampler->wantedGeneration != generation;
-        });
+void Register(Sampler* sampler) {
+    std::lock_guard<std::mutex> guard(RegistryLock());
+    Registry().push_back(sampler);
+}
+
+void Unregister(Sampler* sampler) {
+    std::lock_guard<std::mutex> guard(RegistryLock());
+    std::vector<Sampler*>& samplers = Registry();
+    samplers.erase(std::remove(samplers.begin(), samplers.end(), sampler), samplers.end());
+}
+
+// A fork copies only the thread that forks: every lock is taken around it, so that the
+// child finds them free, and the child's samplers learn that their threads are gone.
+void BeforeFork() {
+    RegistryLock().lock();
+    for (Sampler* sampler : Registry()) sampler->lock.lock();
+}
+
+void AfterForkInParent() {
+    for (Sampler* sampler : Registry()) sampler->lock.unlock();
+    RegistryLock().unlock();
+}
+
+// The condition variables may hold the parent's waiters, who do not exist here: they are
+// made anew (not destroyed, which would wait for those waiters).
+void AfterForkInChild() {
+    for (Sampler* sampler : Registry()) {
+        new (&sampler->work) std::condition_variable;
+        new (&sampler->finished) std::condition_variable;
+        sampler->forked = true;
+        sampler->keeper = false;
+        sampler->workers = 0;
+        sampler->reading = 0;
+        sampler->users = sampler->stopping ? 0 : 1;  // given up: left to the child's end
+        for (UnitState& unit : sampler->units) unit.busy = false;
+        sampler->lock.unlock();
     }
-    sampler->threadEnded = true;
+    RegistryLock().unlock();
+}
+
+// Called by a thread as it leaves, with the lock held; frees the sampler after the last.
+void Leave(Sampler* sampler, std::unique_lock<std::mutex>& guard) {
+    const bool last = --sampler->users == 0;
     sampler->finished.notify_all();
+    guard.unlock();
+    if (last) {
+        Unregister(sampler);
+        delete sampler;
+    }
 }
 
-// Stops the thread: waits until it has left its loop (a reading in progress finishes),
-// then lets it end by itself. It is never joined: Shutdown may come from a module's
-// unload, which on Windows runs under the loader lock that an ending thread needs. A
-// thread that does not leave its loop in `timeoutMs` (a driver call that never returns)
-// is left to end with the process.
-void StopThread(Sampler& sampler, std::unique_lock<std::mutex>& guard, uint32_t timeoutMs) {
-    if (!sampler.running) return;
-    sampler.stopping = true;
-    sampler.wake.notify_all();
-    if (timeoutMs > 0)
-        sampler.finished.wait_for(guard, std::chrono::milliseconds(timeoutMs),
-                                  [&] { return sampler.threadEnded; });
-    sampler.thread.detach();
-    sampler.running = false;
+bool IsLate(const UnitState& unit, const Sampler& sampler, Clock::time_point now) {
+    return unit.busy && now - unit.busySince >= std::chrono::milliseconds(sampler.settings.lateMs);
 }
 
-#if defined(_WIN32)
-constexpr uint32_t kExitWaitMs = 0;  // the other threads are gone already
-#else
-constexpr uint32_t kExitWaitMs = 2000;
-#endif
+void Worker(Sampler* sampler);
+void Keeper(Sampler* sampler);
 
-void StopAtExit() {
-    Sampler& sampler = State();
-    std::unique_lock<std::mutex> guard(sampler.lock);
-    StopThread(sampler, guard, kExitWaitMs);
+template <typename Function>
+bool StartThread(Sampler* sampler, Function function) {
+    try {
+        std::thread(function, sampler).detach();
+    } catch (...) {
+        return false;  // no thread to be had: the others carry on
+    }
+    ++sampler->users;
+    return true;
+}
+
+// Keeps as many workers free of late reads as the settings ask for. The lock is held.
+void EnsureWorkers(Sampler* sampler) {
+    if (sampler->stopping) return;
+    if (sampler->forked) {
+        sampler->forked = false;
+        sampler->changes++;
+    }
+    if (!sampler->keeper) sampler->keeper = StartThread(sampler, Keeper);
+    const Clock::time_point now = Clock::now();
+    uint32_t late = 0;
+    for (const UnitState& unit : sampler->units) late += IsLate(unit, *sampler, now) ? 1 : 0;
+    while (sampler->workers < late + sampler->settings.workers && sampler->workers < kMaxWorkers &&
+           StartThread(sampler, Worker))
+        ++sampler->workers;
+}
+
+// Whether `unit` goes before `other`: a unit not read yet (a host waits for it) before
+// one read already, then the one due first.
+bool Before(const UnitState& unit, const UnitState& other) {
+    if ((unit.completed == 0) != (other.completed == 0)) return unit.completed == 0;
+    return unit.due < other.due;
+}
+
+// The wanted unit to read next, or null; `wake` is when the next one falls due.
+UnitState* NextDue(Sampler* sampler, Clock::time_point now, Clock::time_point* wake) {
+    UnitState* next = nullptr;
+    *wake = now + std::chrono::milliseconds(sampler->settings.periodMs);
+    for (UnitState& unit : sampler->units) {
+        if (!unit.wanted || unit.busy) continue;
+        if (unit.due <= now) {
+            if (next == nullptr || Before(unit, *next)) next = &unit;
+        } else {
+            *wake = std::min(*wake, unit.due);
+        }
+    }
+    return next;
+}
+
+void Worker(Sampler* sampler) {
+    std::unique_lock<std::mutex> guard(sampler->lock);
+    std::vector<CounterReading> reading;
+    while (!sampler->stopping && !sampler->forked) {
+        const Clock::time_point now = Clock::now();
+        Clock::time_point wake;
+        UnitState* unit = NextDue(sampler, now, &wake);
+        if (unit == nullptr) {
+            sampler->work.wait_until(guard, wake);
+            continue;
+        }
+        unit->busy = true;
+        unit->busySince = now;
+        sampler->nextLateAt = std::min(sampler->nextLateAt,
+                                       now + std::chrono::milliseconds(sampler->settings.lateMs));
+        ++sampler->reading;
+        const uint32_t index = static_cast<uint32_t>(unit - sampler->units.data());
+        try {
+            reading.assign(unit->range.count,
+                           CounterReading{sampler->settings.missingStatus, 0, 0});
+            guard.unlock();
+            sampler->read(sampler, sampler->context, index, reading.data());
+            guard.lock();
+            if (unit->wanted) {
+                unit->latest.swap(reading);
+                ++unit->completed;
+            }
+        } catch (...) {
+            if (!guard.owns_lock()) guard.lock();  // no reading this time
+        }
+        unit->busy = false;
+        unit->due = unit->busySince + std::chrono::milliseconds(sampler->settings.periodMs);
+        --sampler->reading;
+        ++sampler->changes;
+        sampler->finished.notify_all();
+    }
+    --sampler->workers;
+    Leave(sampler, guard);
+}
+
+// Never calls the driver: replaces workers that are stuck in it.
+void Keeper(Sampler* sampler) {
+    std::unique_lock<std::mutex> guard(sampler->lock);
+    const auto check =
+        std::chrono::milliseconds(std::max<uint32_t>(sampler->settings.lateMs / 2, 1));
+    while (!sampler->stopping && !sampler->forked) {
+        EnsureWorkers(sampler);
+        sampler->work.wait_for(guard, check);
+    }
+    sampler->keeper = false;
+    Leave(sampler, guard);
+}
+
+// Publishes one unit's readings where they changed.
+void PublishUnit(Sampler* sampler, UnitState& unit, Clock::time_point now) {
+    uint64_t key = kKeyMissing;
+    if (unit.wanted && IsLate(unit, *sampler, now))
+        key = kKeyLate;
+    else if (unit.wanted && unit.completed > 0)
+        key = 2 + unit.completed;
+    if (key == unit.publishedKey) return;
+    unit.publishedKey = key;
+    CounterReading* out = sampler->published.data() + unit.range.first;
+    for (uint32_t i = 0; i < unit.range.count; ++i) {
+        if (key == kKeyMissing)
+            out[i] = CounterReading{sampler->settings.missingStatus, 0, 0};
+        else if (key == kKeyLate)
+            out[i] = CounterReading{sampler->settings.lateStatus, 0, 0};
+        else
+            out[i] = i < unit.latest.size() ? unit.latest[i]
+                                            : CounterReading{sampler->settings.missingStatus, 0, 0};
+    }
+}
+
+// Whether a unit wanted since the last publish still has no reading and is not late.
+bool AwaitingFirstReading(const Sampler& sampler, Clock::time_point now) {
+    for (const UnitState& unit : sampler.units)
+        if (unit.wanted && unit.completed == 0 && !IsLate(unit, sampler, now)) return true;
+    return false;
 }
 
 }  // namespace
@@ -109,97 +267,123 @@ uint32_t sampler_period_ms(uint32_t defaultMs) {
     return static_cast<uint32_t>(value);
 }
 
-bool sampler_start(size_t count, uint32_t periodMs, ReadCounters read, void* context) {
-    Sampler& sampler = State();
-    std::unique_lock<std::mutex> guard(sampler.lock);
-    if (sampler.running || !sampler.threadEnded) return false;  // the last one is still reading
-    static std::once_flag registered;
-    // Registered after the driver library was started, so it runs before the driver's own
-    // handlers at exit; on an unload of this library it runs then.
-    std::call_once(registered, [] { atexit(StopAtExit); });
-    sampler.read = read;
-    sampler.context = context;
-    sampler.periodMs = periodMs;
-    sampler.wanted.assign(count, 0);
-    sampler.wantedGeneration = 0;
-    sampler.latest.clear();
-    sampler.haveLatest = false;
-    sampler.published.clear();
-    sampler.havePublished = false;
-    sampler.stopping = false;
-    sampler.threadEnded = false;
+Sampler* sampler_start(const std::vector<CounterUnit>& units, uint32_t counters,
+                       const SamplerSettings& settings, ReadUnit read, void* context) {
+    static std::once_flag forkHandlers;
+    std::call_once(forkHandlers,
+                   [] { plat_at_fork(BeforeFork, AfterForkInParent, AfterForkInChild); });
+    Sampler* sampler = nullptr;
     try {
-        sampler.thread = std::thread(Run, &sampler);
+        sampler = new Sampler;
+        sampler->settings = settings;
+        sampler->settings.periodMs = std::max<uint32_t>(settings.periodMs, 1);
+        sampler->settings.workers = std::max<uint32_t>(settings.workers, 1);
+        sampler->read = read;
+        sampler->context = context;
+        sampler->unitOf.assign(counters, UINT32_MAX);
+        sampler->published.assign(counters, CounterReading{settings.missingStatus, 0, 0});
+        for (const CounterUnit& range : units) {
+            if (range.count == 0 || range.first >= counters || range.count > counters - range.first)
+                continue;
+            for (uint32_t c = range.first; c < range.first + range.count; ++c)
+                sampler->unitOf[c] = static_cast<uint32_t>(sampler->units.size());
+            sampler->units.push_back(UnitState{});
+            sampler->units.back().range = range;
+        }
     } catch (...) {
-        sampler.threadEnded = true;
-        return false;
+        delete sampler;
+        return nullptr;
     }
-    sampler.running = true;
-    return true;
+    Register(sampler);
+    std::unique_lock<std::mutex> guard(sampler->lock);
+    EnsureWorkers(sampler);
+    if (sampler->workers > 0) return sampler;
+    guard.unlock();
+    sampler_stop(sampler, 0);
+    return nullptr;
 }
 
-void sampler_stop_at_exit() {
-    StopAtExit();
+bool sampler_stop(Sampler* sampler, uint32_t waitMs) {
+    if (sampler == nullptr) return true;
+    std::unique_lock<std::mutex> guard(sampler->lock);
+    sampler->stopping = true;
+    sampler->work.notify_all();
+    sampler->finished.notify_all();
+    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(waitMs);
+    sampler->finished.wait_until(guard, deadline, [&] {
+        if (sampler->reading == 0) return true;
+        const Clock::time_point now = Clock::now();
+        for (const UnitState& unit : sampler->units)
+            if (unit.busy && !IsLate(unit, *sampler, now)) return false;
+        return true;  // every read in progress is late: not waited for
+    });
+    const bool idle = sampler->reading == 0;
+    Leave(sampler, guard);
+    return idle;
 }
 
-void sampler_stop() {
-    Sampler& sampler = State();
-    std::unique_lock<std::mutex> guard(sampler.lock);
-    StopThread(sampler, guard, 2000);
-    sampler.wanted.clear();
-    sampler.latest.clear();
-    sampler.published.clear();
-    sampler.haveLatest = false;
-    sampler.havePublished = false;
+void sampler_want(Sampler* sampler, uint32_t counter) {
+    std::lock_guard<std::mutex> guard(sampler->lock);
+    if (counter >= sampler->unitOf.size() || sampler->unitOf[counter] == UINT32_MAX) return;
+    UnitState& unit = sampler->units[sampler->unitOf[counter]];
+    if (unit.wanted) return;
+    unit.wanted = true;
+    unit.completed = 0;
+    unit.due = Clock::now();
+    ++sampler->changes;
+    EnsureWorkers(sampler);
+    sampler->work.notify_all();
 }
 
-bool sampler_sleep(uint32_t ms) {
-    Sampler& sampler = State();
-    std::unique_lock<std::mutex> guard(sampler.lock);
-    sampler.wake.wait_for(guard, std::chrono::milliseconds(ms), [&] { return sampler.stopping; });
-    return !sampler.stopping;
+void sampler_want_none(Sampler* sampler) {
+    std::lock_guard<std::mutex> guard(sampler->lock);
+    for (UnitState& unit : sampler->units) unit.wanted = false;
+    ++sampler->changes;
 }
 
-void sampler_want(size_t index) {
-    Sampler& sampler = State();
-    std::lock_guard<std::mutex> guard(sampler.lock);
-    if (index >= sampler.wanted.size() || sampler.wanted[index] != 0) return;
-    sampler.wanted[index] = 1;
-    ++sampler.wantedGeneration;
-    sampler.wake.notify_all();
-}
-
-void sampler_want_none() {
-    Sampler& sampler = State();
-    std::lock_guard<std::mutex> guard(sampler.lock);
-    sampler.wanted.assign(sampler.wanted.size(), 0);
-}
-
-bool sampler_publish(uint32_t timeoutMs) {
-    Sampler& sampler = State();
-    std::unique_lock<std::mutex> guard(sampler.lock);
-    if (!sampler.running) return false;
-    const uint64_t needed = sampler.wantedGeneration;
-    const bool current =
-        sampler.finished.wait_for(guard, std::chrono::milliseconds(timeoutMs), [&] {
-            return sampler.threadEnded ||
-                   (sampler.haveLatest && sampler.latestGeneration >= needed);
-        });
-    if (!sampler.haveLatest) return false;
-    // Most polls find the reading they published last: nothing to copy.
-    if (!sampler.havePublished || sampler.publishedReading != sampler.readings) {
-        sampler.published = sampler.latest;
-        sampler.publishedReading = sampler.readings;
-        sampler.havePublished = true;
+void sampler_publish(Sampler* sampler, uint32_t waitMs) {
+    std::unique_lock<std::mutex> guard(sampler->lock);
+    EnsureWorkers(sampler);
+    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(waitMs);
+    Clock::time_point now = Clock::now();
+    while (AwaitingFirstReading(*sampler, now) && now < deadline && !sampler->stopping) {
+        // Woken by a read that ends; at the latest when a read in progress turns late.
+        Clock::time_point wake = deadline;
+        for (const UnitState& unit : sampler->units)
+            if (unit.busy)
+                wake = std::min(
+                    wake, unit.busySince + std::chrono::milliseconds(sampler->settings.lateMs));
+        sampler->finished.wait_until(guard, wake);
+        now = Clock::now();
     }
-    return current;
+    // Most polls find nothing new: no read completed, none turned late.
+    if (sampler->changes == sampler->publishedChanges && now < sampler->nextLateAt) return;
+    sampler->publishedChanges = sampler->changes;
+    sampler->nextLateAt = Clock::time_point::max();
+    for (UnitState& unit : sampler->units) {
+        PublishUnit(sampler, unit, now);
+        if (unit.busy && !IsLate(unit, *sampler, now))
+            sampler->nextLateAt =
+                std::min(sampler->nextLateAt,
+                         unit.busySince + std::chrono::milliseconds(sampler->settings.lateMs));
+    }
 }
 
-CounterReading sampler_published(size_t index, int32_t missing) {
-    Sampler& sampler = State();
-    std::lock_guard<std::mutex> guard(sampler.lock);
-    if (!sampler.havePublished || index >= sampler.published.size() ||
-        sampler.published[index].status == kNoReadingYet)
-        return CounterReading{missing, 0, 0};
-    return sampler.published[index];
+CounterReading sampler_published(Sampler* sampler, uint32_t counter) {
+    std::lock_guard<std::mutex> guard(sampler->lock);
+    if (counter >= sampler->published.size())
+        return CounterReading{sampler->settings.missingStatus, 0, 0};
+    return sampler->published[counter];
+}
+
+bool sampler_sleep(Sampler* sampler, uint32_t ms) {
+    std::unique_lock<std::mutex> guard(sampler->lock);
+    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(ms);
+    sampler->finished.wait_until(guard, deadline, [&] { return sampler->stopping; });
+    return !sampler->stopping;
+}
+
+SamplerActivity sampler_activity(Sampler* sampler) {
+    std::lock_guard<std::mutex> guard(sampler->lock);
+    return SamplerActivity{sampler->workers + (sampler->keeper ? 1u : 0u), sampler->reading};
 }

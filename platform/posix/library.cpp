@@ -1,4 +1,5 @@
 #include <dlfcn.h>
+#include <pthread.h>
 #include <sys/stat.h>
 
 #include <cerrno>
@@ -69,4 +70,16 @@ void* plat_library_open_file(const char* path) {
     // dlopen searches the library path for a name without a slash.
     const std::string file = strchr(path, '/') != nullptr ? path : std::string("./") + path;
     return plat_library_open(file.c_str());
+}
+
+void plat_pin_module_of(const void* address) {
+    Dl_info info;
+    if (address == nullptr || dladdr(address, &info) == 0 || info.dli_fname == nullptr) return;
+    // The reference taken here is never released, and RTLD_NODELETE keeps the module
+    // mapped even past a dlclose of every other reference.
+    dlopen(info.dli_fname, RTLD_NOW | RTLD_NOLOAD | RTLD_NODELETE);
+}
+
+void plat_at_fork(void (*prepare)(), void (*parent)(), void (*child)()) {
+    pthread_atfork(prepare, parent, child);
 }

@@ -81,3 +81,13 @@ void* plat_library_open_file(const char* path) {
     }
     return plat_library_open(utf8_from_wide(full).c_str());
 }
+
+void plat_pin_module_of(const void* address) {
+    HMODULE module = nullptr;
+    GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_PIN,
+                       static_cast<LPCWSTR>(address), &module);
+}
+
+void plat_at_fork(void (*)(), void (*)(), void (*)()) {
+    // Windows has no fork.
+}

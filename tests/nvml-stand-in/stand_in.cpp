@@ -1,7 +1,8 @@
 // A stand-in for the driver's management library, for the tests: GPUs, names and values
 // from a scenario file named by ZARMITE_NVML_SCENARIO, read again at every nvmlInit_v2.
 // Lines (G is a GPU's index, "*" every GPU):
-//   gpus N                      how many GPUs (default 1)
+//   gpus N                      how many GPUs the driver reports (default 1; at most 8
+//                               have handles)
 //   init-fails STATUS           nvmlInit_v2 returns STATUS
 //   count-fails STATUS          nvmlDeviceGetCount_v2 returns STATUS
 //   name G TEXT                 the device name (default "Stand-in GPU G")
@@ -13,8 +14,14 @@
 //   refuse-handle G STATUS      nvmlDeviceGetHandleByIndex_v2 returns STATUS
 //   lost-while G PATH           every query of G returns GPU_IS_LOST (15) while PATH exists
 //   delay METRIC MS             each call of that query takes MS milliseconds
+//   block G METRIC PATH         that query of G (METRIC "handle": its handle request)
+//                               does not return while PATH exists
+//   null-handle G               the handle request succeeds with a null handle
 //   no-memory-v2                nvmlDeviceGetMemoryInfo_v2 returns FUNCTION_NOT_FOUND
 //   record PATH                 appends a line per call to PATH
+// A call that is delayed or blocked holds no lock that other queries need, as a driver
+// serves devices at once; nvmlShutdown waits for every call in progress, as a driver's
+// teardown does.
 #include <unistd.h>
 
 #include <cstdarg>
@@ -22,6 +29,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
+#include <shared_mutex>
 #include <string>
 
 namespace {
@@ -44,11 +52,12 @@ enum Metric {
     kPcieRx,
     kPcieTx,
     kName,
+    kHandle,
     kMetricCount
 };
 const char* const kMetricNames[kMetricCount] = {
-    "utilization", "encoder", "decoder", "graphics", "sm",      "memclock", "video",
-    "temperature", "power",   "fan",     "memory",   "pcie-rx", "pcie-tx",  "name"};
+    "utilization", "encoder", "decoder", "graphics", "sm",      "memclock", "video", "temperature",
+    "power",       "fan",     "memory",  "pcie-rx",  "pcie-tx", "name",     "handle"};
 
 struct Gpu {
     char name[128];
@@ -56,11 +65,13 @@ struct Gpu {
     unsigned long long values[kMetricCount][4];
     bool unsupported[kMetricCount];
     int refuseHandle;
+    bool nullHandle;
     char lostWhile[600];
+    char blockWhile[kMetricCount][600];
 };
 
 struct Scenario {
-    int gpus;
+    unsigned long gpus;
     int initFails;
     int countFails;
     Gpu gpu[kMaxGpus];
@@ -70,6 +81,7 @@ struct Scenario {
 };
 
 std::mutex g_lock;
+std::shared_mutex g_driverLock;  // shared by every call, whole by nvmlShutdown
 Scenario g_scenario;
 bool g_started = false;
 int g_handles[kMaxGpus];  // a device handle points at its index
@@ -100,6 +112,7 @@ void Defaults(Scenario* s) {
             {8ull << 30, 6ull << 30, 1ull << 30, 1ull << 30},
             {1000, 0, 0, 0},
             {2000, 0, 0, 0},
+            {0, 0, 0, 0},
             {0, 0, 0, 0}};
         memcpy(gpu.values, defaults, sizeof defaults);
     }
@@ -128,7 +141,7 @@ void ReadScenario() {
         int fields = sscanf(line, "%63s %599s %599[^\n]", word, which, arg);
         if (fields < 1) continue;
         Scenario& s = g_scenario;
-        if (strcmp(word, "gpus") == 0) s.gpus = atoi(which);
+        if (strcmp(word, "gpus") == 0) s.gpus = strtoul(which, nullptr, 10);
         if (strcmp(word, "init-fails") == 0) s.initFails = atoi(which);
         if (strcmp(word, "count-fails") == 0) s.countFails = atoi(which);
         if (strcmp(word, "no-memory-v2") == 0) s.noMemoryV2 = true;
@@ -141,6 +154,16 @@ void ReadScenario() {
             ForGpus(which, [&](Gpu& gpu) { snprintf(gpu.name, sizeof gpu.name, "%s", arg); });
         if (strcmp(word, "name-unterminated") == 0)
             ForGpus(which, [&](Gpu& gpu) { gpu.nameUnterminated = true; });
+        if (strcmp(word, "null-handle") == 0)
+            ForGpus(which, [&](Gpu& gpu) { gpu.nullHandle = true; });
+        if (strcmp(word, "block") == 0) {
+            char metric[32] = "", blockPath[600] = "";
+            const int m = sscanf(arg, "%31s %599s", metric, blockPath) == 2 ? MetricOf(metric) : -1;
+            if (m >= 0)
+                ForGpus(which, [&](Gpu& gpu) {
+                    snprintf(gpu.blockWhile[m], sizeof gpu.blockWhile[m], "%s", blockPath);
+                });
+        }
         if (strcmp(word, "refuse-handle") == 0)
             ForGpus(which, [&](Gpu& gpu) { gpu.refuseHandle = atoi(arg); });
         if (strcmp(word, "lost-while") == 0)
@@ -183,14 +206,13 @@ Gpu* GpuOf(void* device, int metric, nvmlReturn_t* status) {
         return nullptr;
     }
     int* handle = static_cast<int*>(device);
-    if (handle < g_handles || handle >= g_handles + kMaxGpus || *handle >= g_scenario.gpus) {
+    if (handle < g_handles || handle >= g_handles + kMaxGpus ||
+        static_cast<unsigned long>(*handle) >= g_scenario.gpus) {
         *status = 2;  // NVML_ERROR_INVALID_ARGUMENT
         return nullptr;
     }
     Gpu* gpu = &g_scenario.gpu[*handle];
     Record("%s %d", kMetricNames[metric], *handle);
-    if (g_scenario.delayMs[metric] > 0)
-        usleep(static_cast<useconds_t>(g_scenario.delayMs[metric]) * 1000);
     if (gpu->lostWhile[0] != '\0' && access(gpu->lostWhile, F_OK) == 0) {
         *status = 15;  // NVML_ERROR_GPU_IS_LOST
         return nullptr;
@@ -202,8 +224,31 @@ Gpu* GpuOf(void* device, int metric, nvmlReturn_t* status) {
     return gpu;
 }
 
+// Takes the time the scenario gives a call of `metric` on GPU `index`: its delay, and as
+// long as its block's file exists. No lock is held meanwhile.
+void Pause(int index, int metric) {
+    int delayMs;
+    std::string blockWhile;
+    {
+        std::lock_guard<std::mutex> guard(g_lock);
+        delayMs = g_scenario.delayMs[metric];
+        if (index >= 0 && index < kMaxGpus) blockWhile = g_scenario.gpu[index].blockWhile[metric];
+    }
+    if (delayMs > 0) usleep(static_cast<useconds_t>(delayMs) * 1000);
+    while (!blockWhile.empty() && access(blockWhile.c_str(), F_OK) == 0) usleep(2000);
+}
+
+int IndexOf(void* device) {
+    int* handle = static_cast<int*>(device);
+    return handle >= g_handles && handle < g_handles + kMaxGpus
+               ? static_cast<int>(handle - g_handles)
+               : -1;
+}
+
 // Answers an unsigned query of one metric.
 nvmlReturn_t One(void* device, int metric, unsigned int* out) {
+    std::shared_lock<std::shared_mutex> driver(g_driverLock);
+    Pause(IndexOf(device), metric);
     std::lock_guard<std::mutex> guard(g_lock);
     nvmlReturn_t status;
     Gpu* gpu = GpuOf(device, metric, &status);
@@ -227,6 +272,7 @@ STAND_IN nvmlReturn_t nvmlInit_v2() {
 }
 
 STAND_IN nvmlReturn_t nvmlShutdown() {
+    std::unique_lock<std::shared_mutex> driver(g_driverLock);
     std::lock_guard<std::mutex> guard(g_lock);
     Record("nvmlShutdown");
     g_started = false;
@@ -242,12 +288,18 @@ STAND_IN nvmlReturn_t nvmlDeviceGetCount_v2(unsigned int* count) {
 }
 
 STAND_IN nvmlReturn_t nvmlDeviceGetHandleByIndex_v2(unsigned int index, void** device) {
+    std::shared_lock<std::shared_mutex> driver(g_driverLock);
+    Pause(index < kMaxGpus ? static_cast<int>(index) : -1, kHandle);
     std::lock_guard<std::mutex> guard(g_lock);
     Record("handle %u", index);
     if (!g_started) return 1;
-    if (index >= static_cast<unsigned int>(g_scenario.gpus) || index >= kMaxGpus) return 2;
+    if (index >= g_scenario.gpus || index >= kMaxGpus) return 2;
     Gpu& gpu = g_scenario.gpu[index];
     if (gpu.refuseHandle != 0) return gpu.refuseHandle;
+    if (gpu.nullHandle) {
+        *device = nullptr;
+        return 0;
+    }
     if (gpu.lostWhile[0] != '\0' && access(gpu.lostWhile, F_OK) == 0) return 15;
     g_handles[index] = static_cast<int>(index);
     *device = &g_handles[index];
@@ -255,6 +307,8 @@ STAND_IN nvmlReturn_t nvmlDeviceGetHandleByIndex_v2(unsigned int index, void** d
 }
 
 STAND_IN nvmlReturn_t nvmlDeviceGetName(void* device, char* name, unsigned int length) {
+    std::shared_lock<std::shared_mutex> driver(g_driverLock);
+    Pause(IndexOf(device), kName);
     std::lock_guard<std::mutex> guard(g_lock);
     nvmlReturn_t status;
     Gpu* gpu = GpuOf(device, kName, &status);
@@ -269,6 +323,8 @@ STAND_IN nvmlReturn_t nvmlDeviceGetName(void* device, char* name, unsigned int l
 }
 
 STAND_IN nvmlReturn_t nvmlDeviceGetUtilizationRates(void* device, unsigned int* rates) {
+    std::shared_lock<std::shared_mutex> driver(g_driverLock);
+    Pause(IndexOf(device), kUtilization);
     std::lock_guard<std::mutex> guard(g_lock);
     nvmlReturn_t status;
     Gpu* gpu = GpuOf(device, kUtilization, &status);
@@ -310,6 +366,8 @@ STAND_IN nvmlReturn_t nvmlDeviceGetFanSpeed(void* device, unsigned int* percent)
 }
 
 STAND_IN nvmlReturn_t nvmlDeviceGetMemoryInfo(void* device, unsigned long long* memory) {
+    std::shared_lock<std::shared_mutex> driver(g_driverLock);
+    Pause(IndexOf(device), kMemory);
     std::lock_guard<std::mutex> guard(g_lock);
     nvmlReturn_t status;
     Gpu* gpu = GpuOf(device, kMemory, &status);
@@ -327,8 +385,13 @@ struct MemoryV2 {
 };
 
 STAND_IN nvmlReturn_t nvmlDeviceGetMemoryInfo_v2(void* device, MemoryV2* memory) {
+    std::shared_lock<std::shared_mutex> driver(g_driverLock);
+    {
+        std::lock_guard<std::mutex> guard(g_lock);
+        if (g_scenario.noMemoryV2) return 13;  // NVML_ERROR_FUNCTION_NOT_FOUND
+    }
+    Pause(IndexOf(device), kMemory);
     std::lock_guard<std::mutex> guard(g_lock);
-    if (g_scenario.noMemoryV2) return 13;          // NVML_ERROR_FUNCTION_NOT_FOUND
     if (memory->version != 0x02000028) return 25;  // NVML_ERROR_ARGUMENT_VERSION_MISMATCH
     nvmlReturn_t status;
     Gpu* gpu = GpuOf(device, kMemory, &status);

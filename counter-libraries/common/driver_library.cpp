@@ -1,0 +1,313 @@
+#include "driver_library.h"
+
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <cstdlib>
+#include <mutex>
+#include <new>
+#include <thread>
+
+#include "platform.h"
+#include "query_answer.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// How long a Shutdown or the process's end waits for reads in progress (late ones are
+// never waited for). At exit on Windows the system has already ended every other thread.
+constexpr uint32_t kStopWaitMs = 2000;
+#if defined(_WIN32)
+constexpr uint32_t kExitWaitMs = 0;
+#else
+constexpr uint32_t kExitWaitMs = 2000;
+#endif
+
+enum class Phase { kIdle, kStarting, kStarted, kStopping };
+
+// Never destroyed: the process may end while a thread of ours is in the driver.
+struct Library {
+    std::mutex lock;  // taken before the sampler's own lock, never across a driver call
+    std::condition_variable startEnded;
+    const DriverParts* parts = nullptr;
+    Phase phase = Phase::kIdle;
+    int32_t startStatus = 0;  // of the last start that ended
+    bool stopWhenStarted = false;
+    bool exiting = false;
+    uint32_t counters = 0;
+    uint32_t lateMs = 0;
+    Sampler* sampler = nullptr;
+};
+
+Library& State() {
+    static Library* library = new Library;
+    return *library;
+}
+
+void PinThisModule() {
+    plat_pin_module_of(reinterpret_cast<const void*>(&State));
+}
+
+// A fork copies only the forking thread: the lock is taken around it, and in the child a
+// start or stop that another thread was running did not happen.
+void BeforeFork() {
+    State().lock.lock();
+}
+
+void AfterForkInParent() {
+    State().lock.unlock();
+}
+
+void AfterForkInChild() {
+    Library& library = State();
+    new (&library.startEnded) std::condition_variable;  // the parent's waiters are not here
+    if (library.phase == Phase::kStarting || library.phase == Phase::kStopping)
+        library.phase = Phase::kIdle;
+    library.lock.unlock();
+}
+
+// Stops reading, then the driver when no call into it is left in progress. Called with
+// the lock held in the kStarted phase; returns with it held, in the kIdle phase.
+void StopStarted(Library& library, std::unique_lock<std::mutex>& guard, uint32_t waitMs,
+                 bool stopDriver) {
+    Sampler* sampler = library.sampler;
+    library.sampler = nullptr;
+    library.counters = 0;
+    library.phase = Phase::kStopping;
+    guard.unlock();
+    const bool idle = sampler_stop(sampler, waitMs);
+    if (idle && stopDriver)
+        library.parts->stop();
+    else if (!idle)
+        PinThisModule();  // a thread stays in the driver, and in our code after it
+    guard.lock();
+    library.phase = Phase::kIdle;
+}
+
+void EndAtExit() {
+    Library& library = State();
+    std::unique_lock<std::mutex> guard(library.lock);
+    library.exiting = true;
+    if (library.phase == Phase::kStarted)
+        StopStarted(library, guard, kExitWaitMs, library.parts->stopAtExit);
+    else if (library.phase == Phase::kStarting)
+        PinThisModule();  // the start's thread is still in the driver
+}
+
+// A read is late past the library's limit, and never before a period and a half-second
+// has gone: a read may wait out a period (the Windows rates' first interval).
+uint32_t LateMs(const DriverParts& parts, uint32_t periodMs) {
+    return std::max(parts.lateMs, periodMs + 500);
+}
+
+// The start, on a thread of its own.
+void Start(Library* library) {
+    const DriverParts& parts = *library->parts;
+    uint32_t counters = 0;
+    std::vector<CounterUnit> units;
+    int32_t status;
+    try {
+        status = parts.start(&counters, &units);
+    } catch (...) {
+        status = -kDriverNotStarted;  // memory ran out: the driver stopped in the unwinding
+    }
+    Sampler* sampler = nullptr;
+    const uint32_t periodMs = sampler_period_ms(parts.defaultPeriodMs);
+    if (status == 0) {
+        const SamplerSettings settings{periodMs, LateMs(parts, periodMs), parts.workers,
+                                       kDriverReadingLate, kDriverNotAdded};
+        sampler = sampler_start(units, counters, settings, parts.read, nullptr);
+        if (sampler == nullptr) {
+            parts.stop();
+            status = -kDriverNotStarted;
+        }
+        // After the sampler's own: around a fork, this library's lock is taken first.
+        static std::once_flag forkHandlers;
+        std::call_once(forkHandlers,
+                       [] { plat_at_fork(BeforeFork, AfterForkInParent, AfterForkInChild); });
+    }
+    std::unique_lock<std::mutex> guard(library->lock);
+    if (library->phase != Phase::kStarting) return;  // a fork's child took it away
+    if (status == 0 && library->exiting) {
+        // The process is ending: nothing more is read, and the driver is left as it is.
+        guard.unlock();
+        sampler_stop(sampler, 0);
+        guard.lock();
+        library->phase = Phase::kIdle;
+        library->startStatus = parts.exitingStatus;
+    } else if (status == 0 && library->stopWhenStarted) {
+        library->stopWhenStarted = false;
+        library->sampler = sampler;
+        library->phase = Phase::kStarted;
+        StopStarted(*library, guard, kStopWaitMs, true);
+        library->startStatus = -kDriverNotStarted;
+    } else if (status == 0) {
+        library->sampler = sampler;
+        library->counters = counters;
+        library->lateMs = LateMs(parts, periodMs);
+        library->phase = Phase::kStarted;
+        library->startStatus = 0;
+    } else {
+        library->phase = Phase::kIdle;
+        library->startStatus = status;
+    }
+    library->stopWhenStarted = false;
+    library->startEnded.notify_all();
+}
+
+int32_t COUNTER_CALL DriverInitialize() {
+    Library& library = State();
+    try {
+        std::unique_lock<std::mutex> guard(library.lock);
+        if (library.exiting) return library.parts->exitingStatus;
+        switch (library.phase) {
+            case Phase::kStarted:
+                return 0;  // the plug-in starts the library before every poll
+            case Phase::kStopping:
+                return kDriverStartPending;
+            case Phase::kStarting:
+                library.stopWhenStarted = false;
+                return kDriverStartPending;
+            case Phase::kIdle:
+                break;
+        }
+        // Registered before the driver starts, so it runs before the driver's own
+        // handlers at exit.
+        static std::once_flag registered;
+        std::call_once(registered, [] { atexit(EndAtExit); });
+        library.phase = Phase::kStarting;
+        try {
+            std::thread(Start, &library).detach();
+        } catch (...) {
+            library.phase = Phase::kIdle;
+            return -kDriverNotStarted;
+        }
+        library.startEnded.wait_for(guard, std::chrono::milliseconds(kStartWaitMs),
+                                    [&] { return library.phase != Phase::kStarting; });
+        if (library.phase == Phase::kStarting) return kDriverStartPending;
+        return library.phase == Phase::kStarted ? 0 : library.startStatus;
+    } catch (...) {
+        return -kDriverNotStarted;
+    }
+}
+
+int32_t COUNTER_CALL DriverShutdown() {
+    Library& library = State();
+    std::unique_lock<std::mutex> guard(library.lock);
+    if (library.phase == Phase::kStarting) library.stopWhenStarted = true;
+    if (library.phase == Phase::kStarted) StopStarted(library, guard, kStopWaitMs, true);
+    return 0;
+}
+
+// 0 for a counter of a started library, otherwise its status. The lock is held.
+int32_t Check(const Library& library, int32_t index) {
+    if (library.phase != Phase::kStarted) return kDriverNotStarted;
+    if (index < 0 || static_cast<uint32_t>(index) >= library.counters) return kDriverBadArgument;
+    return 0;
+}
+
+int32_t COUNTER_CALL DriverGetNumCounters(uint32_t* count) {
+    Library& library = State();
+    std::lock_guard<std::mutex> guard(library.lock);
+    if (library.phase != Phase::kStarted) return kDriverNotStarted;
+    if (count == nullptr) return kDriverBadArgument;
+    *count = library.counters;
+    return 0;
+}
+
+int32_t CounterText(int32_t index, bool description, char* buffer, uint32_t* length) {
+    Library& library = State();
+    try {
+        std::string text;
+        {
+            std::lock_guard<std::mutex> guard(library.lock);
+            if (int32_t status = Check(library, index)) return status;
+            text = library.parts->text(static_cast<uint32_t>(index), description);
+        }
+        return CopyCounterText(text, buffer, length, kDriverBadArgument);
+    } catch (...) {
+        return kDriverBadArgument;
+    }
+}
+
+int32_t COUNTER_CALL DriverGetCounterName(int32_t index, char* buffer, uint32_t* length) {
+    return CounterText(index, false, buffer, length);
+}
+
+int32_t COUNTER_CALL DriverGetCounterDescription(int32_t index, char* buffer, uint32_t* length) {
+    return CounterText(index, true, buffer, length);
+}
+
+int32_t COUNTER_CALL DriverGetCounterAttribute(int32_t index, int32_t attribute, uint64_t* value) {
+    Library& library = State();
+    std::lock_guard<std::mutex> guard(library.lock);
+    if (int32_t status = Check(library, index)) return status;
+    if (attribute != kCounterKindAttribute || value == nullptr) return kDriverBadArgument;
+    *value = library.parts->percent(static_cast<uint32_t>(index)) ? 0 : 1;
+    return 0;
+}
+
+int32_t COUNTER_CALL DriverAddCounter(int32_t index) {
+    Library& library = State();
+    std::lock_guard<std::mutex> guard(library.lock);
+    if (int32_t status = Check(library, index)) return status;
+    sampler_want(library.sampler, static_cast<uint32_t>(index));
+    return 0;
+}
+
+int32_t COUNTER_CALL DriverRemoveAllCounters() {
+    Library& library = State();
+    std::lock_guard<std::mutex> guard(library.lock);
+    if (library.phase != Phase::kStarted) return kDriverNotStarted;
+    sampler_want_none(library.sampler);
+    return 0;
+}
+
+int32_t COUNTER_CALL DriverSample(void*, uint32_t* count) {
+    Library& library = State();
+    std::lock_guard<std::mutex> guard(library.lock);
+    if (library.phase != Phase::kStarted) return kDriverNotStarted;
+    // Waits only for the first reading of counters added since the last Sample, and never
+    // once that reading is late.
+    sampler_publish(library.sampler, library.lateMs);
+    if (count != nullptr) *count = 0;
+    return 0;
+}
+
+int32_t COUNTER_CALL DriverGetCounterValue(int32_t index, int32_t, uint64_t* value,
+                                           uint64_t* cycle) {
+    Library& library = State();
+    std::lock_guard<std::mutex> guard(library.lock);
+    if (int32_t status = Check(library, index)) return status;
+    if (value == nullptr || cycle == nullptr) return kDriverBadArgument;
+    const CounterReading reading = sampler_published(library.sampler, static_cast<uint32_t>(index));
+    if (reading.status != 0) return reading.status;
+    *value = reading.value;
+    *cycle = reading.cycle;
+    return 0;
+}
+
+const CounterOperations kOperations = {
+    AsCounterEntry(DriverInitialize),
+    AsCounterEntry(DriverShutdown),
+    AsCounterEntry(DriverGetNumCounters),
+    AsCounterEntry(DriverGetCounterName),
+    AsCounterEntry(DriverGetCounterDescription),
+    AsCounterEntry(DriverGetCounterAttribute),
+    AsCounterEntry(DriverAddCounter),
+    AsCounterEntry(DriverRemoveAllCounters),
+    AsCounterEntry(DriverSample),
+    AsCounterEntry(DriverGetCounterValue),
+};
+
+}  // namespace
+
+CounterEntry DriverQueryInterface(const DriverParts& parts, uint32_t identifier) {
+    Library& library = State();
+    {
+        std::lock_guard<std::mutex> guard(library.lock);
+        if (library.parts == nullptr) library.parts = &parts;  // one library, one set of parts
+    }
+    return AnswerQuery(kOperations, identifier);
+}

@@ -1,0 +1,165 @@
+// The counter library over Windows' own GPU performance counters: what is its own beside
+// the shared skeleton. Counter a * 16 + m is metric m of adapter a (adapter_counters.h),
+// adapters in DXGI's order, or in ascending LUID order where DXGI does not answer. One
+// collection serves every counter: the library has one unit.
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "adapter_counters.h"
+#include "driver_library.h"
+#include "gpu_counters.h"
+#include "gpu_instances.h"
+#include "plat_export.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr uint32_t kDefaultPeriodMs = 1000;
+
+struct Adapter {
+    AdapterLuid luid;
+    std::string name;
+    AdapterTotals totals;
+};
+
+// Never destroyed: a collection may still be in the system when the process ends.
+struct WindowsGpu {
+    std::mutex lock;  // held only between system calls
+    std::vector<Adapter> adapters;
+    Clock::time_point baseline;  // when the rates' first collection was taken
+    uint32_t periodMs = kDefaultPeriodMs;
+    bool firstReading = true;
+};
+
+WindowsGpu& State() {
+    static WindowsGpu* state = new WindowsGpu;
+    return *state;
+}
+
+std::string LuidName(const AdapterLuid& luid) {
+    char text[48];
+    snprintf(text, sizeof text, "LUID 0x%08X_0x%08X", luid.high, luid.low);
+    return text;
+}
+
+// DXGI's adapters where it answers; otherwise those the baseline collection names.
+std::vector<Adapter> FindAdapters() {
+    std::vector<Adapter> adapters;
+    std::vector<PlatGpuAdapter> found;
+    // DXGI that answers with no hardware adapter (a headless system) is no answer either.
+    if (plat_gpu_adapters(found) && !found.empty()) {
+        for (const PlatGpuAdapter& a : found)
+            adapters.push_back(Adapter{{a.luidHigh, a.luidLow}, a.description, {false, 0, 0}});
+    } else {
+        PlatGpuCollection collection;
+        plat_gpu_counters_collect(collection);
+        std::vector<CounterItem> memory = collection.dedicated;
+        memory.insert(memory.end(), collection.shared.begin(), collection.shared.end());
+        for (const AdapterLuid& luid : AdaptersNamed(collection.engines, memory))
+            adapters.push_back(Adapter{luid, LuidName(luid), {false, 0, 0}});
+    }
+    for (Adapter& adapter : adapters) {
+        adapter.totals.known =
+            plat_gpu_segment_sizes(adapter.luid.high, adapter.luid.low,
+                                   &adapter.totals.dedicatedBytes, &adapter.totals.sharedBytes);
+    }
+    return adapters;
+}
+
+int32_t Start(uint32_t* counters, std::vector<CounterUnit>* units) {
+    const int32_t opened = plat_gpu_counters_open();
+    if (opened != 0) return opened;
+    std::vector<Adapter> adapters = FindAdapters();
+    if (adapters.size() > kMaxDevices) {
+        plat_gpu_counters_close();
+        return kDriverTooManyDevices;
+    }
+    *counters = static_cast<uint32_t>(adapters.size()) * kAdapterMetrics;
+    if (*counters > 0) units->push_back(CounterUnit{0, *counters});
+    WindowsGpu& state = State();
+    std::lock_guard<std::mutex> guard(state.lock);
+    state.adapters.swap(adapters);
+    // The rates' baseline is the collection taken last: the open's, or FindAdapters' own.
+    state.baseline = Clock::now();
+    state.periodMs = sampler_period_ms(kDefaultPeriodMs);
+    state.firstReading = true;
+    return 0;
+}
+
+void Stop() {
+    plat_gpu_counters_close();
+    WindowsGpu& state = State();
+    std::lock_guard<std::mutex> guard(state.lock);
+    state.adapters.clear();
+}
+
+// One collection for every counter. The first waits out a period after the baseline, so
+// that the rates cover a real interval.
+void Read(Sampler* sampler, void*, uint32_t, CounterReading* out) {
+    WindowsGpu& state = State();
+    std::vector<Adapter> adapters;
+    Clock::time_point firstDue = Clock::time_point::min();
+    {
+        std::lock_guard<std::mutex> guard(state.lock);
+        adapters = state.adapters;
+        if (state.firstReading)
+            firstDue = state.baseline + std::chrono::milliseconds(state.periodMs);
+        state.firstReading = false;
+    }
+    const auto now = Clock::now();
+    if (firstDue > now &&
+        !sampler_sleep(
+            sampler,
+            static_cast<uint32_t>(
+                std::chrono::duration_cast<std::chrono::milliseconds>(firstDue - now).count())))
+        return;
+    PlatGpuCollection collection;
+    const bool collected = plat_gpu_counters_collect(collection);
+    for (size_t a = 0; a < adapters.size(); ++a) {
+        CounterReading* readings = out + a * kAdapterMetrics;
+        if (!collected) {
+            for (uint32_t m = 0; m < kAdapterMetrics; ++m)
+                readings[m] = CounterReading{kCollectionFailed, 0, 0};
+            continue;
+        }
+        const Adapter& adapter = adapters[a];
+        adapter_readings(
+            LoadOf(adapter.luid, collection.engines, collection.dedicated, collection.shared),
+            adapter.totals, readings);
+        // A memory counter the system lacks fails its value instead of reading 0.
+        if (!collection.haveDedicated) readings[6] = CounterReading{kNoSuchValue, 0, 0};
+        if (!collection.haveShared) readings[7] = CounterReading{kNoSuchValue, 0, 0};
+    }
+}
+
+std::string Text(uint32_t counter, bool description) {
+    const uint32_t adapter = counter / kAdapterMetrics;
+    const uint32_t metric = counter % kAdapterMetrics;
+    if (!description) return adapter_counter_name(adapter, metric);
+    WindowsGpu& state = State();
+    std::lock_guard<std::mutex> guard(state.lock);
+    const std::string name = adapter < state.adapters.size() ? state.adapters[adapter].name : "";
+    return std::string(adapter_metric(metric).meaning) + " (GPU " + std::to_string(adapter) + ", " +
+           name + ")";
+}
+
+bool Percent(uint32_t counter) {
+    return adapter_metric(counter % kAdapterMetrics).percent;
+}
+
+// At exit pdh.dll, which may already be gone, is not called: the system frees the query
+// with the process.
+const DriverParts kParts = {
+    Start, Stop, Read, Text, Percent, kDefaultPeriodMs, 1500, 1, false, kGpuCountersNoQuery,
+};
+
+}  // namespace
+
+extern "C" PLAT_EXPORT CounterEntry COUNTER_CALL NVPMQueryInterface(uint32_t identifier) {
+    return DriverQueryInterface(kParts, identifier);
+}
