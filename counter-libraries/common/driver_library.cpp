@@ -38,6 +38,9 @@ struct Library {
     uint32_t counters = 0;
     uint32_t lateMs = 0;
     Sampler* sampler = nullptr;
+    // The start's thread, joined once its start has ended (it leaves at once then), so that
+    // no thread of ours outlives a start that is over.
+    std::thread starter;
 };
 
 Library& State() {
@@ -62,6 +65,7 @@ void AfterForkInParent() {
 void AfterForkInChild() {
     Library& library = State();
     new (&library.startEnded) std::condition_variable;  // the parent's waiters are not here
+    new (&library.starter) std::thread;                 // nor the parent's start thread
     if (library.phase == Phase::kStarting || library.phase == Phase::kStopping)
         library.phase = Phase::kIdle;
     library.lock.unlock();
@@ -85,10 +89,24 @@ void StopStarted(Library& library, std::unique_lock<std::mutex>& guard, uint32_t
     library.phase = Phase::kIdle;
 }
 
+// Joins the start's thread once its start has ended: in these phases it has nothing left
+// to do but leave. The lock is held.
+void JoinEndedStart(Library& library) {
+    const bool ended = library.phase == Phase::kIdle || library.phase == Phase::kStarted;
+    if (ended && library.starter.joinable()) library.starter.join();
+}
+
 void EndAtExit() {
     Library& library = State();
     std::unique_lock<std::mutex> guard(library.lock);
     library.exiting = true;
+#if defined(_WIN32)
+    // The system has ended the thread already; joining under the loader lock would hang.
+    if (library.starter.joinable()) library.starter.detach();
+#else
+    if (library.phase == Phase::kStarting && library.starter.joinable()) library.starter.detach();
+    JoinEndedStart(library);
+#endif
     if (library.phase == Phase::kStarted)
         StopStarted(library, guard, kExitWaitMs, library.parts->stopAtExit);
     else if (library.phase == Phase::kStarting)
@@ -176,9 +194,10 @@ int32_t COUNTER_CALL DriverInitialize() {
         // handlers at exit.
         static std::once_flag registered;
         std::call_once(registered, [] { atexit(EndAtExit); });
+        JoinEndedStart(library);
         library.phase = Phase::kStarting;
         try {
-            std::thread(Start, &library).detach();
+            library.starter = std::thread(Start, &library);
         } catch (...) {
             library.phase = Phase::kIdle;
             return -kDriverNotStarted;
@@ -186,6 +205,7 @@ int32_t COUNTER_CALL DriverInitialize() {
         library.startEnded.wait_for(guard, std::chrono::milliseconds(kStartWaitMs),
                                     [&] { return library.phase != Phase::kStarting; });
         if (library.phase == Phase::kStarting) return kDriverStartPending;
+        JoinEndedStart(library);
         return library.phase == Phase::kStarted ? 0 : library.startStatus;
     } catch (...) {
         return -kDriverNotStarted;
