@@ -5,6 +5,7 @@
 const char kHostUsage[] =
     "Usage: zarmite-host --plugin PATH [--watch | --csv | --json] [--rounds N]\n"
     "                    [--interval-ms MS] [--desc-version V] [--count N] [--no-unload]\n"
+    "                    [--serve [ADDR:]PORT [--web-config FILE]] [--textfile PATH]\n"
     "\n"
     "Loads a monitoring plug-in, prints the descriptor of each of its sources and, with\n"
     "--rounds, polls every source N times, one row per round.\n"
@@ -24,6 +25,14 @@ const char kHostUsage[] =
     "  --count N           take N as the number of sources without asking the plug-in\n"
     "                      (at most 65536)\n"
     "  --no-unload         exit without unloading the plug-in, as some hosts do\n"
+    "  --serve [ADDR:]PORT serve every round to Prometheus at http://ADDR:PORT/metrics\n"
+    "                      (a bare port: 127.0.0.1 only; 0.0.0.0:PORT, [::]:PORT for\n"
+    "                      all); until SIGINT or SIGTERM, or --rounds N; Linux build only\n"
+    "  --web-config FILE   TLS and basic authentication for --serve, in the exporters'\n"
+    "                      web configuration file (YAML)\n"
+    "  --textfile PATH     write every round's exposition to PATH, replaced at once\n"
+    "                      (for node_exporter's or windows_exporter's textfile collector)\n"
+    "                      --serve and --textfile work alone, or beside another output\n"
     "  --help              this text\n"
     "\n"
     "Numbers are decimal; --desc-version also takes 0x and hexadecimal digits.\n";
@@ -100,6 +109,13 @@ int ParseHostOptions(int argc, const char* const* argv, HostOptions* options, FI
             ok = ok && ParseHostNumber(value, false, &options->intervalMs);
         } else if (strcmp(option, "--desc-version") == 0) {
             ok = ok && ParseHostNumber(value, true, &options->descVersion);
+        } else if (strcmp(option, "--serve") == 0) {
+            options->serve = value;
+        } else if (strcmp(option, "--textfile") == 0) {
+            options->textfile = value;
+            ok = ok && *value != '\0';
+        } else if (strcmp(option, "--web-config") == 0) {
+            options->webConfig = value;
         } else if (strcmp(option, "--count") == 0) {
             ok = ok && ParseHostNumber(value, false, &options->count);
             options->countGiven = true;
@@ -108,8 +124,11 @@ int ParseHostOptions(int argc, const char* const* argv, HostOptions* options, FI
             return 2;
         }
         if (!ok) {
+            const bool number =
+                strcmp(option, "--rounds") == 0 || strcmp(option, "--interval-ms") == 0 ||
+                strcmp(option, "--desc-version") == 0 || strcmp(option, "--count") == 0;
             fprintf(err, "zarmite-host: %s needs %s\n", option,
-                    strcmp(option, "--plugin") == 0 ? "a file" : "a value that is a whole number");
+                    number ? "a value that is a whole number" : "a value");
             return 2;
         }
         ++i;
@@ -118,6 +137,13 @@ int ParseHostOptions(int argc, const char* const* argv, HostOptions* options, FI
         fprintf(err, "zarmite-host: --plugin is required\n%s", kHostUsage);
         return 2;
     }
+    if (options->webConfig != nullptr && options->serve == nullptr) {
+        fprintf(err, "zarmite-host: --web-config is for --serve\n");
+        return 2;
+    }
+    if ((options->serve != nullptr || options->textfile != nullptr) &&
+        options->mode == HostMode::kRows)
+        options->mode = HostMode::kDaemon;
     if (options->countGiven && options->count > kMaxHostSources) {
         fprintf(err, "zarmite-host: --count %u is more than the %u sources a host takes\n",
                 options->count, kMaxHostSources);

@@ -4,7 +4,8 @@
 #include <cstdint>
 #include <cstdio>
 
-enum class HostMode { kRows, kWatch, kCsv, kJson };
+// kDaemon: only --serve or --textfile, nothing on standard output.
+enum class HostMode { kRows, kWatch, kCsv, kJson, kDaemon };
 
 // The most sources the host takes from a plug-in or --count: far more than any
 // configuration holds, and few enough that every output's tables stay small.
@@ -19,6 +20,9 @@ struct HostOptions {
     bool countGiven = false;
     uint32_t count = 0;
     bool unload = true;
+    const char* serve = nullptr;  // [ADDR:]PORT of the metrics endpoint
+    const char* textfile = nullptr;
+    const char* webConfig = nullptr;
 };
 
 extern const char kHostUsage[];

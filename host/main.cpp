@@ -1,8 +1,8 @@
 // zarmite-host: a small monitoring host. It loads a plug-in, prints the descriptor of
 // every source and polls the sources for a number of rounds, as a monitoring application
 // does; or shows them live in the terminal (--watch), or writes their values for scripts
-// (--csv, --json).
-#include <cerrno>
+// (--csv, --json), or serves them to Prometheus (--serve, --textfile). One loop of rounds
+// feeds every output.
 #include <cinttypes>
 #include <cstdio>
 #include <cstdlib>
@@ -11,8 +11,11 @@
 #include "display_text.h"
 #include "host_options.h"
 #include "host_source.h"
+#include "line_writer.h"
+#include "metrics_output.h"
 #include "platform.h"
 #include "plugin_api.h"
+#include "poll_loop.h"
 #include "script_output.h"
 #if defined(ZARMITE_HOST_WATCH)
 #include "watch_view.h"
@@ -47,59 +50,76 @@ void PrintDescriptors(const PluginApi& api, uint32_t count, uint32_t version) {
     }
 }
 
-enum class Written { kYes, kReaderGone, kFailed };
-
-// Writes a line at once. A reader that has gone (SIGPIPE is ignored, so the write fails)
-// is told apart from output that is lost: a full disk, a closed output.
-Written WriteLine(const std::string& line) {
-    errno = 0;
-    const bool written = fwrite(line.data(), 1, line.size(), stdout) == line.size();
-    if (fflush(stdout) == 0 && written) return Written::kYes;
-    return plat_write_failed_for_broken_pipe() ? Written::kReaderGone : Written::kFailed;
-}
-
-// The exit status once output could not be written: a reader that went away is the
-// normal end of a pipeline; anything else is reported once.
-int OutputLost(Written written) {
-    if (written == Written::kReaderGone) return 0;
-    fprintf(stderr, "zarmite-host: standard output could not be written\n");
-    return 1;
-}
-
-// --csv and --json: a first line, then a line a round, until the rounds are done (0: no
-// end) or the reader goes away.
-int WriteForScripts(const PluginApi& api, const std::vector<HostSource>& sources,
-                    const HostOptions& options) {
-    const bool csv = options.mode == HostMode::kCsv;
-    Written written = WriteLine(csv ? CsvHeader(sources) : JsonDescriptors(sources));
-    if (written != Written::kYes) return OutputLost(written);
-    std::vector<float> values(sources.size());
-    for (uint32_t round = 1; options.rounds == 0 || round <= options.rounds; ++round) {
-        if (round > 1) plat_sleep_ms(options.intervalMs);
-        const std::string timestamp = IsoTimestamp(plat_local_time(), plat_utc_offset_minutes());
-        for (size_t i = 0; i < sources.size(); ++i) values[i] = api.getSourceData(sources[i].index);
-        written =
-            WriteLine(csv ? CsvRound(timestamp, values) : JsonRound(timestamp, sources, values));
-        if (written != Written::kYes) return OutputLost(written);
-        if (round == UINT32_MAX) break;
-    }
-    return 0;
-}
-
-int Poll(const PluginApi& api, uint32_t count, const HostOptions& options) {
-    for (uint32_t round = 1; round <= options.rounds; ++round) {
-        if (round > 1) plat_sleep_ms(options.intervalMs);
-        std::string line = "Round " + std::to_string(round) + ":";
-        for (uint32_t i = 0; i < count; ++i) {
-            char value[64];
-            snprintf(value, sizeof value, " %f", static_cast<double>(api.getSourceData(i)));
-            line += value;
+// A round as one output line: the rows, CSV or JSON; nothing for the daemon.
+std::string RoundLine(const HostOptions& options, const std::vector<HostSource>& sources,
+                      const HostRound& round) {
+    switch (options.mode) {
+        case HostMode::kCsv:
+            return CsvRound(round.localTimestamp, round.values);
+        case HostMode::kJson:
+            return JsonRound(round.localTimestamp, sources, round.values);
+        case HostMode::kRows: {
+            std::string line = "Round " + std::to_string(round.number) + ":";
+            for (float value : round.values) {
+                char text[64];
+                snprintf(text, sizeof text, " %f", static_cast<double>(value));
+                line += text;
+            }
+            return line + "\n";
         }
-        const Written written = WriteLine(line + "\n");
-        if (written != Written::kYes) return OutputLost(written);
-        if (round == UINT32_MAX) break;
+        default:
+            return "";
     }
-    return 0;
+}
+
+// The rows' sources need no descriptor beyond the ones printed: just their positions.
+std::vector<HostSource> Positions(uint32_t count) {
+    std::vector<HostSource> sources(count, HostSource{0, false, "", "", "", "", 0, 0, 0});
+    for (uint32_t i = 0; i < count; ++i) sources[i].index = i;
+    return sources;
+}
+
+// What comes before the rounds on standard output; false when it could not be written.
+int WriteHead(const PluginApi& api, const std::vector<HostSource>& sources, uint32_t count,
+              const HostOptions& options) {
+    std::string head;
+    if (options.mode == HostMode::kCsv) head = CsvHeader(sources);
+    if (options.mode == HostMode::kJson) head = JsonDescriptors(sources);
+    if (options.mode == HostMode::kRows) {
+        printf("Sources: %" PRIu32 "%s\n", count, options.countGiven ? " (not asked)" : "");
+        uint32_t capability = 0;
+        const int32_t hasCapability = api.getSourceCaps(0, 1, &capability);
+        printf("Capability 1: %s (value %" PRIu32 ")\n", hasCapability ? "yes" : "no", capability);
+        PrintDescriptors(api, count, options.descVersion);
+    }
+    if (options.mode == HostMode::kDaemon) return -1;
+    const Written written = WriteLine(head);
+    return written == Written::kYes ? -1 : OutputLost(written);
+}
+
+int Run(const PluginApi& api, uint32_t count, const HostOptions& options, MetricsOutput& metrics) {
+    const bool described = options.mode != HostMode::kRows || metrics.Active();
+    const std::vector<HostSource> sources =
+        described ? ReadSources(api, count, options.descVersion) : Positions(count);
+    metrics.SetSources(sources);
+#if defined(ZARMITE_HOST_WATCH)
+    if (options.mode == HostMode::kWatch)
+        return RunWatch(api, sources, options.intervalMs,
+                        [&](const HostRound& round) { metrics.Take(round); });
+#endif
+    const int headStatus = WriteHead(api, sources, count, options);
+    if (headStatus >= 0) return headStatus;
+    // Rows with no rounds asked for are the descriptors alone; the others poll until told.
+    if (options.mode == HostMode::kRows && options.rounds == 0) return 0;
+    plat_catch_termination();
+    return RunRounds(api, sources, options.rounds, options.intervalMs, [&](const HostRound& round) {
+        metrics.Take(round);
+        const std::string line = RoundLine(options, sources, round);
+        if (line.empty()) return RoundVerdict{false, 0};
+        const Written written = WriteLine(line);
+        return written == Written::kYes ? RoundVerdict{false, 0}
+                                        : RoundVerdict{true, OutputLost(written)};
+    });
 }
 
 }  // namespace
@@ -125,6 +145,9 @@ int main(int argc, char** argv) {
     // Output that cannot be written is reported, never taken by a file opened later.
     plat_guard_closed_stdout();
     plat_ignore_broken_pipe();
+    // The endpoint is bound before anything else: a port in use is a usage error.
+    MetricsOutput metrics;
+    if (!metrics.Start(options)) return 2;
 
     PluginApi api;
     char error[600];
@@ -133,32 +156,15 @@ int main(int argc, char** argv) {
         return 3;
     }
     const uint32_t count = options.countGiven ? options.count : api.getSourcesNum();
-    if (count > kMaxHostSources) {
+    int status = 2;
+    if (count > kMaxHostSources)
         fprintf(stderr,
                 "zarmite-host: the plug-in offers %" PRIu32 " sources, more than the %" PRIu32
                 " a host takes\n",
                 count, kMaxHostSources);
-        if (options.unload) UnloadPlugin(&api);
-        return 2;
-    }
-    int status = 0;
-    if (options.mode != HostMode::kRows) {
-        const std::vector<HostSource> sources = ReadSources(api, count, options.descVersion);
-#if defined(ZARMITE_HOST_WATCH)
-        if (options.mode == HostMode::kWatch)
-            status = RunWatch(api, sources, options.intervalMs);
-        else
-#endif
-            status = WriteForScripts(api, sources, options);
-    } else {
-        printf("Sources: %" PRIu32 "%s\n", count, options.countGiven ? " (not asked)" : "");
-        uint32_t capability = 0;
-        int32_t hasCapability = api.getSourceCaps(0, 1, &capability);
-        printf("Capability 1: %s (value %" PRIu32 ")\n", hasCapability ? "yes" : "no", capability);
-        PrintDescriptors(api, count, options.descVersion);
-        const Written written = WriteLine("");
-        status = written == Written::kYes ? Poll(api, count, options) : OutputLost(written);
-    }
+    else
+        status = Run(api, count, options, metrics);
+    metrics.Stop();  // no scrape is answered once the plug-in is gone
     if (options.unload) UnloadPlugin(&api);
     return status;
 }

@@ -37,6 +37,8 @@ struct LayoutItem {
 
 struct View {
     const std::vector<HostSource>* sources;
+    RoundListener onRound;
+    uint64_t rounds = 0;
     std::vector<SourceHistory> histories;
     uint32_t intervalMs;
     Clock::time_point lastPoll{};
@@ -179,8 +181,9 @@ void StartColours(View& view) {
 
 void Poll(const PluginApi& api, View& view) {
     view.lastPoll = Clock::now();
-    for (size_t i = 0; i < view.sources->size(); ++i)
-        view.histories[i].Add(api.getSourceData((*view.sources)[i].index));
+    const HostRound round = TakeRound(api, *view.sources, ++view.rounds);
+    for (size_t i = 0; i < round.values.size(); ++i) view.histories[i].Add(round.values[i]);
+    if (view.onRound) view.onRound(round);
     view.nextPoll = Clock::now() + std::chrono::milliseconds(view.intervalMs);
 }
 
@@ -252,8 +255,9 @@ bool HandleKey(int key, View& view) {
 
 }  // namespace
 
-int RunWatch(const PluginApi& api, const std::vector<HostSource>& sources, uint32_t intervalMs) {
-    View view{&sources, std::vector<SourceHistory>(sources.size(), SourceHistory(0)),
+int RunWatch(const PluginApi& api, const std::vector<HostSource>& sources, uint32_t intervalMs,
+             const RoundListener& onRound) {
+    View view{&sources, onRound, 0, std::vector<SourceHistory>(sources.size(), SourceHistory(0)),
               BoundedInterval(intervalMs)};
     setlocale(LC_ALL, "");
     set_escdelay(25);
@@ -304,7 +308,7 @@ double TimeRedraw(size_t count, int width, int height, int redraws) {
         sources.push_back(HostSource{static_cast<uint32_t>(i), true, "source " + std::to_string(i),
                                      "%", "", "group " + std::to_string(i / 8), 100, 0, 25});
     }
-    View view{&sources, std::vector<SourceHistory>(count, SourceHistory(1000)), 1000};
+    View view{&sources, nullptr, 0, std::vector<SourceHistory>(count, SourceHistory(1000)), 1000};
     for (size_t i = 0; i < count; ++i)
         for (size_t k = 0; k < 1000; ++k)
             view.histories[i].Add(static_cast<float>((k * 7 + i) % 120));

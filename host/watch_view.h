@@ -3,14 +3,19 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <vector>
 
+#include "host_round.h"
 #include "host_source.h"
 #include "plugin_api.h"
 
-// Polls every source once per interval and redraws, until q, Esc or Ctrl+C; restores the
-// terminal before it returns. Returns the exit status.
-int RunWatch(const PluginApi& api, const std::vector<HostSource>& sources, uint32_t intervalMs);
+using RoundListener = std::function<void(const HostRound&)>;
+
+// Polls every source once per interval (a round, handed to `onRound` too) and redraws,
+// until q, Esc or Ctrl+C; restores the terminal before it returns. Returns the exit status.
+int RunWatch(const PluginApi& api, const std::vector<HostSource>& sources, uint32_t intervalMs,
+             const RoundListener& onRound);
 
 // How long one redraw of `count` sources with full histories takes on a terminal of
 // `width` x `height` that writes to nothing, in milliseconds (the mean of `redraws`).

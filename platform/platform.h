@@ -62,6 +62,10 @@ bool plat_same_path(const char* a, const char* b);
 // Windows (characters it lacks become "?"), UTF-8 unchanged elsewhere.
 std::string plat_utf8_to_host_text(std::string_view text);
 
+// A text in the host's 8-bit encoding as UTF-8: converted from the ANSI code page on
+// Windows, unchanged elsewhere (where it is UTF-8 already, or meant to be).
+std::string plat_host_text_to_utf8(std::string_view text);
+
 // Whether the host's 8-bit texts are UTF-8: always elsewhere, and on Windows when the ANSI
 // code page is UTF-8. Texts cut to a field then end at a character boundary.
 bool plat_host_text_is_utf8();
@@ -71,6 +75,11 @@ enum class PlatReadResult { kRead, kUnreadable, kTooLarge };
 // a pipe, a device or a folder. A file larger than `limit` bytes is refused before any of
 // it is read. `out` is empty unless the result is kRead.
 PlatReadResult plat_file_read(const char* path, size_t limit, std::string& out);
+
+// Replaces the file at `path` with `data` as one step: written to `path` + ".tmp" in the
+// same folder, then renamed over it, so that a reader sees the old file or the new one,
+// never a part. False when it could not be done; the old file is then left as it was.
+bool plat_file_replace(const char* path, const std::string& data);
 
 struct PlatLocalTime {
     int year;
@@ -91,6 +100,11 @@ void plat_sleep_ms(uint32_t milliseconds);
 // console or terminal counts as a pressed key when data is waiting or it is at its end,
 // so that scripted runs finish.
 bool plat_key_pressed();
+
+// From now on SIGINT and SIGTERM (Ctrl+C and a console's close on Windows) only set a flag
+// that plat_termination_requested reads, so that a program can end in order.
+void plat_catch_termination();
+bool plat_termination_requested();
 
 // Whether standard output is a terminal (a console on Windows).
 bool plat_stdout_is_terminal();

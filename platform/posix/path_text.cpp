@@ -17,3 +17,7 @@ std::string plat_utf8_to_host_text(std::string_view text) {
 bool plat_host_text_is_utf8() {
     return true;
 }
+
+std::string plat_host_text_to_utf8(std::string_view text) {
+    return std::string(text);
+}

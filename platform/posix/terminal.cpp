@@ -7,6 +7,25 @@
 
 #include "platform.h"
 
+namespace {
+volatile sig_atomic_t g_terminationRequested = 0;
+
+void OnTermination(int) {
+    g_terminationRequested = 1;
+}
+}  // namespace
+
+void plat_catch_termination() {
+    struct sigaction action {};
+    action.sa_handler = OnTermination;
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+}
+
+bool plat_termination_requested() {
+    return g_terminationRequested != 0;
+}
+
 bool plat_stdout_is_terminal() {
     return isatty(STDOUT_FILENO) != 0;
 }

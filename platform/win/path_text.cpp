@@ -37,3 +37,13 @@ std::string plat_utf8_to_host_text(std::string_view text) {
 bool plat_host_text_is_utf8() {
     return GetACP() == CP_UTF8;
 }
+
+std::string plat_host_text_to_utf8(std::string_view text) {
+    if (text.empty() || text.size() > 0x7FFFFFFF) return {};
+    const int size = static_cast<int>(text.size());
+    const int wideLength = MultiByteToWideChar(CP_ACP, 0, text.data(), size, nullptr, 0);
+    if (wideLength <= 0) return {};
+    std::wstring wide(static_cast<size_t>(wideLength), L'\0');
+    MultiByteToWideChar(CP_ACP, 0, text.data(), size, &wide[0], wideLength);
+    return utf8_from_wide(wide);
+}

@@ -4,6 +4,23 @@
 
 #include "platform.h"
 
+namespace {
+volatile LONG g_terminationRequested = 0;
+
+BOOL WINAPI OnConsoleEvent(DWORD) {
+    InterlockedExchange(&g_terminationRequested, 1);
+    return TRUE;
+}
+}  // namespace
+
+void plat_catch_termination() {
+    SetConsoleCtrlHandler(OnConsoleEvent, TRUE);
+}
+
+bool plat_termination_requested() {
+    return InterlockedCompareExchange(&g_terminationRequested, 0, 0) != 0;
+}
+
 bool plat_stdout_is_terminal() {
     DWORD mode = 0;
     return GetConsoleMode(GetStdHandle(STD_OUTPUT_HANDLE), &mode) != 0;

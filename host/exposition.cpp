@@ -1,0 +1,211 @@
+#include "exposition.h"
+
+#include <cfloat>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <map>
+
+#include "display_text.h"
+#include "platform.h"
+
+namespace {
+
+// Our own families: a source whose name would give one of these is named by its index.
+const char* const kOwnFamilies[] = {"zarmite_source_info",
+                                    "zarmite_source_up",
+                                    "zarmite_source_failed_readings_total",
+                                    "zarmite_round_timestamp_seconds",
+                                    "zarmite_round_duration_seconds",
+                                    "zarmite_rounds_total"};
+
+// A text from the plug-in as valid UTF-8.
+std::string Utf8(const std::string& hostText) {
+    return ValidUtf8(plat_host_text_to_utf8(hostText));
+}
+
+// HELP escapes backslashes and line feeds; label values double quotes too.
+std::string Escaped(const std::string& text, bool quotes) {
+    std::string out;
+    out.reserve(text.size());
+    for (char c : text) {
+        if (c == '\\')
+            out += "\\\\";
+        else if (c == '\n')
+            out += "\\n";
+        else if (c == '"' && quotes)
+            out += "\\\"";
+        else
+            out += c;
+    }
+    return out;
+}
+
+std::string Label(const char* name, const std::string& value) {
+    return std::string(name) + "=\"" + Escaped(Utf8(value), true) + "\"";
+}
+
+// The shortest decimal text that reads back as the same double.
+std::string Number(double value) {
+    if (std::isnan(value)) return "NaN";
+    if (std::isinf(value)) return value > 0 ? "+Inf" : "-Inf";
+    char text[40];
+    for (int precision = 15; precision <= 17; ++precision) {
+        snprintf(text, sizeof text, "%.*g", precision, value);
+        if (strtod(text, nullptr) == value) break;
+    }
+    return text;
+}
+
+void FamilyHeader(std::string& out, const char* name, const char* type, const char* help) {
+    out += "# HELP ";
+    out += name;
+    out += ' ';
+    out += help;
+    out += "\n# TYPE ";
+    out += name;
+    out += ' ';
+    out += type;
+    out += '\n';
+}
+
+}  // namespace
+
+BaseUnit BaseUnitOf(const std::string& units) {
+    static const std::string celsius = plat_utf8_to_host_text(
+        "\xC2\xB0"
+        "C");
+    const struct {
+        const char* units;
+        BaseUnit unit;
+    } table[] = {
+        {"%", {"_ratio", 1, 100}},
+        {"MHz", {"_hertz", 1e6, 1}},
+        {"mW", {"_watts", 1, 1000}},
+        {"W", {"_watts", 1, 1}},
+        {"MiB", {"_bytes", 1048576, 1}},
+        {"KB/s", {"_bytes_per_second", 1000, 1}},
+        {"MB/s", {"_bytes_per_second", 1e6, 1}},
+        {"ms", {"_seconds", 1, 1000}},
+        {"C", {"_celsius", 1, 1}},
+    };
+    for (const auto& row : table)
+        if (units == row.units) return row.unit;
+    if (!celsius.empty() && units == celsius) return BaseUnit{"_celsius", 1, 1};
+    return BaseUnit{"", 1, 1};
+}
+
+std::string FamilyName(const std::string& name, uint32_t index, const std::string& units) {
+    std::string base;
+    bool gap = false;
+    for (char c : name) {
+        const char lower = c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+        if ((lower >= 'a' && lower <= 'z') || (lower >= '0' && lower <= '9')) {
+            if (gap && !base.empty()) base += '_';
+            base += lower;
+            gap = false;
+        } else {
+            gap = true;
+        }
+    }
+    if (base.empty()) base = "source" + std::to_string(index);
+    std::string family = "zarmite_" + base + BaseUnitOf(units).suffix;
+    for (const char* own : kOwnFamilies)
+        if (family == own)
+            family = "zarmite_source" + std::to_string(index) + BaseUnitOf(units).suffix;
+    return family;
+}
+
+bool IsFailedReading(float value) {
+    const float failures[] = {0.1f, 0.2f, 0.3f, 0.4f, FLT_MAX};
+    for (float failure : failures)
+        if (memcmp(&value, &failure, sizeof value) == 0) return true;
+    return !std::isfinite(value);
+}
+
+Exposition::Exposition(const std::vector<HostSource>& sources)
+    : sources_(sources), failed_(sources.size(), 0), up_(sources.size(), false) {
+    // Families in the order of their first source; a family's series stay together.
+    std::map<std::string, size_t> familyAt;
+    std::map<std::string, int> labelSets;  // family and group: how many sources share them
+    std::vector<std::string> names(sources.size());
+    for (size_t i = 0; i < sources.size(); ++i) {
+        names[i] = FamilyName(sources[i].name, static_cast<uint32_t>(i), sources[i].units);
+        ++labelSets[names[i] + '\n' + sources[i].group];
+    }
+    for (size_t i = 0; i < sources.size(); ++i) {
+        const HostSource& source = sources[i];
+        auto found = familyAt.find(names[i]);
+        if (found == familyAt.end()) {
+            const std::string help = source.units.empty()
+                                         ? source.description
+                                         : source.description + " (" + source.units + ")";
+            found = familyAt.emplace(names[i], families_.size()).first;
+            families_.push_back(SourceFamily{names[i], Escaped(Utf8(help), false), {}});
+        }
+        std::vector<std::string> labels;
+        if (!source.group.empty()) labels.push_back(Label("group", source.group));
+        if (labelSets[names[i] + '\n' + source.group] > 1)
+            labels.push_back("source=\"" + std::to_string(i) + "\"");
+        std::string text;
+        for (const std::string& label : labels) text += (text.empty() ? "{" : ",") + label;
+        if (!text.empty()) text += "}";
+        families_[found->second].series.push_back(Series{i, text, BaseUnitOf(source.units)});
+    }
+    FamilyHeader(infoFamily_, "zarmite_source_info", "gauge",
+                 "Each source of the configuration, and the family that holds its series");
+    for (size_t i = 0; i < sources.size(); ++i) {
+        infoFamily_ += "zarmite_source_info{source=\"" + std::to_string(i) + "\"," +
+                       Label("name", sources[i].name) + "," + Label("units", sources[i].units) +
+                       "," + Label("group", sources[i].group) + ",metric=\"" + names[i] + "\"} 1\n";
+    }
+}
+
+std::string Exposition::RoundFamilies(const HostRound* round) {
+    std::string out;
+    FamilyHeader(out, "zarmite_round_timestamp_seconds", "gauge",
+                 "When the latest round of polling ended, in seconds since 1970");
+    out += "zarmite_round_timestamp_seconds " + Number(round ? round->unixSeconds : 0) + "\n";
+    FamilyHeader(out, "zarmite_round_duration_seconds", "gauge",
+                 "How long the latest round of polling took");
+    out += "zarmite_round_duration_seconds " + Number(round ? round->durationSeconds : 0) + "\n";
+    FamilyHeader(out, "zarmite_rounds_total", "counter", "Rounds of polling completed");
+    out += "zarmite_rounds_total " + std::to_string(round ? round->number : 0) + "\n";
+    return out;
+}
+
+std::string Exposition::BeforeFirstRound() {
+    return RoundFamilies(nullptr);
+}
+
+std::string Exposition::Take(const HostRound& round) {
+    std::string out;
+    out.reserve(256 * (sources_.size() + 4));
+    for (size_t i = 0; i < sources_.size() && i < round.values.size(); ++i) {
+        up_[i] = !IsFailedReading(round.values[i]);
+        if (!up_[i]) ++failed_[i];
+    }
+    for (const SourceFamily& family : families_) {
+        out += "# HELP " + family.name + " " + family.help + "\n# TYPE " + family.name + " gauge\n";
+        for (const Series& series : family.series) {
+            if (series.source >= round.values.size() || !up_[series.source]) continue;
+            out += family.name + series.labels + " " +
+                   Number(static_cast<double>(round.values[series.source]) *
+                          series.unit.multiplier / series.unit.divisor) +
+                   "\n";
+        }
+    }
+    out += infoFamily_;
+    FamilyHeader(out, "zarmite_source_up", "gauge",
+                 "1 when the source's latest reading was good, 0 when it failed");
+    for (size_t i = 0; i < sources_.size(); ++i)
+        out +=
+            "zarmite_source_up{source=\"" + std::to_string(i) + "\"} " + (up_[i] ? "1\n" : "0\n");
+    FamilyHeader(out, "zarmite_source_failed_readings_total", "counter",
+                 "Readings of the source that failed");
+    for (size_t i = 0; i < sources_.size(); ++i)
+        out += "zarmite_source_failed_readings_total{source=\"" + std::to_string(i) + "\"} " +
+               std::to_string(failed_[i]) + "\n";
+    return out + RoundFamilies(&round);
+}

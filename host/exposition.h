@@ -1,0 +1,58 @@
+// The sources as Prometheus reads them: the text exposition format, version 0.0.4. Each
+// source is one series of a gauge family named from its name and units, in base units
+// where its units are known; beside them, what ties a series back to its source, whether
+// its last reading was good, and the rounds themselves. Pure text, built once a round.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "host_round.h"
+#include "host_source.h"
+
+// How a source's units become Prometheus' base units: the family's suffix, and what its
+// values are multiplied and then divided by. Units outside the table: no suffix, as is.
+struct BaseUnit {
+    const char* suffix;
+    double multiplier;
+    double divisor;
+};
+BaseUnit BaseUnitOf(const std::string& units);
+
+// The family name of a source: "zarmite_", its name in lower case with every run of
+// other characters than a-z and 0-9 made one "_" and "_" trimmed at both ends (empty:
+// "source<index>"), then the unit suffix.
+std::string FamilyName(const std::string& name, uint32_t index, const std::string& units);
+
+// Whether a value the plug-in returned is a failed reading: one of its in-band failure
+// values, bit for bit, or not finite.
+bool IsFailedReading(float value);
+
+class Exposition {
+public:
+    explicit Exposition(const std::vector<HostSource>& sources);
+    // The text before the first round: the round's own families, no source series.
+    static std::string BeforeFirstRound();
+    // Takes a round in (counting failed readings) and returns the text it gives.
+    std::string Take(const HostRound& round);
+
+private:
+    struct Series {
+        size_t source;
+        std::string labels;  // {group="..",source=".."}, or empty
+        BaseUnit unit;
+    };
+    struct SourceFamily {
+        std::string name;
+        std::string help;
+        std::vector<Series> series;
+    };
+    static std::string RoundFamilies(const HostRound* round);
+
+    std::vector<HostSource> sources_;
+    std::vector<SourceFamily> families_;
+    std::string infoFamily_;  // zarmite_source_info, the same every round
+    std::vector<uint64_t> failed_;
+    std::vector<bool> up_;
+};

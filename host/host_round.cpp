@@ -1,0 +1,19 @@
+#include "host_round.h"
+
+#include <chrono>
+
+#include "platform.h"
+#include "script_output.h"
+
+HostRound TakeRound(const PluginApi& api, const std::vector<HostSource>& sources, uint64_t number) {
+    HostRound round{number, 0, 0, IsoTimestamp(plat_local_time(), plat_utc_offset_minutes()), {}};
+    const auto start = std::chrono::steady_clock::now();
+    round.values.resize(sources.size());
+    for (size_t i = 0; i < sources.size(); ++i)
+        round.values[i] = api.getSourceData(sources[i].index);
+    round.durationSeconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    round.unixSeconds =
+        std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
+    return round;
+}

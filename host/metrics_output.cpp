@@ -1,0 +1,58 @@
+#include "metrics_output.h"
+
+#include <cstdio>
+
+#include "platform.h"
+#if defined(ZARMITE_HOST_ENDPOINT)
+#include "metrics_endpoint.h"
+#endif
+
+bool MetricsOutput::Start(const HostOptions& options) {
+    if (options.textfile != nullptr) textfile_ = options.textfile;
+    if (options.serve == nullptr) return true;
+#if defined(ZARMITE_HOST_ENDPOINT)
+    ListenAddress address;
+    std::string error;
+    WebConfig config;
+    if (!ParseListenAddress(options.serve, &address, &error) ||
+        (options.webConfig != nullptr && !ReadWebConfig(options.webConfig, &config, &error))) {
+        fprintf(stderr, "zarmite-host: %s\n", error.c_str());
+        return false;
+    }
+    endpoint_ = StartMetricsEndpoint(address, config, Exposition::BeforeFirstRound(), &error);
+    if (endpoint_ == nullptr) {
+        fprintf(stderr, "zarmite-host: %s\n", error.c_str());
+        return false;
+    }
+    return true;
+#else
+    fprintf(stderr, "zarmite-host: --serve is in the Linux build only; here use --textfile\n");
+    return false;
+#endif
+}
+
+void MetricsOutput::SetSources(const std::vector<HostSource>& sources) {
+    exposition_ = std::make_unique<Exposition>(sources);
+}
+
+void MetricsOutput::Take(const HostRound& round) {
+    if (!Active() || exposition_ == nullptr) return;
+    std::string text = exposition_->Take(round);
+    if (!textfile_.empty()) {
+        const bool written = plat_file_replace(textfile_.c_str(), text);
+        if (!written && !textfileFailing_)
+            fprintf(stderr, "zarmite-host: %s could not be written; trying again each round\n",
+                    textfile_.c_str());
+        textfileFailing_ = !written;
+    }
+#if defined(ZARMITE_HOST_ENDPOINT)
+    if (endpoint_ != nullptr) PublishMetrics(endpoint_, std::move(text));
+#endif
+}
+
+void MetricsOutput::Stop() {
+#if defined(ZARMITE_HOST_ENDPOINT)
+    StopMetricsEndpoint(endpoint_);
+#endif
+    endpoint_ = nullptr;
+}

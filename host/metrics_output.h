@@ -1,0 +1,35 @@
+// The exposition as an output of rounds: built once a round, then served at /metrics
+// (Linux build) and written to a textfile for node_exporter or windows_exporter.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "exposition.h"
+#include "host_options.h"
+#include "host_round.h"
+
+struct MetricsEndpoint;
+
+class MetricsOutput {
+public:
+    MetricsOutput() = default;
+    MetricsOutput(const MetricsOutput&) = delete;
+    MetricsOutput& operator=(const MetricsOutput&) = delete;
+    ~MetricsOutput() { Stop(); }
+
+    // Reads the web configuration and starts serving, before the plug-in is loaded. False,
+    // with one line on standard error, when that cannot be done.
+    bool Start(const HostOptions& options);
+    bool Active() const { return endpoint_ != nullptr || !textfile_.empty(); }
+    void SetSources(const std::vector<HostSource>& sources);
+    void Take(const HostRound& round);
+    void Stop();
+
+private:
+    std::unique_ptr<Exposition> exposition_;
+    MetricsEndpoint* endpoint_ = nullptr;
+    std::string textfile_;
+    bool textfileFailing_ = false;  // said once, until it works again
+};

@@ -1,0 +1,293 @@
+#!/usr/bin/env python3
+"""zarmite-host --serve against the real thing: a Prometheus server scraping it every
+second on a private loopback port, asked through its HTTP API; promtool checking a scrape
+and the textfile; the end on SIGTERM with the plug-in unloaded; bind and configuration
+errors; basic authentication and TLS from a web configuration file; and clients that
+misbehave while the rounds keep their pace. Waits on events with deadlines.
+
+Called as: host_prometheus_test.py HOST PLUGIN SIMULATED_LIBRARY_DIR WORK_DIR
+"""
+import base64
+import http.client
+import json
+import os
+import shutil
+import signal
+import socket
+import ssl
+import subprocess
+import sys
+import time
+import urllib.parse
+import urllib.request
+
+HOST, PLUGIN, SIM_DIR, WORK = sys.argv[1:5]
+CONFIG = """[Source0]
+ID=0
+Name=GPU busy
+Group=GPU0
+[Source1]
+ID=99
+Name=Broken
+[Source2]
+ID=7
+Name=Frame time
+Dim=ms
+"""
+# bcrypt of "secret", cost 4.
+HASH = "$2b$04$NK7qlLPH0CkqcZw3olmMCO9l.SKQjSGKG2jxYOafjTeeouWZtqOFe"
+failures = []
+
+
+def check(condition, what):
+    if not condition:
+        failures.append(what)
+        print("FAIL:", what)
+
+
+def free_port():
+    with socket.socket() as probe:
+        probe.bind(("127.0.0.1", 0))
+        return probe.getsockname()[1]
+
+
+def wait_until(condition, seconds=30):
+    deadline = time.time() + seconds
+    while time.time() < deadline:
+        try:
+            result = condition()
+            if result:
+                return result
+        except (OSError, ValueError, KeyError, IndexError, http.client.HTTPException):
+            pass
+        time.sleep(0.1)
+    return None
+
+
+def environment():
+    return dict(os.environ, LD_LIBRARY_PATH=SIM_DIR,
+                ZARMITE_SIM_SCENARIO=os.path.join(WORK, "scenario.txt"))
+
+
+def start_host(*arguments):
+    return subprocess.Popen([HOST, "--plugin", os.path.join(WORK, os.path.basename(PLUGIN))] +
+                            list(arguments), stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                            env=environment())
+
+
+def run_host(*arguments):
+    return subprocess.run([HOST, "--plugin", os.path.join(WORK, os.path.basename(PLUGIN))] +
+                          list(arguments), capture_output=True, env=environment(), timeout=60,
+                          check=False)
+
+
+def get(port, path="/metrics", headers=None, method="GET", context=None):
+    connection = (http.client.HTTPSConnection("127.0.0.1", port, timeout=10, context=context)
+                  if context else http.client.HTTPConnection("127.0.0.1", port, timeout=10))
+    try:
+        connection.request(method, path, headers=headers or {})
+        response = connection.getresponse()
+        return response.status, dict(response.getheaders()), response.read().decode("utf-8")
+    finally:
+        connection.close()
+
+
+def promtool(text):
+    return subprocess.run(["promtool", "check", "metrics"], input=text.encode("utf-8"),
+                          capture_output=True, timeout=60, check=False)
+
+
+def query(port, expression):
+    url = "http://127.0.0.1:%d/api/v1/query?query=%s" % (port, urllib.parse.quote(expression))
+    with urllib.request.urlopen(url, timeout=10) as answer:
+        result = json.load(answer)["data"]["result"]
+    return result
+
+
+def check_with_prometheus():
+    port = free_port()
+    textfile = os.path.join(WORK, "zarmite.prom")
+    host = start_host("--serve", "127.0.0.1:%d" % port, "--interval-ms", "200",
+                      "--textfile", textfile)
+    text = wait_until(lambda: get(port)[2] if "zarmite_rounds_total 0" not in get(port)[2] else None)
+    check(text is not None and "zarmite_gpu_busy_ratio{group=\"GPU0\"}" in text,
+          "a scrape holds a source's series: %r" % text)
+    checked = promtool(text or "")
+    check(checked.returncode == 0, "promtool accepts a scrape: %r" % checked.stdout)
+    with open(textfile, encoding="utf-8") as file:
+        checked = promtool(file.read())
+    check(checked.returncode == 0, "promtool accepts the textfile: %r" % checked.stdout)
+
+    prometheus_port = free_port()
+    data = os.path.join(WORK, "prometheus-data")
+    shutil.rmtree(data, ignore_errors=True)
+    configuration = os.path.join(WORK, "prometheus.yml")
+    with open(configuration, "w") as file:
+        file.write("global:\n  scrape_interval: 1s\nscrape_configs:\n  - job_name: zarmite\n"
+                   "    static_configs:\n      - targets: ['127.0.0.1:%d']\n" % port)
+    prometheus = subprocess.Popen(
+        ["prometheus", "--config.file=" + configuration, "--storage.tsdb.path=" + data,
+         "--web.listen-address=127.0.0.1:%d" % prometheus_port],
+        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    try:
+        up = wait_until(lambda: query(prometheus_port, 'up{job="zarmite"} == 1'), 90)
+        check(bool(up), "Prometheus scrapes the host: up = 1")
+        busy = wait_until(lambda: query(prometheus_port, "zarmite_gpu_busy_ratio"), 30)
+        check(bool(busy) and 0 <= float(busy[0]["value"][1]) <= 1 and
+              busy[0]["metric"].get("group") == "GPU0", "a source's value: %r" % busy)
+        failed = wait_until(lambda: query(prometheus_port, 'zarmite_source_up{source="1"} == 0'), 30)
+        check(bool(failed), "the failed source's zarmite_source_up is 0")
+        with urllib.request.urlopen("http://127.0.0.1:%d/api/v1/targets" % prometheus_port,
+                                    timeout=10) as answer:
+            targets = json.load(answer)["data"]["activeTargets"]
+        check(targets and targets[0]["health"] == "up" and targets[0]["lastError"] == "",
+              "no scrape error: %r" % targets)
+    finally:
+        prometheus.terminate()
+        prometheus.wait(timeout=60)
+
+    # Rounds keep their pace while clients misbehave: a hundred connections that send
+    # nothing, one with a megabyte of headers, one with garbage.
+    idle = []
+    for _ in range(100):
+        connection = socket.create_connection(("127.0.0.1", port), timeout=10)
+        idle.append(connection)
+    big = socket.create_connection(("127.0.0.1", port), timeout=10)
+    try:
+        big.sendall(b"GET /metrics HTTP/1.1\r\nX-Big: " + b"a" * (1 << 20) + b"\r\n\r\n")
+    except OSError:
+        pass  # cut off before it was all sent: as it should be
+    garbage = socket.create_connection(("127.0.0.1", port), timeout=10)
+    garbage.sendall(os.urandom(4096))
+    before = rounds_total(port)
+    started = time.time()
+    time.sleep(0.05)
+    after = wait_until(lambda: rounds_total(port) if rounds_total(port) >= before + 8 else None, 10)
+    check(after is not None and time.time() - started < 3,
+          "rounds keep their pace with 100 idle clients: %r after %.1f s" % (after, time.time() - started))
+    status, _, _ = get(port)
+    check(status == 200, "a scrape is still answered beside them")
+    for connection in idle + [big, garbage]:
+        connection.close()
+
+    host.send_signal(signal.SIGTERM)
+    try:
+        status = host.wait(timeout=20)
+    except subprocess.TimeoutExpired:
+        host.kill()
+        status = "still running"
+    check(status == 0, "SIGTERM ends the host with status 0: %r" % status)
+    with open(os.path.join(WORK, "record.txt")) as record:
+        lines = [line.strip() for line in record if line.strip()]
+    check(lines[-2:] == ["RemoveAllCounters", "Shutdown"], "the plug-in is unloaded: %r" % lines[-2:])
+    refused = wait_until(lambda: not can_connect(port), 10)
+    check(refused, "nothing is served after the end")
+
+
+def can_connect(port):
+    try:
+        socket.create_connection(("127.0.0.1", port), timeout=1).close()
+        return True
+    except OSError:
+        return False
+
+
+def rounds_total(port):
+    for line in get(port)[2].splitlines():
+        if line.startswith("zarmite_rounds_total "):
+            return int(line.split()[1])
+    raise ValueError("no rounds")
+
+
+def check_paths_and_methods():
+    port = free_port()
+    host = start_host("--serve", str(port), "--rounds", "0")
+    wait_until(lambda: get(port)[0] == 200)
+    status, _, body = get(port, "/")
+    check(status == 200 and 'href="/metrics"' in body, "/ links to /metrics")
+    check(get(port, "/metrics/x")[0] == 404, "/metrics/x is 404")
+    status, headers, _ = get(port, "/metrics", method="POST")
+    check(status == 405 and headers.get("Allow") == "GET, HEAD", "POST is 405 with Allow")
+    check(get(port, "/metrics", method="HEAD")[0] == 200, "HEAD is answered")
+    host.send_signal(signal.SIGINT)
+    check(host.wait(timeout=20) == 0, "SIGINT ends it with status 0")
+
+    # A port in use and addresses that do not parse: one line, status 2.
+    blocker = socket.socket()
+    blocker.bind(("127.0.0.1", 0))
+    blocker.listen()
+    for address in ("127.0.0.1:%d" % blocker.getsockname()[1], "nonsense", "1.2.3:80",
+                    "[::1]9101", "70000"):
+        result = run_host("--serve", address, "--rounds", "1")
+        lines = result.stderr.decode().splitlines()
+        check(result.returncode == 2 and len(lines) == 1, "--serve %s: status 2 and one line, not %d %r" %
+              (address, result.returncode, lines))
+    blocker.close()
+
+
+def web_config(text):
+    path = os.path.join(WORK, "web.yml")
+    with open(path, "w") as file:
+        file.write(text)
+    return path
+
+
+def check_access():
+    # A web configuration that does not parse, names a missing file or an unknown key:
+    # no server without the protection it asked for.
+    for text in ("basic_auth_users: [", "tls_server_config:\n  cert_file: missing.crt\n"
+                 "  key_file: missing.key\n", "http_server_config:\n  http2: true\n",
+                 "basic_auth_users:\n  alice: plain\n"):
+        result = run_host("--serve", str(free_port()), "--web-config", web_config(text), "--rounds", "1")
+        check(result.returncode == 2 and len(result.stderr.decode().splitlines()) == 1,
+              "a bad web configuration %r: status 2, one line: %r" % (text, result.stderr))
+
+    port = free_port()
+    host = start_host("--serve", str(port), "--web-config",
+                      web_config("basic_auth_users:\n  alice: '%s'\n" % HASH))
+    wait_until(lambda: get(port)[0] == 401)
+    status, headers, _ = get(port)
+    check(status == 401 and "Basic" in headers.get("WWW-Authenticate", ""), "401 without credentials")
+    wrong = base64.b64encode(b"alice:wrong").decode()
+    check(get(port, headers={"Authorization": "Basic " + wrong})[0] == 401, "401 with a wrong password")
+    right = base64.b64encode(b"alice:secret").decode()
+    check(get(port, headers={"Authorization": "Basic " + right})[0] == 200, "200 with the right one")
+    host.terminate()
+    host.wait(timeout=20)
+
+    # TLS, with a certificate made for the test.
+    key, cert = os.path.join(WORK, "server.key"), os.path.join(WORK, "server.crt")
+    made = subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", key,
+                           "-out", cert, "-days", "1", "-subj", "/CN=127.0.0.1",
+                           "-addext", "subjectAltName=IP:127.0.0.1"],
+                          capture_output=True, timeout=60, check=False)
+    check(made.returncode == 0, "openssl made a certificate")
+    port = free_port()
+    host = start_host("--serve", str(port), "--web-config",
+                      web_config("tls_server_config:\n  cert_file: server.crt\n  key_file: server.key\n"))
+    context = ssl.create_default_context(cafile=cert)
+    answer = wait_until(lambda: get(port, context=context))
+    check(answer is not None and answer[0] == 200 and "zarmite_rounds_total" in answer[2],
+          "a scrape over TLS")
+    check(wait_until(lambda: get(port)[0] != 200, 2) is None, "no plain HTTP beside TLS")
+    host.terminate()
+    host.wait(timeout=20)
+
+
+def main():
+    shutil.rmtree(WORK, ignore_errors=True)
+    os.makedirs(WORK)
+    shutil.copy(PLUGIN, WORK)
+    with open(os.path.join(WORK, "Zarmite.cfg"), "w") as file:
+        file.write(CONFIG)
+    with open(os.path.join(WORK, "scenario.txt"), "w") as file:
+        file.write("record %s\n" % os.path.join(WORK, "record.txt"))
+    check_with_prometheus()
+    check_paths_and_methods()
+    check_access()
+    print("host prometheus: %s" % ("all checks passed" if not failures else "%d failed" % len(failures)))
+    return 1 if failures else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

@@ -1,0 +1,144 @@
+// The sources as Prometheus reads them, compared as text: names, the unit table,
+// escaping, sources that share a family, failed readings, an empty configuration.
+#include "exposition.h"
+
+#include <gtest/gtest.h>
+
+#include <cfloat>
+#include <cmath>
+#include <string>
+
+#include "listen_address.h"
+#include "platform.h"
+
+namespace {
+
+HostSource Source(uint32_t index, const std::string& name, const std::string& units,
+                  const std::string& group, const std::string& description = "D") {
+    return HostSource{index, true, name, units, description, group, 100, 0, 10};
+}
+
+HostRound Round(uint64_t number, std::vector<float> values) {
+    return HostRound{number, 1765200000.125, 0.0005, "T", std::move(values)};
+}
+
+const char kRoundFamilies[] =
+    "# HELP zarmite_round_timestamp_seconds When the latest round of polling ended, in seconds "
+    "since 1970\n# TYPE zarmite_round_timestamp_seconds gauge\n"
+    "zarmite_round_timestamp_seconds 1765200000.125\n"
+    "# HELP zarmite_round_duration_seconds How long the latest round of polling took\n"
+    "# TYPE zarmite_round_duration_seconds gauge\nzarmite_round_duration_seconds 0.0005\n"
+    "# HELP zarmite_rounds_total Rounds of polling completed\n"
+    "# TYPE zarmite_rounds_total counter\nzarmite_rounds_total ";
+
+TEST(Exposition, NamesAreLowerCaseRunsOfLettersAndDigitsWithABaseUnitSuffix) {
+    EXPECT_EQ(FamilyName("GPU busy", 0, "%"), "zarmite_gpu_busy_ratio");
+    EXPECT_EQ(FamilyName("  --Frame  Time!! ", 1, "ms"), "zarmite_frame_time_seconds");
+    EXPECT_EQ(FamilyName("Power", 2, "mW"), "zarmite_power_watts");
+    EXPECT_EQ(FamilyName("Core", 3,
+                         plat_utf8_to_host_text("\xC2\xB0"
+                                                "C")),
+              "zarmite_core_celsius");
+    EXPECT_EQ(FamilyName("Temp", 3, "C"), "zarmite_temp_celsius");
+    EXPECT_EQ(FamilyName("Clock", 4, "MHz"), "zarmite_clock_hertz");
+    EXPECT_EQ(FamilyName("Used", 5, "MiB"), "zarmite_used_bytes");
+    EXPECT_EQ(FamilyName("Rx", 6, "KB/s"), "zarmite_rx_bytes_per_second");
+    EXPECT_EQ(FamilyName("Draws", 7, "Raw"), "zarmite_draws");
+    EXPECT_EQ(FamilyName("Draws", 7, "ms "), "zarmite_draws") << "units must match exactly";
+    EXPECT_EQ(FamilyName("", 8, ""), "zarmite_source8");
+    EXPECT_EQ(FamilyName("\xC3\x9C"
+                         "ber \xE6\xB8\xA9",
+                         9, ""),
+              "zarmite_ber");
+    EXPECT_EQ(FamilyName("Rounds total", 10, ""), "zarmite_source10") << "one of our own families";
+    const BaseUnit ratio = BaseUnitOf("%");
+    EXPECT_EQ(37.5 * ratio.multiplier / ratio.divisor, 0.375);
+    const BaseUnit bytes = BaseUnitOf("MB/s");
+    EXPECT_EQ(2.5 * bytes.multiplier / bytes.divisor, 2500000);
+}
+
+TEST(Exposition, FailedReadingsAreTheInBandValuesBitForBitAndWhatIsNotFinite) {
+    for (float value : {0.1f, 0.2f, 0.3f, 0.4f, FLT_MAX, INFINITY, -INFINITY, NAN})
+        EXPECT_TRUE(IsFailedReading(value)) << value;
+    for (float value : {0.0f, 0.10000001f, 0.5f, -FLT_MAX, 1e30f})
+        EXPECT_FALSE(IsFailedReading(value)) << value;
+}
+
+TEST(Exposition, SeriesLabelsEscapingAndFailedReadings) {
+    Exposition exposition({Source(0, "GPU busy", "%", "GPU \"0\"", "Busy\\\nshare"),
+                           Source(1, "GPU busy", "%", "GPU \"0\""), Source(2, "Power", "W", ""),
+                           Source(3, "Power", "mW", "")});
+    const std::string text = exposition.Take(Round(1, {37.5f, 0.4f, 215.25f, INFINITY}));
+    EXPECT_EQ(text,
+              "# HELP zarmite_gpu_busy_ratio Busy\\\\\\nshare (%)\n"
+              "# TYPE zarmite_gpu_busy_ratio gauge\n"
+              "zarmite_gpu_busy_ratio{group=\"GPU \\\"0\\\"\",source=\"0\"} 0.375\n"
+              "# HELP zarmite_power_watts D (W)\n# TYPE zarmite_power_watts gauge\n"
+              "zarmite_power_watts{source=\"2\"} 215.25\n"
+              "# HELP zarmite_source_info Each source of the configuration, and the family that "
+              "holds its series\n# TYPE zarmite_source_info gauge\n"
+              "zarmite_source_info{source=\"0\",name=\"GPU busy\",units=\"%\",group=\"GPU "
+              "\\\"0\\\"\",metric=\"zarmite_gpu_busy_ratio\"} 1\n"
+              "zarmite_source_info{source=\"1\",name=\"GPU busy\",units=\"%\",group=\"GPU "
+              "\\\"0\\\"\",metric=\"zarmite_gpu_busy_ratio\"} 1\n"
+              "zarmite_source_info{source=\"2\",name=\"Power\",units=\"W\",group=\"\",metric="
+              "\"zarmite_power_watts\"} 1\n"
+              "zarmite_source_info{source=\"3\",name=\"Power\",units=\"mW\",group=\"\",metric="
+              "\"zarmite_power_watts\"} 1\n"
+              "# HELP zarmite_source_up 1 when the source's latest reading was good, 0 when it "
+              "failed\n# TYPE zarmite_source_up gauge\n"
+              "zarmite_source_up{source=\"0\"} 1\nzarmite_source_up{source=\"1\"} 0\n"
+              "zarmite_source_up{source=\"2\"} 1\nzarmite_source_up{source=\"3\"} 0\n"
+              "# HELP zarmite_source_failed_readings_total Readings of the source that failed\n"
+              "# TYPE zarmite_source_failed_readings_total counter\n"
+              "zarmite_source_failed_readings_total{source=\"0\"} 0\n"
+              "zarmite_source_failed_readings_total{source=\"1\"} 1\n"
+              "zarmite_source_failed_readings_total{source=\"2\"} 0\n"
+              "zarmite_source_failed_readings_total{source=\"3\"} 1\n" +
+                  std::string(kRoundFamilies) + "1\n");
+    // The failures count up; a good reading brings the series and up = 1 back.
+    const std::string next = exposition.Take(Round(2, {0.1f, 50, 1, 1500}));
+    EXPECT_NE(next.find("zarmite_gpu_busy_ratio{group=\"GPU \\\"0\\\"\",source=\"1\"} 0.5\n"),
+              std::string::npos);
+    EXPECT_NE(next.find("zarmite_power_watts{source=\"3\"} 1.5\n"), std::string::npos);
+    EXPECT_NE(next.find("zarmite_source_failed_readings_total{source=\"0\"} 1\n"),
+              std::string::npos);
+    EXPECT_NE(next.find("zarmite_source_up{source=\"1\"} 1\n"), std::string::npos);
+    EXPECT_EQ(next.find("source=\"0\"} 0.001"), std::string::npos) << "0.1 is never a number";
+}
+
+TEST(Exposition, NoSourcesAndNoRoundYetGiveTheRoundFamiliesAlone) {
+    EXPECT_EQ(Exposition::BeforeFirstRound(),
+              "# HELP zarmite_round_timestamp_seconds When the latest round of polling ended, in "
+              "seconds since 1970\n# TYPE zarmite_round_timestamp_seconds gauge\n"
+              "zarmite_round_timestamp_seconds 0\n"
+              "# HELP zarmite_round_duration_seconds How long the latest round of polling took\n"
+              "# TYPE zarmite_round_duration_seconds gauge\nzarmite_round_duration_seconds 0\n"
+              "# HELP zarmite_rounds_total Rounds of polling completed\n"
+              "# TYPE zarmite_rounds_total counter\nzarmite_rounds_total 0\n");
+    Exposition empty({});
+    const std::string text = empty.Take(Round(3, {}));
+    EXPECT_EQ(text.substr(text.size() - (sizeof kRoundFamilies - 1) - 2),
+              std::string(kRoundFamilies) + "3\n");
+    EXPECT_EQ(text.find("zarmite_source_up{"), std::string::npos);
+}
+
+TEST(ListenAddress, ABarePortIsTheLoopbackAndAnyOtherAddressMustBeNamed) {
+    ListenAddress address;
+    std::string error;
+    ASSERT_TRUE(ParseListenAddress("9101", &address, &error));
+    EXPECT_EQ(address.host, "127.0.0.1");
+    EXPECT_EQ(address.port, 9101);
+    ASSERT_TRUE(ParseListenAddress("0.0.0.0:80", &address, &error));
+    EXPECT_EQ(address.host, "0.0.0.0");
+    ASSERT_TRUE(ParseListenAddress("[::]:9101", &address, &error));
+    EXPECT_TRUE(address.ipv6);
+    EXPECT_EQ(address.host, "::");
+    ASSERT_TRUE(ParseListenAddress("[::1]:65535", &address, &error));
+    EXPECT_EQ(address.port, 65535);
+    for (const char* bad : {"", "0", "65536", "localhost:9101", "1.2.3:80", "1.2.3.4.5:80",
+                            "256.1.1.1:80", "[::1]9101", "[zz]:80", "9101x", ":9101", "1.2.3.4:"})
+        EXPECT_FALSE(ParseListenAddress(bad, &address, &error)) << bad;
+}
+
+}  // namespace
