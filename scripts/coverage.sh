@@ -20,6 +20,7 @@ gcovr --root . --object-directory "$build" \
   --filter 'counter-libraries/nvml/' --filter 'counter-libraries/sampling/' --filter 'counter-libraries/common/' \
   --filter 'counter-libraries/windows-gpu/gpu_instances' --filter 'counter-libraries/windows-gpu/adapter_counters' \
   --filter 'host/strip_chart' --filter 'host/script_output' --filter 'host/host_source' \
+  --filter 'host/exposition' --filter 'host/display_text' --filter 'host/listen_address' \
   --exclude 'platform/.*/child_process.cpp' --exclude 'platform/.*/process_stats.cpp' \
   --exclude-throw-branches --exclude-unreachable-branches \
   --print-summary --txt "$build/coverage.txt" \

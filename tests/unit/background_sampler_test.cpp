@@ -78,9 +78,27 @@ TEST(BackgroundSampler, OnlyWantedUnitsAreReadEveryPeriodUntilStopped) {
     sampler_publish(sampler, 0);
     EXPECT_EQ(sampler_published(sampler, 0).status, kMissing);
     EXPECT_TRUE(sampler_stop(sampler, 2000)) << "no read left in progress";
+    EXPECT_TRUE(sampler_stop(nullptr, 0));
     const int after = reads.count[0];
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
     EXPECT_EQ(reads.count[0], after) << "nothing is read after the stop";
+}
+
+TEST(BackgroundSampler, UnitsOutsideTheCountersServeNothing) {
+    Reads reads;
+    // An empty unit, one past the end, one running over it: none is read.
+    const std::vector<CounterUnit> units = {{0, 0}, {6, 1}, {4, 9}, {0, 2}};
+    Sampler* sampler =
+        sampler_start(units, 6, SamplerSettings{10, 200, 1, kLate, kMissing}, Read, &reads);
+    ASSERT_NE(sampler, nullptr);
+    sampler_want(sampler, 4);
+    sampler_want(sampler, 6);
+    sampler_want(sampler, 0);
+    sampler_publish(sampler, 1000);
+    EXPECT_EQ(sampler_published(sampler, 4).status, kMissing) << "no unit serves it";
+    EXPECT_EQ(sampler_published(sampler, 0).status, 0) << "read as unit 0, the only one kept";
+    EXPECT_EQ(reads.count[1] + reads.count[2], 0);
+    EXPECT_TRUE(sampler_stop(sampler, 2000));
 }
 
 TEST(BackgroundSampler, AReadThatNeverEndsHoldsUpNeitherOtherUnitsNorPublishNorStop) {

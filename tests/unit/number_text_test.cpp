@@ -6,6 +6,9 @@
 #include <cmath>
 #include <limits>
 
+#include "counter_text.h"
+#include "platform.h"
+
 namespace {
 
 TEST(NumberText, IntegersReadFromTheStartOfTheText) {
@@ -79,6 +82,24 @@ TEST(NumberText, ADecimalCommaLocaleChangesNothing) {
     EXPECT_EQ(value, 100.0f);
     setlocale(LC_NUMERIC, saved.c_str());
     if (!switched) GTEST_SKIP() << "no locale with a decimal comma on this machine";
+}
+
+TEST(CounterText, ACutNeverBreaksAUtf8CharacterWhereTextsAreUtf8) {
+    if (!plat_host_text_is_utf8()) GTEST_SKIP() << "the host's texts are not UTF-8 here";
+    const std::string text = "ab\xC3\xA9\xE6\xB8\xA9\xF0\x9F\x94\xA5";  // a b 2 3 4 bytes
+    EXPECT_EQ(TextCutLength(text.data(), text.size(), 20), text.size()) << "it fits";
+    EXPECT_EQ(TextCutLength(text.data(), text.size(), 2), 2u) << "before a character";
+    EXPECT_EQ(TextCutLength(text.data(), text.size(), 3), 2u) << "inside two bytes";
+    EXPECT_EQ(TextCutLength(text.data(), text.size(), 6), 4u) << "inside three bytes";
+    EXPECT_EQ(TextCutLength(text.data(), text.size(), 9), 7u) << "inside four bytes";
+    // Bytes that are no UTF-8 are cut where the limit falls.
+    const std::string loose = "a\x80\x80\x80\x80\x80";
+    EXPECT_EQ(TextCutLength(loose.data(), loose.size(), 5), 5u);
+    const std::string start = "\x80\x80z";
+    EXPECT_EQ(TextCutLength(start.data(), start.size(), 1), 1u);
+    char out[4];
+    CopyText(out, sizeof out, "\xC3\xA9\xC3\xA9", 4);
+    EXPECT_STREQ(out, "\xC3\xA9");
 }
 
 }  // namespace

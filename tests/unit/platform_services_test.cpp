@@ -3,9 +3,11 @@
 #include <string>
 
 #include "platform.h"
+#include "temp_dir.h"
 
 #if !defined(_WIN32)
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -19,6 +21,42 @@ TEST(LibraryLoading, FailuresReturnNullWithAReason) {
     EXPECT_EQ(plat_library_open(nullptr), nullptr);
     EXPECT_EQ(plat_library_symbol(nullptr, "x"), nullptr);
     plat_library_close(nullptr);
+}
+
+TEST(LibraryLoading, APlugInFileIsOnlyARegularFileAndNeverSearchedFor) {
+    TempDir dir;
+    EXPECT_EQ(plat_library_open_file(nullptr), nullptr);
+    EXPECT_EQ(plat_library_open_file(""), nullptr);
+    EXPECT_EQ(plat_library_open_file(dir.Path("missing").c_str()), nullptr);
+    EXPECT_EQ(plat_library_open_file(dir.Path("").c_str()), nullptr) << "a folder";
+    EXPECT_STRNE(plat_library_error(), "");
+    // A bare name is a file in the current folder: here there is none by that name, even
+    // though the system's search would find one.
+#if defined(_WIN32)
+    EXPECT_EQ(plat_library_open_file("kernel32.dll"), nullptr);
+#else
+    EXPECT_EQ(plat_library_open_file("libc.so.6"), nullptr);
+    const std::string fifo = dir.Path("fifo.so");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    EXPECT_EQ(plat_library_open_file(fifo.c_str()), nullptr) << "never waits for a writer";
+    EXPECT_STREQ(plat_library_error(), "not a regular file");
+#endif
+}
+
+TEST(FileReplace, AFileIsReplacedWholeOrLeftAsItWas) {
+    TempDir dir;
+    const std::string path = dir.Path("zarmite.prom");
+    ASSERT_TRUE(plat_file_replace(path.c_str(), "first\n"));
+    ASSERT_TRUE(plat_file_replace(path.c_str(), "second\n"));
+    EXPECT_EQ(dir.Read("zarmite.prom"), "second\n");
+    EXPECT_FALSE(dir.Exists("zarmite.prom.tmp")) << "the temporary file is renamed";
+    EXPECT_FALSE(plat_file_replace(dir.Path("no-folder/x.prom").c_str(), "x"));
+    EXPECT_FALSE(plat_file_replace(nullptr, "x"));
+    EXPECT_FALSE(plat_file_replace("", "x"));
+    // A folder where the file should be: nothing is replaced, no temporary file stays.
+    std::filesystem::create_directories(dir.Path("folder.prom"));
+    EXPECT_FALSE(plat_file_replace(dir.Path("folder.prom").c_str(), "x"));
+    EXPECT_FALSE(dir.Exists("folder.prom.tmp"));
 }
 
 TEST(ModulePath, APathThatDoesNotFitIsRefusedNotCut) {
