@@ -111,7 +111,6 @@ int Run(const PluginApi& api, uint32_t count, const HostOptions& options, Metric
     if (headStatus >= 0) return headStatus;
     // Rows with no rounds asked for are the descriptors alone; the others poll until told.
     if (options.mode == HostMode::kRows && options.rounds == 0) return 0;
-    plat_catch_termination();
     return RunRounds(api, sources, options.rounds, options.intervalMs, [&](const HostRound& round) {
         metrics.Take(round);
         const std::string line = RoundLine(options, sources, round);
@@ -145,6 +144,9 @@ int main(int argc, char** argv) {
     // Output that cannot be written is reported, never taken by a file opened later.
     plat_guard_closed_stdout();
     plat_ignore_broken_pipe();
+    // SIGINT and SIGTERM end the rounds in order, the plug-in unloaded, from before the
+    // endpoint answers its first request (the live view takes them over).
+    plat_catch_termination();
     // The endpoint is bound before anything else: a port in use is a usage error.
     MetricsOutput metrics;
     if (!metrics.Start(options)) return 2;

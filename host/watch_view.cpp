@@ -283,7 +283,7 @@ int RunWatch(const PluginApi& api, const std::vector<HostSource>& sources, uint3
     FitHistories(view);
 
     bool running = true;
-    while (running && !g_interrupted) {
+    while (running && !g_interrupted && !plat_termination_requested()) {
         if (!view.paused && Clock::now() >= view.nextPoll) Poll(api, view);
         Draw(view);
         const auto left =

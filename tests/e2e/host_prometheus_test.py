@@ -210,7 +210,8 @@ def check_paths_and_methods():
     check(status == 405 and headers.get("Allow") == "GET, HEAD", "POST is 405 with Allow")
     check(get(port, "/metrics", method="HEAD")[0] == 200, "HEAD is answered")
     host.send_signal(signal.SIGINT)
-    check(host.wait(timeout=20) == 0, "SIGINT ends it with status 0")
+    status = host.wait(timeout=20)
+    check(status == 0, "SIGINT ends it with status 0, not %r: %r" % (status, host.stderr.read()))
 
     # A port in use and addresses that do not parse: one line, status 2.
     blocker = socket.socket()
