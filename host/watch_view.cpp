@@ -3,6 +3,7 @@
 #include <curses.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <clocale>
 #include <csignal>
@@ -22,10 +23,11 @@ constexpr int kPanelMinWidth = 50;
 constexpr uint32_t kMinIntervalMs = 10;
 constexpr uint32_t kMaxIntervalMs = 60 * 60 * 1000;
 
-volatile std::sig_atomic_t g_interrupted = 0;
+// Any thread may take the signal (the metrics endpoint's too): a lock-free atomic flag.
+std::atomic<bool> g_interrupted{false};
 
 void OnInterrupt(int) {
-    g_interrupted = 1;
+    g_interrupted.store(true);
 }
 
 // One line of the layout: a group's heading, or a row of panels.

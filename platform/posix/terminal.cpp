@@ -3,15 +3,19 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 
 #include "platform.h"
 
 namespace {
-volatile sig_atomic_t g_terminationRequested = 0;
+// The signal may reach any thread (the HTTP server's too): an atomic, lock-free flag is
+// both safe in a handler and seen by every thread.
+std::atomic<bool> g_terminationRequested{false};
+static_assert(std::atomic<bool>::is_always_lock_free, "a signal handler needs a lock-free flag");
 
 void OnTermination(int) {
-    g_terminationRequested = 1;
+    g_terminationRequested.store(true);
 }
 }  // namespace
 
@@ -23,7 +27,7 @@ void plat_catch_termination() {
 }
 
 bool plat_termination_requested() {
-    return g_terminationRequested != 0;
+    return g_terminationRequested.load();
 }
 
 bool plat_stdout_is_terminal() {
