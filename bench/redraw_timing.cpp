@@ -1,11 +1,14 @@
 // zarmite-redraw-timing: how long the live view takes to redraw, on a terminal that
 // writes to nothing: 16 and 100 sources, at 80 x 24 and on a screen large enough to show
-// every panel. A redraw must never be what limits the host's polling pace.
+// every panel, in colour and block characters (a UTF-8 locale). A redraw must never be what
+// limits the host's polling pace.
+#include <clocale>
 #include <cstdio>
 
 #include "watch_view.h"
 
 int main() {
+    if (setlocale(LC_ALL, "C.UTF-8") == nullptr) setlocale(LC_ALL, "");
     struct Case {
         size_t sources;
         int width;

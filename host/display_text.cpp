@@ -62,3 +62,45 @@ std::string ValidUtf8(const std::string& text) {
     }
     return out;
 }
+
+std::u32string CodePoints(const std::string& text) {
+    std::u32string out;
+    out.reserve(text.size());
+    for (size_t i = 0; i < text.size();) {
+        const size_t length = Utf8Length(text, i);
+        if (length == 0) {
+            out += U'\uFFFD';
+            ++i;
+            continue;
+        }
+        const unsigned char first = static_cast<unsigned char>(text[i]);
+        const unsigned char leading[5] = {0, 0x7F, 0x1F, 0x0F, 0x07};
+        char32_t code = first & leading[length];
+        for (size_t k = 1; k < length; ++k)
+            code = (code << 6) | (static_cast<unsigned char>(text[i + k]) & 0x3F);
+        out += code;
+        i += length;
+    }
+    return out;
+}
+
+std::string Utf8Of(char32_t code) {
+    if (code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) code = 0xFFFD;
+    std::string out;
+    if (code < 0x80) {
+        out += static_cast<char>(code);
+    } else if (code < 0x800) {
+        out += static_cast<char>(0xC0 | (code >> 6));
+        out += static_cast<char>(0x80 | (code & 0x3F));
+    } else if (code < 0x10000) {
+        out += static_cast<char>(0xE0 | (code >> 12));
+        out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (code & 0x3F));
+    } else {
+        out += static_cast<char>(0xF0 | (code >> 18));
+        out += static_cast<char>(0x80 | ((code >> 12) & 0x3F));
+        out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (code & 0x3F));
+    }
+    return out;
+}

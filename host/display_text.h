@@ -15,3 +15,10 @@ std::string ValidUtf8(const std::string& text);
 
 // The length of the valid UTF-8 character at `i`, or 0 when there is none.
 size_t Utf8Length(const std::string& text, size_t i);
+
+// The characters of UTF-8 text, one a code point; a byte that starts no valid character
+// is U+FFFD.
+std::u32string CodePoints(const std::string& text);
+
+// A character as UTF-8 (U+FFFD for one that is no character).
+std::string Utf8Of(char32_t code);

@@ -3,9 +3,10 @@
 #include <cstring>
 
 const char kHostUsage[] =
-    "Usage: zarmite-host --plugin PATH [--watch | --csv | --json] [--rounds N]\n"
-    "                    [--interval-ms MS] [--desc-version V] [--count N] [--no-unload]\n"
-    "                    [--serve [ADDR:]PORT [--web-config FILE]] [--textfile PATH]\n"
+    "Usage: zarmite-host --plugin PATH [--watch [--no-color] | --csv | --json]\n"
+    "                    [--rounds N] [--interval-ms MS] [--desc-version V] [--count N]\n"
+    "                    [--no-unload] [--serve [ADDR:]PORT [--web-config FILE]]\n"
+    "                    [--textfile PATH]\n"
     "\n"
     "Loads a monitoring plug-in, prints the descriptor of each of its sources and, with\n"
     "--rounds, polls every source N times, one row per round.\n"
@@ -14,7 +15,9 @@ const char kHostUsage[] =
     "                      name is the file in the current folder\n"
     "  --watch             a live view in the terminal: every source as a graph between\n"
     "                      its limits (q or Esc quits, space pauses, + and - change the\n"
-    "                      pace, arrows or j/k scroll); Linux build only\n"
+    "                      pace, arrows or j/k scroll, ? or h shows the keys); Linux\n"
+    "                      build only\n"
+    "  --no-color          the live view without colour (as NO_COLOR=1 does)\n"
     "  --csv               for scripts: a header line, then a line of values a round\n"
     "  --json              for scripts: JSON Lines, the descriptors, then an object a round\n"
     "  --rounds N          rounds of polling (default 0: descriptors only; with --csv and\n"
@@ -90,6 +93,10 @@ int ParseHostOptions(int argc, const char* const* argv, HostOptions* options, FI
         if (strcmp(option, "--help") == 0) {
             fputs(kHostUsage, out);
             return 1;
+        }
+        if (strcmp(option, "--no-color") == 0) {
+            options->noColour = true;
+            continue;
         }
         if (strcmp(option, "--no-unload") == 0) {
             options->unload = false;

@@ -20,6 +20,7 @@ struct HostOptions {
     bool countGiven = false;
     uint32_t count = 0;
     bool unload = true;
+    bool noColour = false;        // the live view without colour
     const char* serve = nullptr;  // [ADDR:]PORT of the metrics endpoint
     const char* textfile = nullptr;
     const char* webConfig = nullptr;

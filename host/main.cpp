@@ -104,7 +104,7 @@ int Run(const PluginApi& api, uint32_t count, const HostOptions& options, Metric
     metrics.SetSources(sources);
 #if defined(ZARMITE_HOST_WATCH)
     if (options.mode == HostMode::kWatch)
-        return RunWatch(api, sources, options.intervalMs,
+        return RunWatch(api, sources, options.intervalMs, options.noColour,
                         [&](const HostRound& round) { metrics.Take(round); });
 #endif
     const int headStatus = WriteHead(api, sources, count, options);

@@ -1,5 +1,6 @@
 #include "strip_chart.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 
@@ -9,30 +10,46 @@ namespace {
 
 constexpr int kLabelWidth = 10;  // limit labels, then the axis
 
+struct Glyphs {
+    char32_t bar;  // ASCII only: a whole row of a bar
+    char32_t axis;
+    char32_t grid;
+    char32_t above;
+    char32_t below;
+};
+constexpr Glyphs kAsciiGlyphs{U'#', U'|', U'-', U'^', U'v'};
+constexpr Glyphs kBlockGlyphs{U'\u2588', U'\u2502', U'\u2500', U'\u25B2', U'\u25BC'};
+
 // One cell, where it is inside the panel.
-void PutCell(PanelCells& cells, int row, int column, char c, ChartCell kind) {
+void PutCell(PanelCells& cells, int row, int column, char32_t c, ChartCell kind) {
     if (row < 0 || row >= static_cast<int>(cells.text.size())) return;
     if (column < 0 || column >= static_cast<int>(cells.text[row].size())) return;
     cells.text[row][column] = c;
     cells.kinds[row][column] = kind;
 }
 
-void Put(PanelCells& cells, int row, int column, const std::string& text, ChartCell kind) {
-    if (row < 0 || row >= static_cast<int>(cells.text.size())) return;
-    std::string& line = cells.text[row];
-    std::string& kinds = cells.kinds[row];
-    for (size_t i = 0; i < text.size(); ++i) {
-        const int at = column + static_cast<int>(i);
-        if (at < 0 || at >= static_cast<int>(line.size())) continue;
-        line[at] = text[i];
-        kinds[at] = kind;
-    }
+void Put(PanelCells& cells, int row, int column, const std::u32string& text, ChartCell kind) {
+    for (size_t i = 0; i < text.size(); ++i)
+        PutCell(cells, row, column + static_cast<int>(i), text[i], kind);
+}
+
+// Text for cells: its characters, with '?' for those an ASCII panel cannot show.
+std::u32string CellText(const std::string& text, ChartGlyphs glyphs) {
+    std::u32string cells = CodePoints(text);
+    if (glyphs == ChartGlyphs::kAscii)
+        for (char32_t& c : cells)
+            if (c > 0x7E) c = U'?';
+    return cells;
 }
 
 std::string Number(double value, int precision = 6) {
     char text[32];
     snprintf(text, sizeof text, "%.*g", precision, value);
     return text;
+}
+
+double Fraction(double value, const ChartScale& scale) {
+    return (value - scale.low) / (scale.high - scale.low);
 }
 
 }  // namespace
@@ -63,9 +80,28 @@ int ChartRow(double value, const ChartScale& scale, int rows, int* clamped) {
     if (value < scale.low) *clamped = -1;
     if (*clamped > 0) return 0;
     if (*clamped < 0) return rows - 1;
-    const double fraction = (value - scale.low) / (scale.high - scale.low);
-    const int fromBottom = static_cast<int>(std::lround(fraction * (rows - 1)));
+    const int fromBottom = static_cast<int>(std::lround(Fraction(value, scale) * (rows - 1)));
     return rows - 1 - fromBottom;
+}
+
+int BarEighths(double value, const ChartScale& scale, int rows, int* clamped) {
+    if (ChartRow(value, scale, rows, clamped) < 0) return -1;
+    if (*clamped > 0) return rows * 8;
+    if (*clamped < 0) return 1;
+    const long eighths = std::lround(Fraction(value, scale) * rows * 8);
+    return static_cast<int>(std::max(1L, std::min<long>(eighths, rows * 8)));
+}
+
+char32_t BlockGlyph(int eighths) {
+    if (eighths <= 0) return U' ';
+    return static_cast<char32_t>(0x2580 + std::min(eighths, 8));  // U+2581 is one eighth
+}
+
+ChartCell HeatOf(double value, const ChartScale& scale) {
+    const double fraction =
+        std::isnan(value) ? 0 : std::fmax(0, std::fmin(Fraction(value, scale), 1));
+    const int step = std::min(static_cast<int>(fraction * kHeatSteps), kHeatSteps - 1);
+    return static_cast<ChartCell>(kCellHeat0 + step);
 }
 
 std::vector<int> GridRows(const ChartScale& scale, double gridDim, int rows) {
@@ -98,46 +134,120 @@ std::string ValueText(float value, const std::string& units) {
     return text;
 }
 
+ValueStats StatsOf(const SourceHistory& history, size_t newest) {
+    ValueStats stats{0, 0, 0, 0};
+    double sum = 0;
+    for (size_t age = 0; age < newest && age < history.Size(); ++age) {
+        const double value = history.Back(age);
+        if (!std::isfinite(value)) continue;
+        stats.min = stats.count == 0 ? value : std::fmin(stats.min, value);
+        stats.max = stats.count == 0 ? value : std::fmax(stats.max, value);
+        sum += value;
+        ++stats.count;
+    }
+    if (stats.count > 0) stats.avg = sum / static_cast<double>(stats.count);
+    return stats;
+}
+
+std::string StatsText(const ValueStats& stats, const std::string& units) {
+    if (stats.count == 0) return "";
+    std::string text = "min " + Number(stats.min, 4) + " avg " + Number(stats.avg, 4) + " max " +
+                       Number(stats.max, 4);
+    if (!units.empty()) text += " " + units;
+    return text;
+}
+
+std::string RowText(const PanelCells& cells, size_t row) {
+    std::string text;
+    if (row >= cells.text.size()) return text;
+    for (char32_t c : cells.text[row]) text += Utf8Of(c);
+    return text;
+}
+
+namespace {
+
+// The first row: the name on the left, the current value on the right (marked when it
+// is outside the limits), and min, avg and max just before the value where they fit.
+void PutTitle(PanelCells& cells, const HostSource& source, const SourceHistory& history,
+              const ChartScale& scale, int chartWidth, ChartGlyphs glyphs) {
+    const int width = static_cast<int>(cells.text[0].size());
+    std::u32string name = CellText(PrintableText(source.name), glyphs);
+    name.resize(std::min(name.size(), static_cast<size_t>(width - 1)));
+    Put(cells, 0, 0, name, kCellTitle);
+
+    int clamped = 0;
+    const bool any = history.Size() > 0;
+    if (any) ChartRow(history.Back(0), scale, 1, &clamped);
+    const std::u32string value =
+        any ? CellText(PrintableText(ValueText(history.Back(0), source.units)), glyphs) : U"-";
+    const int valueColumn = std::max(0, width - static_cast<int>(value.size()));
+    Put(cells, 0, valueColumn, value, clamped != 0 ? kCellMark : kCellValue);
+
+    // With their units where they fit, else without (the value beside them has them).
+    const ValueStats stats = StatsOf(history, static_cast<size_t>(chartWidth));
+    for (const std::string& units : {source.units, std::string()}) {
+        const std::u32string text = CellText(PrintableText(StatsText(stats, units)), glyphs);
+        const int column = valueColumn - 2 - static_cast<int>(text.size());
+        if (!text.empty() && column >= static_cast<int>(name.size()) + 2) {
+            Put(cells, 0, column, text, kCellStats);
+            return;
+        }
+    }
+}
+
+// One value's bar in a column of the chart, from the bottom up, and its mark.
+void PutBar(PanelCells& cells, double value, const ChartScale& scale, int top, int rows, int column,
+            ChartGlyphs glyphs) {
+    const Glyphs& g = glyphs == ChartGlyphs::kBlocks ? kBlockGlyphs : kAsciiGlyphs;
+    const ChartCell heat = HeatOf(value, scale);
+    int clamped = 0;
+    if (glyphs == ChartGlyphs::kAscii) {
+        const int row = ChartRow(value, scale, rows, &clamped);
+        if (row < 0) return;
+        for (int r = row; r < rows; ++r) PutCell(cells, top + r, column, g.bar, heat);
+    } else {
+        const int eighths = BarEighths(value, scale, rows, &clamped);
+        if (eighths < 0) return;
+        for (int r = 0; r < rows; ++r) {
+            const int fill = eighths - (rows - 1 - r) * 8;
+            if (fill > 0) PutCell(cells, top + r, column, BlockGlyph(fill), heat);
+        }
+    }
+    if (clamped > 0) PutCell(cells, top, column, g.above, kCellMark);
+    if (clamped < 0) PutCell(cells, top + rows - 1, column, g.below, kCellMark);
+}
+
+}  // namespace
+
 PanelCells RenderPanel(const HostSource& source, const SourceHistory& history, int width,
-                       int height) {
+                       int height, ChartGlyphs glyphs) {
     PanelCells cells;
     if (width < kLabelWidth + 4 || height < 3) return cells;
-    cells.text.assign(height, std::string(width, ' '));
+    cells.text.assign(height, std::u32string(width, U' '));
     cells.kinds.assign(height, std::string(width, kCellBlank));
+    const Glyphs& g = glyphs == ChartGlyphs::kBlocks ? kBlockGlyphs : kAsciiGlyphs;
     const int rows = height - 2;  // the title above, a separator below
     const int top = 1;
-
-    // Title: the name on the left, the current value on the right.
-    const std::string value =
-        history.Size() > 0 ? PrintableText(ValueText(history.Back(0), source.units)) : "-";
-    Put(cells, 0, 0, PrintableText(source.name).substr(0, static_cast<size_t>(width - 1)),
-        kCellTitle);
-    const int valueColumn = width - static_cast<int>(value.size());
-    Put(cells, 0, valueColumn > 0 ? valueColumn : 0, value, kCellValue);
+    const int chartWidth = width - kLabelWidth;
+    const ChartScale scale = ScaleFor(source, history);
+    PutTitle(cells, source, history, scale, chartWidth, glyphs);
 
     // The limits on the left, the axis after them.
-    const ChartScale scale = ScaleFor(source, history);
     const std::string high = NumberFitting(scale.high, kLabelWidth - 1);
     const std::string low = NumberFitting(scale.low, kLabelWidth - 1);
-    Put(cells, top, kLabelWidth - 1 - static_cast<int>(high.size()), high, kCellLabel);
-    Put(cells, top + rows - 1, kLabelWidth - 1 - static_cast<int>(low.size()), low, kCellLabel);
-    for (int r = 0; r < rows; ++r) PutCell(cells, top + r, kLabelWidth - 1, '|', kCellAxis);
+    Put(cells, top, kLabelWidth - 1 - static_cast<int>(high.size()), CodePoints(high), kCellLabel);
+    Put(cells, top + rows - 1, kLabelWidth - 1 - static_cast<int>(low.size()), CodePoints(low),
+        kCellLabel);
+    for (int r = 0; r < rows; ++r) PutCell(cells, top + r, kLabelWidth - 1, g.axis, kCellAxis);
 
-    const int chartWidth = width - kLabelWidth;
     for (int row : GridRows(scale, source.gridDim, rows))
-        Put(cells, top + row, kLabelWidth, std::string(chartWidth, '-'), kCellGrid);
+        Put(cells, top + row, kLabelWidth, std::u32string(chartWidth, g.grid), kCellGrid);
 
     // Newest on the right: column chartWidth - 1 is the latest value.
     for (int column = 0; column < chartWidth; ++column) {
         const size_t age = static_cast<size_t>(chartWidth - 1 - column);
-        if (age >= history.Size()) continue;
-        int clamped = 0;
-        const int row = ChartRow(history.Back(age), scale, rows, &clamped);
-        if (row < 0) continue;
-        for (int r = row; r < rows; ++r)
-            PutCell(cells, top + r, kLabelWidth + column, '#', kCellBar);
-        if (clamped != 0)
-            PutCell(cells, top + row, kLabelWidth + column, clamped > 0 ? '^' : 'v', kCellMark);
+        if (age < history.Size())
+            PutBar(cells, history.Back(age), scale, top, rows, kLabelWidth + column, glyphs);
     }
     return cells;
 }

@@ -1,6 +1,7 @@
 #include "watch_view.h"
 
 #include <curses.h>
+#include <langinfo.h>
 
 #include <algorithm>
 #include <atomic>
@@ -8,7 +9,11 @@
 #include <clocale>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <cwchar>
 #include <string>
+#include <vector>
 
 #include "display_text.h"
 #include "platform.h"
@@ -48,9 +53,22 @@ struct View {
     bool paused = false;
     int scroll = 0;  // rows scrolled off the top
     bool colour = false;
+    ChartGlyphs glyphs = ChartGlyphs::kAscii;
+    bool help = false;  // the keys are shown over the panels
 };
 
-enum Pair : short { kPairBar = 1, kPairMark, kPairGrid, kPairLabel, kPairHeading };
+// Colour pairs: the bar's scale from low to high (kPairHeat + 0 to kHeatSteps - 1), then
+// the rest.
+enum Pair : short { kPairHeat = 1, kPairMark = kPairHeat + kHeatSteps, kPairHeading, kPairPaused };
+
+const char* const kKeys[] = {
+    "q  Esc  Ctrl+C    quit",
+    "space             pause, or go on",
+    "+  -              poll twice as often, or half as often",
+    "j  k  arrows      scroll a line",
+    "PgDn  PgUp        scroll a page",
+    "?  h              show or hide these keys",
+};
 
 std::vector<LayoutItem> Layout(const std::vector<HostSource>& sources, int columns) {
     bool anyGroup = false;
@@ -74,37 +92,98 @@ int ItemHeight(const LayoutItem& item) {
 }
 
 attr_t AttributeOf(char kind, bool colour) {
+    if (kind >= kCellHeat0 && kind < kCellHeat0 + kHeatSteps)
+        return colour ? COLOR_PAIR(kPairHeat + (kind - kCellHeat0)) : A_NORMAL;
     switch (kind) {
         case kCellTitle:
-            return A_BOLD;
         case kCellValue:
             return A_BOLD;
-        case kCellBar:
-            return colour ? COLOR_PAIR(kPairBar) : A_NORMAL;
         case kCellMark:
             return colour ? COLOR_PAIR(kPairMark) | A_BOLD : A_BOLD;
         case kCellGrid:
-            return colour ? COLOR_PAIR(kPairGrid) : A_DIM;
         case kCellLabel:
-            return colour ? COLOR_PAIR(kPairLabel) : A_NORMAL;
+        case kCellAxis:
+            return A_DIM;
         default:
             return A_NORMAL;
     }
 }
 
-// Draws a rendered row at (y, x), one attribute run at a time.
-void DrawCells(int y, int x, const std::string& text, const std::string& kinds, bool colour) {
-    size_t start = 0;
-    while (start < text.size()) {
-        size_t end = start + 1;
-        while (end < text.size() && kinds[end] == kinds[start]) ++end;
-        const attr_t attribute = AttributeOf(kinds[start], colour);
-        attron(attribute);
-        mvaddnstr(y, x + static_cast<int>(start), text.c_str() + start,
-                  static_cast<int>(end - start));
-        attroff(attribute);
-        start = end;
+// Draws a rendered row at (y, x): the cells are copied as they are, without the
+// per-character work of writing text. A character the terminal would not show in exactly
+// one column (a wide or a combining one) is drawn as U+FFFD, so that the panels keep
+// their columns.
+void DrawCells(int y, int x, const std::u32string& text, const std::string& kinds, bool colour) {
+    const size_t length = std::min(text.size(), kinds.size());
+#if NCURSES_WIDECHAR
+    // One cell made properly for each kind in the row, then copied with its character
+    // changed: far cheaper than making every cell.
+    cchar_t made[128];
+    bool have[128] = {};
+    std::vector<cchar_t> cells(length);
+    for (size_t i = 0; i < length; ++i) {
+        const unsigned char kind = static_cast<unsigned char>(kinds[i]) & 0x7F;
+        if (!have[kind]) {
+            const attr_t attribute = AttributeOf(static_cast<char>(kind), colour);
+            const wchar_t blank[2] = {L' ', L'\0'};
+            setcchar(&made[kind], blank, attribute & ~A_COLOR,
+                     static_cast<short>(PAIR_NUMBER(attribute)), nullptr);
+            have[kind] = true;
+        }
+        wchar_t c = static_cast<wchar_t>(text[i]);
+        // ASCII and the chart's own box and block characters are one column wide.
+        if (c >= 0x7F && !(c >= 0x2500 && c <= 0x25FF) && wcwidth(c) != 1) c = L'\xFFFD';
+        cells[i] = made[kind];
+        cells[i].chars[0] = c;
     }
+    mvadd_wchnstr(y, x, cells.data(), static_cast<int>(length));
+#else
+    std::vector<chtype> cells(length);
+    for (size_t i = 0; i < length; ++i)
+        cells[i] =
+            (text[i] < 0x7F ? static_cast<chtype>(text[i]) : '?') | AttributeOf(kinds[i], colour);
+    mvaddchnstr(y, x, cells.data(), static_cast<int>(length));
+#endif
+}
+
+// The keys, in a box over the middle of the screen.
+void DrawHelp() {
+    const int rows = static_cast<int>(sizeof kKeys / sizeof kKeys[0]) + 4;
+    int width = 0;
+    for (const char* line : kKeys) width = std::max(width, static_cast<int>(strlen(line)));
+    width += 4;
+    const int top = std::max(0, (LINES - 1 - rows) / 2);
+    const int left = std::max(0, (COLS - width) / 2);
+    attron(A_REVERSE);
+    for (int r = 0; r < rows && top + r < LINES - 1; ++r) {
+        mvhline(top + r, left, ' ', std::min(width, COLS));
+        const char* line = r == 1 ? "Keys" : r >= 3 && r < rows - 1 ? kKeys[r - 3] : "";
+        mvaddnstr(top + r, left + 2, line, std::max(0, COLS - left - 2));
+    }
+    attroff(A_REVERSE);
+}
+
+// The last line: what is shown, the pace, PAUSED when it is, and the keys to know.
+void DrawStatus(const View& view) {
+    char status[128];
+    snprintf(status, sizeof status, " zarmite-host  %zu sources  every %u ms", view.sources->size(),
+             view.intervalMs);
+    const char* const keys = "   ? keys  q quit  space pause  + faster  - slower";
+    attron(A_REVERSE);
+    mvhline(LINES - 1, 0, ' ', COLS);
+    mvaddnstr(LINES - 1, 0, status, COLS);
+    int x = static_cast<int>(strlen(status));
+    if (view.paused) {
+        const attr_t paused = view.colour ? COLOR_PAIR(kPairPaused) | A_BOLD : A_BOLD;
+        attroff(A_REVERSE);
+        attron(paused);
+        if (x + 2 < COLS) mvaddnstr(LINES - 1, x + 2, " PAUSED ", COLS - x - 2);
+        attroff(paused);
+        attron(A_REVERSE);
+        x += 10;
+    }
+    if (x < COLS) mvaddnstr(LINES - 1, x, keys, COLS - x);
+    attroff(A_REVERSE);
 }
 
 int TotalRows(const std::vector<LayoutItem>& items) {
@@ -144,7 +223,7 @@ void Draw(View& view) {
                     const size_t index = item.sources[k];
                     const PanelCells cells =
                         RenderPanel((*view.sources)[index], view.histories[index], panelWidth - 1,
-                                    kPanelHeight);
+                                    kPanelHeight, view.glyphs);
                     for (int r = 0; r < static_cast<int>(cells.text.size()); ++r) {
                         if (y + r < 0 || y + r >= viewRows) continue;
                         DrawCells(y + r, static_cast<int>(k) * panelWidth, cells.text[r],
@@ -156,29 +235,41 @@ void Draw(View& view) {
         y += height;
     }
 
-    char status[256];
-    snprintf(status, sizeof status,
-             " zarmite-host  %zu sources  every %u ms%s   q quit  space pause  + faster  - slower  "
-             "j/k scroll",
-             view.sources->size(), view.intervalMs, view.paused ? "  PAUSED" : "");
-    attron(A_REVERSE);
-    mvhline(LINES - 1, 0, ' ', COLS);
-    mvaddnstr(LINES - 1, 0, status, COLS);
-    attroff(A_REVERSE);
+    if (view.help) DrawHelp();
+    DrawStatus(view);
     wnoutrefresh(stdscr);
     doupdate();
 }
 
-void StartColours(View& view) {
-    view.colour = has_colors();
+// Colour where the terminal has it and the user did not turn it off; the bar's scale from
+// green to red, in 256 colours where there are that many.
+void StartColours(View& view, bool allowed) {
+    view.colour = allowed && has_colors();
     if (!view.colour) return;
     start_color();
     use_default_colors();
-    init_pair(kPairBar, COLOR_GREEN, -1);
+    const short wide[kHeatSteps] = {40, 148, 220, 208, 196};
+    const short basic[kHeatSteps] = {COLOR_GREEN, COLOR_GREEN, COLOR_YELLOW, COLOR_YELLOW,
+                                     COLOR_RED};
+    for (int step = 0; step < kHeatSteps; ++step)
+        init_pair(static_cast<short>(kPairHeat + step), COLORS >= 256 ? wide[step] : basic[step],
+                  -1);
     init_pair(kPairMark, COLOR_RED, -1);
-    init_pair(kPairGrid, COLOR_BLUE, -1);
-    init_pair(kPairLabel, COLOR_YELLOW, -1);
     init_pair(kPairHeading, COLOR_CYAN, -1);
+    init_pair(kPairPaused, COLOR_BLACK, COLOR_YELLOW);
+}
+
+// Block characters where the locale's characters are UTF-8 and ncurses can draw them.
+ChartGlyphs GlyphsForLocale() {
+    const char* codeset = nl_langinfo(CODESET);
+    const bool utf8 = codeset != nullptr && strcmp(codeset, "UTF-8") == 0;
+    return NCURSES_WIDECHAR && utf8 ? ChartGlyphs::kBlocks : ChartGlyphs::kAscii;
+}
+
+// NO_COLOR, set and not empty, turns colour off, as many terminal programs agree.
+bool ColourWanted(bool noColour) {
+    const char* setting = getenv("NO_COLOR");
+    return !noColour && (setting == nullptr || setting[0] == '\0');
 }
 
 void Poll(const PluginApi& api, View& view) {
@@ -224,8 +315,15 @@ bool HandleKey(int key, View& view) {
     switch (key) {
         case 'q':
         case 'Q':
-        case 27:  // Esc
             return false;
+        case 27:  // Esc: closes the keys, or the view
+            if (!view.help) return false;
+            view.help = false;
+            break;
+        case '?':
+        case 'h':
+            view.help = !view.help;
+            break;
         case ' ':
             view.paused = !view.paused;
             break;
@@ -258,7 +356,7 @@ bool HandleKey(int key, View& view) {
 }  // namespace
 
 int RunWatch(const PluginApi& api, const std::vector<HostSource>& sources, uint32_t intervalMs,
-             const RoundListener& onRound) {
+             bool noColour, const RoundListener& onRound) {
     View view{&sources, onRound, 0, std::vector<SourceHistory>(sources.size(), SourceHistory(0)),
               BoundedInterval(intervalMs)};
     setlocale(LC_ALL, "");
@@ -281,7 +379,8 @@ int RunWatch(const PluginApi& api, const std::vector<HostSource>& sources, uint3
     noecho();
     keypad(stdscr, TRUE);
     curs_set(0);
-    StartColours(view);
+    StartColours(view, ColourWanted(noColour));
+    view.glyphs = GlyphsForLocale();
     FitHistories(view);
 
     bool running = true;
@@ -320,7 +419,8 @@ double TimeRedraw(size_t count, int width, int height, int redraws) {
     SCREEN* screen = newterm("xterm-256color", out, in);
     if (screen == nullptr) return -1;
     resizeterm(height, width);
-    StartColours(view);
+    StartColours(view, true);
+    view.glyphs = GlyphsForLocale();
     double total = 0;
     for (int r = 0; r < redraws; ++r) {
         view.histories[r % count].Add(static_cast<float>(r % 100));

@@ -14,9 +14,12 @@ using RoundListener = std::function<void(const HostRound&)>;
 
 // Polls every source once per interval (a round, handed to `onRound` too) and redraws,
 // until q, Esc or Ctrl+C; restores the terminal before it returns. Returns the exit status.
+// Draws in colour unless `noColour`, NO_COLOR or the terminal says otherwise, and with
+// block characters where the locale is UTF-8.
 int RunWatch(const PluginApi& api, const std::vector<HostSource>& sources, uint32_t intervalMs,
-             const RoundListener& onRound);
+             bool noColour, const RoundListener& onRound);
 
 // How long one redraw of `count` sources with full histories takes on a terminal of
-// `width` x `height` that writes to nothing, in milliseconds (the mean of `redraws`).
+// `width` x `height` that writes to nothing, in milliseconds (the mean of `redraws`). In
+// colour, with the glyphs the locale allows.
 double TimeRedraw(size_t count, int width, int height, int redraws);

@@ -1,13 +1,14 @@
 #!/usr/bin/env bash
-# Makes the README's picture of the live view: zarmite-host --watch on the demo
-# configuration and the simulated library, run under tmux at 100 x 34, captured as text
-# (docs/live-view.txt) and drawn from that text as a PNG (docs/live-view.png) with
-# ImageMagick.
+# Makes the README's picture of the live view: zarmite-host --watch over the simulated
+# library, seven sources in three groups, run under tmux at 120 x 36 in a UTF-8 locale
+# with 256 colours. tmux's capture is kept as text (docs/live-view.txt) and, with its
+# colours, drawn as a PNG (docs/live-view.png) by scripts/terminal-to-png.py with
+# Debian's Python and its python3-pil.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
-command -v /usr/bin/convert >/dev/null || {
-  echo "capture-live-view: needs ImageMagick (apt-get install imagemagick)" >&2
+/usr/bin/python3 -c 'import PIL' 2>/dev/null && [ -f /usr/share/fonts/truetype/dejavu/DejaVuSansMono.ttf ] || {
+  echo "capture-live-view: needs python3-pil and fonts-dejavu-core (apt-get install them)" >&2
   exit 1
 }
 
@@ -17,19 +18,68 @@ build=$PWD/build/linux
 work=$build/live-view
 rm -rf "$work" && mkdir -p "$work"
 cp "$build/bin/Zarmite.so" "$work/"
-grep -v '^LoggingLevel' demo/Zarmite.cfg | sed 's/^GridDim=10$/GridDim=25/' >"$work/Zarmite.cfg"
+# Frame time's limit sits inside its range, so that the picture shows the marks of
+# values above a limit.
+cat >"$work/Zarmite.cfg" <<'CFG'
+[Source0]
+ID=0
+Name=GPU busy
+MaxLimit=100
+GridDim=25
+Group=GPU
+[Source1]
+ID=2
+Name=Shader busy
+MaxLimit=100
+GridDim=25
+Group=GPU
+[Source2]
+ID=4
+Name=Texture busy
+MaxLimit=100
+GridDim=25
+Group=GPU
+[Source3]
+ID=6
+Name=Memory busy
+MaxLimit=100
+GridDim=25
+Group=Memory
+[Source4]
+ID=13
+Name=Memory used
+Dim=MB
+MinLimit=2048
+MaxLimit=2560
+GridDim=128
+Group=Memory
+[Source5]
+ID=7
+Name=Frame time
+Dim=ms
+ModType=2
+ModFactor=1000
+MinLimit=14
+MaxLimit=19.5
+GridDim=1
+Group=Frame
+[Source6]
+ID=8
+MaxLimit=3000
+GridDim=1000
+Group=Frame
+CFG
 
+columns=120 rows=36
 session=zarmite-capture-$$
-tmux -L "$session" new-session -d -s "$session" -x 100 -y 34 \
-  "LD_LIBRARY_PATH='$build/simulated-lib' '$build/bin/zarmite-host' --plugin '$work/Zarmite.so' --watch --interval-ms 50"
-sleep 5  # long enough for the strip charts to fill
+tmux -L "$session" new-session -d -s "$session" -x $columns -y $rows \
+  "LC_ALL=C.UTF-8 LD_LIBRARY_PATH='$build/simulated-lib' '$build/bin/zarmite-host' --plugin '$work/Zarmite.so' --watch --interval-ms 50"
+sleep 5 # long enough for the strip charts to fill
 tmux -L "$session" capture-pane -p -t "$session" >docs/live-view.txt
+tmux -L "$session" capture-pane -p -e -N -t "$session" >"$work/capture.ansi"
 tmux -L "$session" send-keys -t "$session" q
 sleep 0.5
 tmux -L "$session" kill-server 2>/dev/null || true
 
-# ImageMagick reads "%" in a label as an escape: double it.
-text=$(sed 's/%/%%/g' docs/live-view.txt)
-/usr/bin/convert -size 940x640 xc:'#101418' -font DejaVu-Sans-Mono -pointsize 15 \
-  -fill '#d8dee9' -annotate +12+20 "$text" docs/live-view.png
+/usr/bin/python3 scripts/terminal-to-png.py "$work/capture.ansi" docs/live-view.png $columns $rows
 echo "capture-live-view: docs/live-view.txt and docs/live-view.png"

@@ -1,13 +1,16 @@
 #!/usr/bin/env python3
 """The live view in a real terminal: zarmite-host --watch under tmux at a fixed size, over
 the simulated library with fixed values. Checks the panels, the limits, the grid lines and
-a value's position; resizes the pane and checks the redraw; quits with q and with Ctrl+C
-and checks that the terminal is restored and the plug-in unloaded; and refuses a standard
+a value's position, in ASCII under LC_ALL=C and in block characters and colour under a
+UTF-8 locale (and without colour for NO_COLOR and --no-color); the keys' help and the
+paused status; resizes the pane and checks the redraw; quits with q and with Ctrl+C and
+checks that the terminal is restored and the plug-in unloaded; and refuses a standard
 output that is no terminal.
 
 Called as: host_watch_test.py HOST PLUGIN SIMULATED_LIBRARY_DIR WORK_DIR
 """
 import os
+import re
 import shutil
 import subprocess
 import sys
@@ -53,11 +56,11 @@ def check(condition, what, screen=None):
 
 def tmux(*arguments):
     return subprocess.run(["tmux", "-L", SESSION] + list(arguments), capture_output=True,
-                          text=True, check=False)
+                          encoding="utf-8", errors="replace", check=False)
 
 
-def capture():
-    text = tmux("capture-pane", "-p", "-t", SESSION).stdout
+def capture(*options):
+    text = tmux("capture-pane", "-p", *options, "-t", SESSION).stdout
     return text[:-1].split("\n") if text.endswith("\n") else text.split("\n")
 
 
@@ -88,13 +91,14 @@ def wait_for_file(path, condition, seconds=15):
     return False
 
 
-def start(width, height, term=None, arguments="--interval-ms 100", before="", after=""):
+def start(width, height, term=None, arguments="--interval-ms 100", before="", after="",
+          environment="LC_ALL=C"):
     os.makedirs(WORK, exist_ok=True)
     for name in ("record.txt",):
         if os.path.exists(os.path.join(WORK, name)):
             os.remove(os.path.join(WORK, name))
-    command = (("env TERM=%s " % term if term else "env ") +
-               "LD_LIBRARY_PATH='{sim}' ZARMITE_SIM_SCENARIO='{work}/scenario.txt' "
+    command = (("env TERM=%s " % term if term else "env ") + environment +
+               " LD_LIBRARY_PATH='{sim}' ZARMITE_SIM_SCENARIO='{work}/scenario.txt' "
                "'{host}' --plugin '{work}/{plugin}' --watch {arguments} {after}; "
                "echo EXITED $?; sleep 60").format(sim=SIM_DIR, work=WORK, host=HOST,
                                                   plugin=os.path.basename(PLUGIN),
@@ -159,6 +163,57 @@ def check_what_ends_the_view():
     finish(["q"])
 
 
+def colours_in(text):
+    """The foreground colours that the SGR sequences of a capture with escapes set."""
+    found = set()
+    for parameters in re.findall(r"\x1b\[([0-9;]*)m", text):
+        numbers = parameters.split(";")
+        for i, number in enumerate(numbers):
+            if number == "38" and i + 2 < len(numbers) and numbers[i + 1] == "5":
+                found.add("38;5;" + numbers[i + 2])
+            elif re.fullmatch(r"3[0-7]|9[0-7]", number) and (i < 2 or numbers[i - 2] != "38"):
+                found.add(number)
+    return found
+
+
+def check_blocks_and_colour():
+    # A UTF-8 locale: the same panels in block characters, eight levels a row, in colour.
+    start(100, 30, environment="LC_ALL=C.UTF-8")
+    screen = wait_until(lambda s: "Seen range" in "\n".join(s) and s[1].rstrip().endswith("150 Raw"))
+    # 50 of 0..100 is 24 eighths of the six rows: three full rows (screen rows 5 to 7), the
+    # grid line at 50 just above them.
+    column = 48
+    check([screen[row][column] for row in (4, 5, 6, 7)] == ["\u2500"] + ["\u2588"] * 3,
+          "the value's height in block characters", screen)
+    check(screen[2][:10] == "      100\u2502", "the axis", screen)
+    check(screen[2][50 + column] == "\u25b2", "a value above the limit, marked", screen)
+    check("min 50 avg 50 max 50 Raw" in screen[1][:49], "min, avg and max in the title", screen)
+    escaped = "\n".join(capture("-e"))
+    # 50 stands in the middle step of the scale (yellow); 150 is marked red.
+    check(colours_in(escaped) >= {"31"} and colours_in(escaped) & {"33", "38;5;220"},
+          "the bars and the mark in colour: %s" % sorted(colours_in(escaped)), screen)
+
+    # The keys on ? (and gone again on h); the status line says when the view is paused.
+    tmux("send-keys", "-t", SESSION, "?")
+    screen = wait_for("show or hide these keys")
+    check(any("space" in line and "pause" in line for line in screen), "the keys are shown", screen)
+    tmux("send-keys", "-t", SESSION, "h", " ")
+    screen = wait_until(lambda s: "PAUSED" in s[-1])
+    check("PAUSED" in screen[-1] and not any("these keys" in line for line in screen),
+          "the keys hidden, the view paused", screen)
+    finish(["q"])
+
+    for environment, arguments in (("LC_ALL=C.UTF-8 NO_COLOR=1", ""),
+                                   ("LC_ALL=C.UTF-8", "--no-color")):
+        start(100, 30, environment=environment, arguments="--interval-ms 100 " + arguments)
+        screen = wait_until(lambda s: s[1].rstrip().endswith("150 Raw"))
+        escaped = "\n".join(capture("-e"))
+        check(not colours_in(escaped) and "\u2588" in escaped,
+              "no colour with %s %s: %s" % (environment, arguments, sorted(colours_in(escaped))),
+              screen)
+        finish(["q"])
+
+
 def check_harmless_texts():
     # A name with an escape sequence and a tab, a group with a line break: shown as escapes,
     # the layout intact.
@@ -181,7 +236,8 @@ def main():
     with open(os.path.join(WORK, "scenario.txt"), "w") as scenario:
         scenario.write(SCENARIO.format(work=WORK))
 
-    # 100 x 30: two panels a row; the first row holds the "Test" group's two sources.
+    # 100 x 30 in the C locale: ASCII, two panels a row; the first row holds the "Test"
+    # group's two sources.
     start(100, 30)
     screen = wait_until(lambda s: "Seen range" in "\n".join(s) and s[1].rstrip().endswith("150 Raw"))
     check(screen[0].startswith("== Test =="), "the first group's heading", screen)
@@ -228,6 +284,7 @@ def main():
           any("|" in line and "-" * 10 in line for line in screen), "a terminal without colour", screen)
     finish(["q"])
 
+    check_blocks_and_colour()
     check_what_ends_the_view()
     check_harmless_texts()
 

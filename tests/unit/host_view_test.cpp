@@ -62,24 +62,93 @@ TEST(StripChart, LimitsThatGiveNoRangeScaleToTheValuesSeen) {
 TEST(StripChart, APanelShowsNameValueLimitsGridAndTheNewestValueOnTheRight) {
     const PanelCells panel = RenderPanel(Source(0, 100, 25), HistoryOf({10, 50, 150}), 40, 8);
     ASSERT_EQ(panel.text.size(), 8u);
-    EXPECT_EQ(panel.text[0].substr(0, 8), "GPU busy");
-    EXPECT_EQ(panel.text[0].substr(40 - 5), "150 %");  // in-band values are just numbers
-    EXPECT_EQ(panel.text[1].substr(0, 10), "      100|");
-    EXPECT_EQ(panel.text[6].substr(0, 10), "        0|");
+    const std::string title = RowText(panel, 0);
+    EXPECT_EQ(title.substr(0, 8), "GPU busy");
+    EXPECT_EQ(title.substr(40 - 5), "150 %");  // in-band values are just numbers
+    EXPECT_EQ(panel.kinds[0][39], kCellMark) << "the value is above the limit";
+    EXPECT_EQ(RowText(panel, 1).substr(0, 10), "      100|");
+    EXPECT_EQ(RowText(panel, 6).substr(0, 10), "        0|");
     // The newest value (150) is above the limit: a full bar, marked at the top.
-    EXPECT_EQ(panel.text[1][39], '^');
+    EXPECT_EQ(panel.text[1][39], U'^');
     EXPECT_EQ(panel.kinds[1][39], kCellMark);
-    EXPECT_EQ(panel.text[6][39], '#');
+    EXPECT_EQ(panel.text[6][39], U'#');
+    EXPECT_EQ(panel.kinds[6][39], kCellHeat4);
     // 50 rises 2.5 of the chart's 5 row steps, rounded to 3 (panel row 3); 10 rises 0.5,
     // rounded to 1 (panel row 5).
-    EXPECT_EQ(panel.text[3][38], '#');
-    EXPECT_NE(panel.text[2][38], '#');
-    EXPECT_EQ(panel.text[5][37], '#');
-    EXPECT_NE(panel.text[4][37], '#');
+    EXPECT_EQ(panel.text[3][38], U'#');
+    EXPECT_NE(panel.text[2][38], U'#');
+    EXPECT_EQ(panel.kinds[3][38], kCellHeat0 + 2);
+    EXPECT_EQ(panel.text[5][37], U'#');
+    EXPECT_NE(panel.text[4][37], U'#');
     // Grid lines at 25, 50 and 75 where no bar covers them.
-    EXPECT_EQ(panel.text[2].substr(10, 5), "-----");
+    EXPECT_EQ(RowText(panel, 2).substr(10, 5), "-----");
     EXPECT_EQ(panel.kinds[5][10], kCellGrid);
-    EXPECT_EQ(panel.text[7], std::string(40, ' '));
+    EXPECT_EQ(RowText(panel, 7), std::string(40, ' '));
+}
+
+TEST(StripChart, BlockBarsResolveEightLevelsARowColouredByHeight) {
+    const ChartScale scale{0, 100, false};
+    int clamped = 0;
+    EXPECT_EQ(BarEighths(50, scale, 6, &clamped), 24);
+    EXPECT_EQ(BarEighths(0, scale, 6, &clamped), 1) << "a value at the low end still shows";
+    EXPECT_EQ(BarEighths(100, scale, 6, &clamped), 48);
+    EXPECT_EQ(BarEighths(150, scale, 6, &clamped), 48);
+    EXPECT_EQ(clamped, 1);
+    EXPECT_EQ(BarEighths(NAN, scale, 6, &clamped), -1);
+    int levels = 0;
+    for (int tenth = 0, last = 0; tenth <= 1000; ++tenth) {
+        const int eighths = BarEighths(tenth / 10.0, scale, 6, &clamped);
+        levels += eighths != last;
+        last = eighths;
+    }
+    EXPECT_EQ(levels, 48);
+    EXPECT_EQ(BlockGlyph(1), U'\u2581');
+    EXPECT_EQ(BlockGlyph(8), U'\u2588');
+    EXPECT_EQ(BlockGlyph(0), U' ');
+    EXPECT_EQ(HeatOf(19.9, scale), kCellHeat0);
+    EXPECT_EQ(HeatOf(20, scale), kCellHeat0 + 1);
+    EXPECT_EQ(HeatOf(100, scale), kCellHeat4);
+    EXPECT_EQ(HeatOf(1e30, scale), kCellHeat4);
+    EXPECT_EQ(HeatOf(-5, scale), kCellHeat0);
+
+    // 60 of 100 over six rows is 28.8 eighths: three full rows and five eighths.
+    const PanelCells panel =
+        RenderPanel(Source(0, 100, 0), HistoryOf({-5, 150, 60}), 40, 8, ChartGlyphs::kBlocks);
+    for (int row = 4; row <= 6; ++row) EXPECT_EQ(panel.text[row][39], U'\u2588') << row;
+    EXPECT_EQ(panel.text[3][39], U'\u2585');
+    EXPECT_EQ(panel.text[2][39], U' ');
+    EXPECT_EQ(panel.kinds[3][39], kCellHeat0 + 3);
+    EXPECT_EQ(panel.text[1][38], U'\u25B2');
+    EXPECT_EQ(panel.kinds[1][38], kCellMark);
+    EXPECT_EQ(panel.text[6][37], U'\u25BC');
+    EXPECT_EQ(RowText(panel, 1).substr(0, 12), "      100\u2502");
+}
+
+TEST(StripChart, TheTitleShowsMinAvgMaxOfTheValuesOnScreen) {
+    SourceHistory history(100);
+    for (float value : {1000.f, NAN, 10.f, 50.f, 150.f}) history.Add(value);
+    const ValueStats stats = StatsOf(history, 4);  // 1000 has scrolled off
+    EXPECT_EQ(stats.count, 3u);
+    EXPECT_EQ(stats.min, 10);
+    EXPECT_EQ(stats.avg, 70);
+    EXPECT_EQ(stats.max, 150);
+    EXPECT_EQ(StatsText(stats, "%"), "min 10 avg 70 max 150 %");
+    EXPECT_EQ(StatsText(StatsOf(HistoryOf({NAN}), 4), "%"), "") << "nothing finite";
+    EXPECT_EQ(StatsText(ValueStats{1, 2.0 / 3, 2.0 / 3, 2.0 / 3}, ""),
+              "min 0.6667 avg 0.6667 max 0.6667");
+
+    const std::string wide = RowText(RenderPanel(Source(0, 100, 0), history, 60, 8), 0);
+    EXPECT_EQ(wide, "GPU busy                  min 10 avg 302.5 max 1000 %  150 %")
+        << "every value shown";
+    const std::string narrow = RowText(RenderPanel(Source(0, 100, 0), history, 24, 8), 0);
+    EXPECT_EQ(narrow, "GPU busy           150 %") << "no room: the value alone";
+
+    // An ASCII panel shows '?' for characters it cannot draw; a block panel draws them.
+    HostSource named = Source(0, 100, 0);
+    named.name = "T\xC2\xB0 \xE6\xB8\xA9";
+    EXPECT_EQ(RowText(RenderPanel(named, history, 40, 8), 0).substr(0, 4), "T? ?");
+    EXPECT_EQ(RowText(RenderPanel(named, history, 40, 8, ChartGlyphs::kBlocks), 0).substr(0, 7),
+              "T\xC2\xB0 \xE6\xB8\xA9");
 }
 
 TEST(ScriptOutput, CsvQuotesAsRfc4180) {
@@ -144,6 +213,13 @@ TEST(DisplayText, ControlCharactersBecomeEscapesAndOtherTextStays) {
     // CSV, like JSON, replaces what is not UTF-8.
     EXPECT_EQ(CsvField("bad \xFF,\xC3"), "\"bad \xEF\xBF\xBD,\xEF\xBF\xBD\"");
     EXPECT_EQ(CsvField("\xF0\x9F\x94\xA5 ok"), "\xF0\x9F\x94\xA5 ok");
+    // Cells take one character each; a byte that starts none is one U+FFFD.
+    EXPECT_EQ(CodePoints("a\xC3\xA9\xE2\x96\x88\xF0\x9F\x94\xA5\xFF"),
+              std::u32string(U"a\u00E9\u2588\U0001F525\uFFFD"));
+    std::string back;
+    for (char32_t c : std::u32string(U"a\u00E9\u2588\U0001F525")) back += Utf8Of(c);
+    EXPECT_EQ(back, "a\xC3\xA9\xE2\x96\x88\xF0\x9F\x94\xA5");
+    EXPECT_EQ(Utf8Of(0xD800), "\xEF\xBF\xBD");
 }
 
 TEST(StripChart, AxisLabelsFitTheirNineCharactersWithTheirExponent) {
@@ -153,7 +229,7 @@ TEST(StripChart, AxisLabelsFitTheirNineCharactersWithTheirExponent) {
     EXPECT_EQ(NumberFitting(100, 9), "100");
     EXPECT_EQ(NumberFitting(123456789, 9), "1.235e+08");
     const PanelCells panel = RenderPanel(Source(0, FLT_MAX, 0), HistoryOf({1}), 40, 8);
-    EXPECT_EQ(panel.text[1].substr(0, 10), "3.403e+38|");
+    EXPECT_EQ(RowText(panel, 1).substr(0, 10), "3.403e+38|");
 }
 
 TEST(HostOptions, NumbersAreDecimalAndBounded) {
@@ -208,12 +284,12 @@ TEST(StripChart, PanelsTooSmallOrWithoutValuesStillDraw) {
     EXPECT_TRUE(RenderPanel(Source(0, 100, 10), HistoryOf({}), 8, 8).text.empty());
     EXPECT_TRUE(RenderPanel(Source(0, 100, 10), HistoryOf({}), 40, 2).text.empty());
     const PanelCells empty = RenderPanel(Source(0, 100, 10), HistoryOf({}), 40, 8);
-    EXPECT_EQ(empty.text[0].back(), '-') << "no value yet";
+    EXPECT_EQ(empty.text[0].back(), U'-') << "no value yet";
     // A value that is not a number has no bar; one below the scale is marked at the bottom.
     const PanelCells odd = RenderPanel(Source(0, 100, 0), HistoryOf({-5, NAN}), 40, 8);
-    EXPECT_EQ(odd.text[6][39], ' ');
-    EXPECT_EQ(odd.text[6][38], 'v');
-    EXPECT_NE(odd.text[0].find("nan"), std::string::npos);
+    EXPECT_EQ(odd.text[6][39], U' ');
+    EXPECT_EQ(odd.text[6][38], U'v');
+    EXPECT_NE(RowText(odd, 0).find("nan"), std::string::npos);
     // Nothing finite seen, and limits without a range: a scale of 0 to 1.
     const ChartScale unknown = ScaleFor(Source(0, 0, 0), HistoryOf({NAN}));
     EXPECT_EQ(unknown.low, 0);
