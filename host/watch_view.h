@@ -19,7 +19,7 @@ using RoundListener = std::function<void(const HostRound&)>;
 int RunWatch(const PluginApi& api, const std::vector<HostSource>& sources, uint32_t intervalMs,
              bool noColour, const RoundListener& onRound);
 
-// How long one redraw of `count` sources with full histories takes on a terminal of
-// `width` x `height` that writes to nothing, in milliseconds (the mean of `redraws`). In
+// The processor time one redraw of `count` sources with full histories takes on a terminal
+// of `width` x `height` that writes to nothing, in milliseconds (the mean of `redraws`). In
 // colour, with the glyphs the locale allows.
 double TimeRedraw(size_t count, int width, int height, int redraws);
