@@ -26,6 +26,7 @@ using Clock = std::chrono::steady_clock;
 
 constexpr int kPanelHeight = 8;  // title, six chart rows, a separator
 constexpr int kPanelMinWidth = 50;
+constexpr int kPanelGap = 2;  // blank columns after a panel, so that a value never meets a name
 constexpr uint32_t kMinIntervalMs = 10;
 constexpr uint32_t kMaxIntervalMs = 60 * 60 * 1000;
 
@@ -223,8 +224,8 @@ void Draw(View& view) {
                 for (size_t k = 0; k < item.sources.size(); ++k) {
                     const size_t index = item.sources[k];
                     const PanelCells cells =
-                        RenderPanel((*view.sources)[index], view.histories[index], panelWidth - 1,
-                                    kPanelHeight, view.glyphs);
+                        RenderPanel((*view.sources)[index], view.histories[index],
+                                    panelWidth - kPanelGap, kPanelHeight, view.glyphs);
                     for (int r = 0; r < static_cast<int>(cells.text.size()); ++r) {
                         if (y + r < 0 || y + r >= viewRows) continue;
                         DrawCells(y + r, static_cast<int>(k) * panelWidth, cells.text[r],

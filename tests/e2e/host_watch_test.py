@@ -182,7 +182,7 @@ def check_blocks_and_colour():
     screen = wait_until(lambda s: "Seen range" in "\n".join(s) and s[1].rstrip().endswith("150 Raw"))
     # 50 of 0..100 is 24 eighths of the six rows: three full rows (screen rows 5 to 7), the
     # grid line at 50 just above them.
-    column = 48
+    column = 47
     check([screen[row][column] for row in (4, 5, 6, 7)] == ["\u2500"] + ["\u2588"] * 3,
           "the value's height in block characters", screen)
     check(screen[2][:10] == "      100\u2502", "the axis", screen)
@@ -252,7 +252,7 @@ def main():
         check(screen[row][10:20] == "-" * 10, "a grid line on screen row %d" % row, screen)
     check("-" not in screen[5][10:40], "no grid line between the steps", screen)
     # 50 of 0..100 over six rows: the bar's top is chart row 2 (screen row 4).
-    column = 48  # the newest value: the panel's last column
+    column = 47  # the newest value: the panel's last column, two before the next panel
     check(screen[4][column] == "#" and screen[3][column] != "#", "the value's height", screen)
     check(screen[2][50 + column] == "^", "a value above the limit, marked at the edge", screen)
     check("== Other ==" in "\n".join(screen), "the second group's heading", screen)
