@@ -111,10 +111,10 @@ attr_t AttributeOf(char kind, bool colour) {
     }
 }
 
-// Draws a rendered row at (y, x): the cells are copied as they are, without the
-// per-character work of writing text. A character the terminal would not show in exactly
-// one column (a wide or a combining one) is drawn as U+FFFD, so that the panels keep
-// their columns.
+// Draws a rendered row at (y, x) onto the erased screen: the cells that are not blank
+// are copied as they are, without the per-character work of writing text. A character
+// the terminal would not show in exactly one column (a wide or a combining one) is drawn
+// as U+FFFD, so that the panels keep their columns.
 void DrawCells(int y, int x, const std::u32string& text, const std::string& kinds, bool colour) {
     const size_t length = std::min(text.size(), kinds.size());
 #if NCURSES_WIDECHAR
@@ -123,12 +123,21 @@ void DrawCells(int y, int x, const std::u32string& text, const std::string& kind
     cchar_t made[128];
     bool have[128] = {};
     std::vector<cchar_t> cells(length);
-    for (size_t i = 0; i < length; ++i) {
+    size_t start = 0;
+    for (size_t i = 0; i <= length; ++i) {
+        const bool blank = i == length || (kinds[i] == kCellBlank && text[i] == U' ');
+        if (blank) {
+            if (i > start)
+                mvadd_wchnstr(y, x + static_cast<int>(start), cells.data() + start,
+                              static_cast<int>(i - start));
+            start = i + 1;
+            continue;
+        }
         const unsigned char kind = static_cast<unsigned char>(kinds[i]) & 0x7F;
         if (!have[kind]) {
             const attr_t attribute = AttributeOf(static_cast<char>(kind), colour);
-            const wchar_t blank[2] = {L' ', L'\0'};
-            setcchar(&made[kind], blank, attribute & ~A_COLOR,
+            const wchar_t space[2] = {L' ', L'\0'};
+            setcchar(&made[kind], space, attribute & ~A_COLOR,
                      static_cast<short>(PAIR_NUMBER(attribute)), nullptr);
             have[kind] = true;
         }
@@ -138,7 +147,6 @@ void DrawCells(int y, int x, const std::u32string& text, const std::string& kind
         cells[i] = made[kind];
         cells[i].chars[0] = c;
     }
-    mvadd_wchnstr(y, x, cells.data(), static_cast<int>(length));
 #else
     std::vector<chtype> cells(length);
     for (size_t i = 0; i < length; ++i)
