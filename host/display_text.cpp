@@ -2,11 +2,14 @@
 
 #include <cstdio>
 
-size_t Utf8Length(const std::string& text, size_t i) {
+size_t Utf8Length(const std::string& text, size_t i, char32_t* decoded) {
     const unsigned char first = static_cast<unsigned char>(text[i]);
     size_t length = 0;
     unsigned int code = 0;
-    if (first < 0x80) return 1;
+    if (first < 0x80) {
+        if (decoded != nullptr) *decoded = first;
+        return 1;
+    }
     if ((first & 0xE0) == 0xC0)
         length = 2, code = first & 0x1F;
     else if ((first & 0xF0) == 0xE0)
@@ -23,6 +26,7 @@ size_t Utf8Length(const std::string& text, size_t i) {
     }
     const unsigned int least[5] = {0, 0, 0x80, 0x800, 0x10000};
     if (code < least[length] || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) return 0;
+    if (decoded != nullptr) *decoded = code;
     return length;
 }
 
@@ -67,19 +71,10 @@ std::u32string CodePoints(const std::string& text) {
     std::u32string out;
     out.reserve(text.size());
     for (size_t i = 0; i < text.size();) {
-        const size_t length = Utf8Length(text, i);
-        if (length == 0) {
-            out += U'\uFFFD';
-            ++i;
-            continue;
-        }
-        const unsigned char first = static_cast<unsigned char>(text[i]);
-        const unsigned char leading[5] = {0, 0x7F, 0x1F, 0x0F, 0x07};
-        char32_t code = first & leading[length];
-        for (size_t k = 1; k < length; ++k)
-            code = (code << 6) | (static_cast<unsigned char>(text[i + k]) & 0x3F);
-        out += code;
-        i += length;
+        char32_t code = 0;
+        const size_t length = Utf8Length(text, i, &code);
+        out += length != 0 ? code : U'\uFFFD';
+        i += length != 0 ? length : 1;
     }
     return out;
 }

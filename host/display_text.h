@@ -13,8 +13,9 @@ std::string PrintableText(const std::string& text);
 // U+FFFD, so that a line for scripts is always valid UTF-8.
 std::string ValidUtf8(const std::string& text);
 
-// The length of the valid UTF-8 character at `i`, or 0 when there is none.
-size_t Utf8Length(const std::string& text, size_t i);
+// The length of the valid UTF-8 character at `i`, or 0 when there is none; with
+// `decoded`, the character is stored there too.
+size_t Utf8Length(const std::string& text, size_t i, char32_t* decoded = nullptr);
 
 // The characters of UTF-8 text, one a code point; a byte that starts no valid character
 // is U+FFFD.

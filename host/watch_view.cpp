@@ -4,6 +4,7 @@
 #include <langinfo.h>
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <chrono>
 #include <clocale>
@@ -37,6 +38,10 @@ void OnInterrupt(int) {
     g_interrupted.store(true);
 }
 
+// A blank cell in each kind's attributes, indexed by the kind: made once, then copied
+// for every cell, which is far cheaper than making every cell.
+using CellStyles = std::array<cchar_t, 128>;
+
 // One line of the layout: a group's heading, or a row of panels.
 struct LayoutItem {
     bool heading;
@@ -55,6 +60,7 @@ struct View {
     bool paused = false;
     int scroll = 0;  // rows scrolled off the top
     bool colour = false;
+    CellStyles styles{};
     ChartGlyphs glyphs = ChartGlyphs::kAscii;
     bool help = false;  // the keys are shown over the panels
 };
@@ -112,48 +118,29 @@ attr_t AttributeOf(char kind, bool colour) {
 }
 
 // Draws a rendered row at (y, x) onto the erased screen: the cells that are not blank
-// are copied as they are, without the per-character work of writing text. A character
-// the terminal would not show in exactly one column (a wide or a combining one) is drawn
-// as U+FFFD, so that the panels keep their columns.
-void DrawCells(int y, int x, const std::u32string& text, const std::string& kinds, bool colour) {
+// are copied from their kind's style with their character put in, without the
+// per-character work of writing text. A character the terminal would not show in exactly
+// one column (a wide or a combining one) is drawn as U+FFFD, so that the panels keep
+// their columns.
+void DrawCells(int y, int x, const std::u32string& text, const std::string& kinds,
+               const CellStyles& styles) {
     const size_t length = std::min(text.size(), kinds.size());
-#if NCURSES_WIDECHAR
-    // One cell made properly for each kind in the row, then copied with its character
-    // changed: far cheaper than making every cell.
-    cchar_t made[128];
-    bool have[128] = {};
     std::vector<cchar_t> cells(length);
     size_t start = 0;
     for (size_t i = 0; i <= length; ++i) {
-        const bool blank = i == length || (kinds[i] == kCellBlank && text[i] == U' ');
-        if (blank) {
+        if (i == length || (kinds[i] == kCellBlank && text[i] == U' ')) {
             if (i > start)
                 mvadd_wchnstr(y, x + static_cast<int>(start), cells.data() + start,
                               static_cast<int>(i - start));
             start = i + 1;
             continue;
         }
-        const unsigned char kind = static_cast<unsigned char>(kinds[i]) & 0x7F;
-        if (!have[kind]) {
-            const attr_t attribute = AttributeOf(static_cast<char>(kind), colour);
-            const wchar_t space[2] = {L' ', L'\0'};
-            setcchar(&made[kind], space, attribute & ~A_COLOR,
-                     static_cast<short>(PAIR_NUMBER(attribute)), nullptr);
-            have[kind] = true;
-        }
         wchar_t c = static_cast<wchar_t>(text[i]);
         // ASCII and the chart's own box and block characters are one column wide.
         if (c >= 0x7F && !(c >= 0x2500 && c <= 0x25FF) && wcwidth(c) != 1) c = L'\xFFFD';
-        cells[i] = made[kind];
+        cells[i] = styles[static_cast<unsigned char>(kinds[i]) & 0x7F];
         cells[i].chars[0] = c;
     }
-#else
-    std::vector<chtype> cells(length);
-    for (size_t i = 0; i < length; ++i)
-        cells[i] =
-            (text[i] < 0x7F ? static_cast<chtype>(text[i]) : '?') | AttributeOf(kinds[i], colour);
-    mvaddchnstr(y, x, cells.data(), static_cast<int>(length));
-#endif
 }
 
 // The keys, in a box over the middle of the screen.
@@ -237,7 +224,7 @@ void Draw(View& view) {
                     for (int r = 0; r < static_cast<int>(cells.text.size()); ++r) {
                         if (y + r < 0 || y + r >= viewRows) continue;
                         DrawCells(y + r, static_cast<int>(k) * panelWidth, cells.text[r],
-                                  cells.kinds[r], view.colour);
+                                  cells.kinds[r], view.styles);
                     }
                 }
             }
@@ -255,25 +242,32 @@ void Draw(View& view) {
 // green to red, in 256 colours where there are that many.
 void StartColours(View& view, bool allowed) {
     view.colour = allowed && has_colors();
-    if (!view.colour) return;
-    start_color();
-    use_default_colors();
-    const short wide[kHeatSteps] = {40, 148, 220, 208, 196};
-    const short basic[kHeatSteps] = {COLOR_GREEN, COLOR_GREEN, COLOR_YELLOW, COLOR_YELLOW,
-                                     COLOR_RED};
-    for (int step = 0; step < kHeatSteps; ++step)
-        init_pair(static_cast<short>(kPairHeat + step), COLORS >= 256 ? wide[step] : basic[step],
-                  -1);
-    init_pair(kPairMark, COLOR_RED, -1);
-    init_pair(kPairHeading, COLOR_CYAN, -1);
-    init_pair(kPairPaused, COLOR_BLACK, COLOR_YELLOW);
+    if (view.colour) {
+        start_color();
+        use_default_colors();
+        const short wide[kHeatSteps] = {40, 148, 220, 208, 196};
+        const short basic[kHeatSteps] = {COLOR_GREEN, COLOR_GREEN, COLOR_YELLOW, COLOR_YELLOW,
+                                         COLOR_RED};
+        for (int step = 0; step < kHeatSteps; ++step)
+            init_pair(static_cast<short>(kPairHeat + step),
+                      COLORS >= 256 ? wide[step] : basic[step], -1);
+        init_pair(kPairMark, COLOR_RED, -1);
+        init_pair(kPairHeading, COLOR_CYAN, -1);
+        init_pair(kPairPaused, COLOR_BLACK, COLOR_YELLOW);
+    }
+    const wchar_t space[2] = {L' ', L'\0'};
+    for (size_t kind = 0; kind < view.styles.size(); ++kind) {
+        const attr_t attribute = AttributeOf(static_cast<char>(kind), view.colour);
+        setcchar(&view.styles[kind], space, attribute & ~A_COLOR,
+                 static_cast<short>(PAIR_NUMBER(attribute)), nullptr);
+    }
 }
 
-// Block characters where the locale's characters are UTF-8 and ncurses can draw them.
+// Block characters where the locale's characters are UTF-8.
 ChartGlyphs GlyphsForLocale() {
     const char* codeset = nl_langinfo(CODESET);
     const bool utf8 = codeset != nullptr && strcmp(codeset, "UTF-8") == 0;
-    return NCURSES_WIDECHAR && utf8 ? ChartGlyphs::kBlocks : ChartGlyphs::kAscii;
+    return utf8 ? ChartGlyphs::kBlocks : ChartGlyphs::kAscii;
 }
 
 // NO_COLOR, set and not empty, turns colour off, as many terminal programs agree.
