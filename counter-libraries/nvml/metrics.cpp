@@ -23,25 +23,6 @@ const MetricInfo kMetrics[kMetricsPerGpu] = {
     {"pcie_tx_kbps", "PCIe sent, KB/s", false, kQueryPcieTx},
 };
 
-enum Metric : uint32_t {
-    kBusy,
-    kMemoryBusy,
-    kEncoderBusy,
-    kDecoderBusy,
-    kGraphicsClock,
-    kSmClock,
-    kMemoryClock,
-    kVideoClock,
-    kTemperature,
-    kPower,
-    kFanSpeed,
-    kMemoryUsed,
-    kMemoryFree,
-    kMemoryTotal,
-    kPcieRx,
-    kPcieTx
-};
-
 constexpr uint64_t kMiB = 1024 * 1024;
 
 CounterReading Percent(nvmlReturn_t status, unsigned int value) {

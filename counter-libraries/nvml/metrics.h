@@ -28,6 +28,26 @@ enum MetricQuery {
     kQueryCount
 };
 
+// The metrics of a GPU, in counter order.
+enum Metric : uint32_t {
+    kBusy,
+    kMemoryBusy,
+    kEncoderBusy,
+    kDecoderBusy,
+    kGraphicsClock,
+    kSmClock,
+    kMemoryClock,
+    kVideoClock,
+    kTemperature,
+    kPower,
+    kFanSpeed,
+    kMemoryUsed,
+    kMemoryFree,
+    kMemoryTotal,
+    kPcieRx,
+    kPcieTx
+};
+
 struct MetricInfo {
     const char* name;     // after "gpu<g>_"
     const char* meaning;  // the start of the description

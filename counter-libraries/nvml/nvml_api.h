@@ -57,6 +57,8 @@ struct NvmlFunctions {
     nvmlReturn_t (*nvmlShutdown)();
     nvmlReturn_t (*nvmlDeviceGetCount_v2)(unsigned int* count);
     nvmlReturn_t (*nvmlDeviceGetHandleByIndex_v2)(unsigned int index, nvmlDevice_t* device);
+    // By the PCI address, "0000:03:00.0" as the kernel writes it.
+    nvmlReturn_t (*nvmlDeviceGetHandleByPciBusId_v2)(const char* busId, nvmlDevice_t* device);
     nvmlReturn_t (*nvmlDeviceGetName)(nvmlDevice_t device, char* name, unsigned int length);
     nvmlReturn_t (*nvmlDeviceGetUtilizationRates)(nvmlDevice_t device, nvmlUtilization_t* rates);
     nvmlReturn_t (*nvmlDeviceGetEncoderUtilization)(nvmlDevice_t device, unsigned int* value,

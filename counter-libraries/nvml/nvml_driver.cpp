@@ -19,6 +19,8 @@ bool Load(NvmlFunctions* functions) {
     Resolve(library, "nvmlShutdown", &functions->nvmlShutdown);
     Resolve(library, "nvmlDeviceGetCount_v2", &functions->nvmlDeviceGetCount_v2);
     Resolve(library, "nvmlDeviceGetHandleByIndex_v2", &functions->nvmlDeviceGetHandleByIndex_v2);
+    Resolve(library, "nvmlDeviceGetHandleByPciBusId_v2",
+            &functions->nvmlDeviceGetHandleByPciBusId_v2);
     Resolve(library, "nvmlDeviceGetName", &functions->nvmlDeviceGetName);
     Resolve(library, "nvmlDeviceGetUtilizationRates", &functions->nvmlDeviceGetUtilizationRates);
     Resolve(library, "nvmlDeviceGetEncoderUtilization",

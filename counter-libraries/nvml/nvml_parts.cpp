@@ -2,14 +2,13 @@
 // shared skeleton. Counter g * 16 + m is metric m of GPU g in the driver's order
 // (metrics.h); each of a GPU's queries is a unit of its own, so that a query that never
 // returns holds up no other, on the same GPU neither.
-#include <cstdio>
-#include <mutex>
 #include <string>
 #include <vector>
 
 #include "driver_library.h"
 #include "metrics.h"
 #include "nvml_driver.h"
+#include "nvml_gpus.h"
 #include "plat_export.h"
 
 namespace {
@@ -22,44 +21,12 @@ static_assert(kDriverBadArgument == NVML_ERROR_INVALID_ARGUMENT, "the driver's o
 static_assert(kDriverReadingLate == NVML_ERROR_TIMEOUT, "the driver's own code for it");
 constexpr uint32_t kDefaultPeriodMs = 500;
 
-struct Gpu {
-    nvmlDevice_t device;
-    int32_t handleStatus;  // why there is no device handle, while there is none
-    bool asking;           // a worker is asking the driver for the handle
-    std::string name;
-};
-
-// Never destroyed: a read may still be in the driver when the process ends.
-struct Nvml {
-    const NvmlFunctions* driver = nullptr;
-    std::mutex gpusLock;  // held only between driver calls
-    std::vector<Gpu> gpus;
-};
-
-Nvml& State() {
-    static Nvml* nvml = new Nvml;
-    return *nvml;
-}
-
-// A handle the driver hands back as a success but null is no handle.
-nvmlReturn_t AskHandle(const NvmlFunctions& driver, uint32_t index, nvmlDevice_t* device) {
-    *device = nullptr;
-    const nvmlReturn_t status = driver.nvmlDeviceGetHandleByIndex_v2(index, device);
-    if (status == NVML_SUCCESS && *device == nullptr) return NVML_ERROR_UNKNOWN;
-    return status;
-}
-
-std::string NameOf(const NvmlFunctions& driver, nvmlDevice_t device) {
-    char name[kNvmlDeviceNameBufferSize] = "";
-    if (device == nullptr || driver.nvmlDeviceGetName == nullptr ||
-        driver.nvmlDeviceGetName(device, name, sizeof name) != NVML_SUCCESS)
-        return "name unknown";
-    name[sizeof name - 1] = '\0';  // the driver's text, terminated or not
-    return name;
+NvmlGpus& State() {
+    static NvmlGpus* gpus = new NvmlGpus;
+    return *gpus;
 }
 
 int32_t Start(uint32_t* counters, std::vector<CounterUnit>* units) {
-    Nvml& nvml = State();
     const NvmlFunctions* driver = nvml_driver();
     if (driver == nullptr) return kNoDriverLibrary;
     const nvmlReturn_t started = driver->nvmlInit_v2();
@@ -70,87 +37,35 @@ int32_t Start(uint32_t* counters, std::vector<CounterUnit>* units) {
         driver->nvmlShutdown();
         return counted != NVML_SUCCESS ? -counted : kDriverTooManyDevices;
     }
-    std::vector<Gpu> gpus(count, Gpu{nullptr, 0, false, ""});
+    std::vector<NvmlGpu> gpus(count);
     for (unsigned int g = 0; g < count; ++g) {
-        gpus[g].handleStatus = AskHandle(*driver, g, &gpus[g].device);
-        gpus[g].name = NameOf(*driver, gpus[g].device);
+        gpus[g].index = g;
         for (int q = 0; q < kQueryCount; ++q) {
             const CounterUnit metrics = metric_query_metrics(static_cast<MetricQuery>(q));
             units->push_back(CounterUnit{g * kMetricsPerGpu + metrics.first, metrics.count});
         }
     }
-    std::lock_guard<std::mutex> guard(nvml.gpusLock);
-    nvml.driver = driver;
-    nvml.gpus.swap(gpus);
+    nvml_gpus_set(&State(), driver, std::move(gpus));
     *counters = count * kMetricsPerGpu;
     return 0;
 }
 
 void Stop() {
-    Nvml& nvml = State();
-    nvml.driver->nvmlShutdown();
-    std::lock_guard<std::mutex> guard(nvml.gpusLock);
-    nvml.gpus.clear();
+    State().driver->nvmlShutdown();
+    nvml_gpus_clear(&State());
 }
 
-void Fail(CounterReading* out, uint32_t count, int32_t status) {
-    for (uint32_t i = 0; i < count; ++i) out[i] = CounterReading{status, 0, 0};
-}
-
-// One query of one GPU. A GPU without a handle, or one that has fallen off the bus, is
-// asked for its handle again, by one worker at a time.
+// One query of one GPU: each of a GPU's queries is a unit of its own.
 void Read(Sampler*, void*, uint32_t unit, CounterReading* out) {
-    Nvml& nvml = State();
-    const uint32_t g = unit / kQueryCount;
-    const MetricQuery query = static_cast<MetricQuery>(unit % kQueryCount);
-    const CounterUnit metrics = metric_query_metrics(query);
-    nvmlDevice_t device = nullptr;
-    bool ask = false;
-    {
-        std::lock_guard<std::mutex> guard(nvml.gpusLock);
-        if (g >= nvml.gpus.size()) return Fail(out, metrics.count, kDriverNotStarted);
-        Gpu& gpu = nvml.gpus[g];
-        if (gpu.device == nullptr && gpu.asking)
-            return Fail(out, metrics.count,
-                        gpu.handleStatus != 0 ? gpu.handleStatus : kDriverReadingLate);
-        ask = gpu.device == nullptr;
-        gpu.asking = ask;
-        device = gpu.device;
-    }
-    const NvmlFunctions& driver = *nvml.driver;
-    if (ask) {
-        const nvmlReturn_t status = AskHandle(driver, g, &device);
-        std::lock_guard<std::mutex> guard(nvml.gpusLock);
-        if (g >= nvml.gpus.size()) return Fail(out, metrics.count, kDriverNotStarted);
-        Gpu& gpu = nvml.gpus[g];
-        gpu.asking = false;
-        gpu.device = device;
-        gpu.handleStatus = status;
-        if (device == nullptr) return Fail(out, metrics.count, status);
-    }
-    CounterReading readings[kMetricsPerGpu] = {};
-    read_metric_query(driver, device, query, readings);
-    bool lost = false;
-    for (uint32_t i = 0; i < metrics.count; ++i) {
-        out[i] = readings[metrics.first + i];
-        lost = lost || out[i].status == NVML_ERROR_GPU_IS_LOST;
-    }
-    if (lost) {
-        std::lock_guard<std::mutex> guard(nvml.gpusLock);
-        if (g < nvml.gpus.size() && nvml.gpus[g].device == device) {
-            nvml.gpus[g].device = nullptr;
-            nvml.gpus[g].handleStatus = NVML_ERROR_GPU_IS_LOST;
-        }
-    }
+    nvml_gpus_read(&State(), unit / kQueryCount, static_cast<MetricQuery>(unit % kQueryCount), out);
 }
 
 std::string Text(uint32_t counter, bool description) {
     const uint32_t g = counter / kMetricsPerGpu;
     const MetricInfo& metric = metric_info(counter % kMetricsPerGpu);
     if (!description) return "gpu" + std::to_string(g) + "_" + metric.name;
-    Nvml& nvml = State();
-    std::lock_guard<std::mutex> guard(nvml.gpusLock);
-    const std::string name = g < nvml.gpus.size() ? nvml.gpus[g].name : "";
+    std::string name = nvml_gpus_name(&State(), g);
+    if (name.empty()) name = "name unknown";
     return std::string(metric.meaning) + " (GPU " + std::to_string(g) + ", " + name + ")";
 }
 

@@ -12,6 +12,7 @@
 //                               memory TOTAL FREE USED RESERVED (bytes) | pcie-rx | pcie-tx
 //   unsupported G METRIC        that query returns NOT_SUPPORTED (3)
 //   refuse-handle G STATUS      nvmlDeviceGetHandleByIndex_v2 returns STATUS
+//   pci G ADDRESS               the PCI address nvmlDeviceGetHandleByPciBusId_v2 finds G at
 //   lost-while G PATH           every query of G returns GPU_IS_LOST (15) while PATH exists
 //   delay METRIC MS             each call of that query takes MS milliseconds
 //   block G METRIC PATH         that query of G (METRIC "handle": its handle request)
@@ -22,6 +23,7 @@
 // A call that is delayed or blocked holds no lock that other queries need, as a driver
 // serves devices at once; nvmlShutdown waits for every call in progress, as a driver's
 // teardown does.
+#include <strings.h>
 #include <unistd.h>
 
 #include <cstdarg>
@@ -61,6 +63,7 @@ const char* const kMetricNames[kMetricCount] = {
 
 struct Gpu {
     char name[128];
+    char pci[32];
     bool nameUnterminated;
     unsigned long long values[kMetricCount][4];
     bool unsupported[kMetricCount];
@@ -152,6 +155,8 @@ void ReadScenario() {
         }
         if (strcmp(word, "name") == 0)
             ForGpus(which, [&](Gpu& gpu) { snprintf(gpu.name, sizeof gpu.name, "%s", arg); });
+        if (strcmp(word, "pci") == 0)
+            ForGpus(which, [&](Gpu& gpu) { snprintf(gpu.pci, sizeof gpu.pci, "%s", arg); });
         if (strcmp(word, "name-unterminated") == 0)
             ForGpus(which, [&](Gpu& gpu) { gpu.nameUnterminated = true; });
         if (strcmp(word, "null-handle") == 0)
@@ -304,6 +309,19 @@ STAND_IN nvmlReturn_t nvmlDeviceGetHandleByIndex_v2(unsigned int index, void** d
     g_handles[index] = static_cast<int>(index);
     *device = &g_handles[index];
     return 0;
+}
+
+STAND_IN nvmlReturn_t nvmlDeviceGetHandleByPciBusId_v2(const char* busId, void** device) {
+    unsigned int index = kMaxGpus;
+    {
+        std::lock_guard<std::mutex> guard(g_lock);
+        Record("handle %s", busId);
+        for (unsigned int g = 0; g < kMaxGpus && g < g_scenario.gpus; ++g)
+            if (g_scenario.gpu[g].pci[0] != '\0' && strcasecmp(g_scenario.gpu[g].pci, busId) == 0)
+                index = g;
+    }
+    if (index == kMaxGpus) return 6;  // NVML_ERROR_NOT_FOUND
+    return nvmlDeviceGetHandleByIndex_v2(index, device);
 }
 
 STAND_IN nvmlReturn_t nvmlDeviceGetName(void* device, char* name, unsigned int length) {

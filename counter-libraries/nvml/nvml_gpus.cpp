@@ -1,0 +1,99 @@
+#include "nvml_gpus.h"
+
+#include "driver_library.h"
+
+namespace {
+
+// A handle the driver hands back as a success but null is no handle.
+nvmlReturn_t AskHandle(const NvmlFunctions& driver, const NvmlGpu& gpu, nvmlDevice_t* device) {
+    *device = nullptr;
+    nvmlReturn_t status;
+    if (gpu.address.empty())
+        status = driver.nvmlDeviceGetHandleByIndex_v2(gpu.index, device);
+    else if (driver.nvmlDeviceGetHandleByPciBusId_v2 != nullptr)
+        status = driver.nvmlDeviceGetHandleByPciBusId_v2(gpu.address.c_str(), device);
+    else
+        status = NVML_ERROR_FUNCTION_NOT_FOUND;
+    if (status == NVML_SUCCESS && *device == nullptr) return NVML_ERROR_UNKNOWN;
+    return status;
+}
+
+std::string NameOf(const NvmlFunctions& driver, nvmlDevice_t device) {
+    char name[kNvmlDeviceNameBufferSize] = "";
+    if (device == nullptr || driver.nvmlDeviceGetName == nullptr ||
+        driver.nvmlDeviceGetName(device, name, sizeof name) != NVML_SUCCESS)
+        return "";
+    name[sizeof name - 1] = '\0';  // the driver's text, terminated or not
+    return name;
+}
+
+void Fail(CounterReading* out, uint32_t count, int32_t status) {
+    for (uint32_t i = 0; i < count; ++i) out[i] = CounterReading{status, 0, 0};
+}
+
+}  // namespace
+
+void nvml_gpus_set(NvmlGpus* state, const NvmlFunctions* driver, std::vector<NvmlGpu> gpus) {
+    for (NvmlGpu& gpu : gpus) {
+        gpu.handleStatus = AskHandle(*driver, gpu, &gpu.device);
+        gpu.name = NameOf(*driver, gpu.device);
+    }
+    std::lock_guard<std::mutex> guard(state->lock);
+    state->driver = driver;
+    state->gpus.swap(gpus);
+}
+
+void nvml_gpus_clear(NvmlGpus* state) {
+    std::lock_guard<std::mutex> guard(state->lock);
+    state->gpus.clear();
+}
+
+void nvml_gpus_read(NvmlGpus* state, uint32_t slot, MetricQuery query, CounterReading* out) {
+    const CounterUnit metrics = metric_query_metrics(query);
+    nvmlDevice_t device = nullptr;
+    NvmlGpu asked{};
+    bool ask = false;
+    {
+        std::lock_guard<std::mutex> guard(state->lock);
+        if (slot >= state->gpus.size()) return Fail(out, metrics.count, kDriverNotStarted);
+        NvmlGpu& gpu = state->gpus[slot];
+        if (gpu.device == nullptr && gpu.asking)
+            return Fail(out, metrics.count,
+                        gpu.handleStatus != 0 ? gpu.handleStatus : kDriverReadingLate);
+        ask = gpu.device == nullptr;
+        gpu.asking = ask;
+        device = gpu.device;
+        asked.index = gpu.index;
+        asked.address = gpu.address;
+    }
+    const NvmlFunctions& driver = *state->driver;
+    if (ask) {
+        const nvmlReturn_t status = AskHandle(driver, asked, &device);
+        std::lock_guard<std::mutex> guard(state->lock);
+        if (slot >= state->gpus.size()) return Fail(out, metrics.count, kDriverNotStarted);
+        NvmlGpu& gpu = state->gpus[slot];
+        gpu.asking = false;
+        gpu.device = device;
+        gpu.handleStatus = status;
+        if (device == nullptr) return Fail(out, metrics.count, status);
+    }
+    CounterReading readings[kMetricsPerGpu] = {};
+    read_metric_query(driver, device, query, readings);
+    bool lost = false;
+    for (uint32_t i = 0; i < metrics.count; ++i) {
+        out[i] = readings[metrics.first + i];
+        lost = lost || out[i].status == NVML_ERROR_GPU_IS_LOST;
+    }
+    if (lost) {
+        std::lock_guard<std::mutex> guard(state->lock);
+        if (slot < state->gpus.size() && state->gpus[slot].device == device) {
+            state->gpus[slot].device = nullptr;
+            state->gpus[slot].handleStatus = NVML_ERROR_GPU_IS_LOST;
+        }
+    }
+}
+
+std::string nvml_gpus_name(NvmlGpus* state, uint32_t slot) {
+    std::lock_guard<std::mutex> guard(state->lock);
+    return slot < state->gpus.size() ? state->gpus[slot].name : "";
+}
