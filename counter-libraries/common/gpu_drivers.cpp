@@ -1,0 +1,148 @@
+#include "gpu_drivers.h"
+
+#include <mutex>
+
+#include "driver_library.h"
+
+namespace {
+
+// Where a counter unit of the library is read: which driver, which of the found GPUs,
+// which of that driver's units.
+struct UnitPlace {
+    uint32_t driver;
+    uint32_t gpu;
+    uint32_t unit;
+};
+
+// Never destroyed: a read may still be in a driver when the process ends.
+struct Drivers {
+    const GpuMachine* machine = nullptr;
+    std::mutex lock;  // held only between driver calls
+    std::vector<FoundGpu> found;
+    std::vector<uint32_t> numbered;  // found GPU of each GPU number
+    std::vector<uint32_t> ownerOf;   // driver of each GPU number
+    std::vector<UnitPlace> places;   // by the library's unit
+    std::vector<bool> started;       // by driver
+};
+
+Drivers& State() {
+    static Drivers* drivers = new Drivers;
+    return *drivers;
+}
+
+int32_t Start(uint32_t* counters, std::vector<CounterUnit>* units) {
+    Drivers& state = State();
+    const GpuMachine& machine = *state.machine;
+    std::vector<FoundGpu> found;
+    if (const int32_t status = machine.find(&found)) return status;
+    if (found.size() > kMaxDevices) return kDriverTooManyDevices;
+    std::vector<int64_t> owner(found.size(), -1);
+    std::vector<bool> started(machine.driverCount, false);
+    for (uint32_t d = 0; d < machine.driverCount; ++d) {
+        std::vector<bool> owned(found.size(), false);
+        machine.drivers[d]->start(&found, &owned);
+        for (size_t f = 0; f < found.size(); ++f) {
+            if (!owned[f]) continue;
+            started[d] = true;
+            if (owner[f] < 0) owner[f] = d;  // the first driver to take it keeps it
+        }
+    }
+    std::vector<uint32_t> numbered, ownerOf;
+    std::vector<UnitPlace> places;
+    for (uint32_t f = 0; f < found.size(); ++f) {
+        if (owner[f] < 0) continue;
+        const uint32_t number = static_cast<uint32_t>(numbered.size());
+        const GpuDriver& driver = *machine.drivers[owner[f]];
+        for (uint32_t u = 0; u < driver.unitsPerGpu; ++u) {
+            const CounterUnit metrics = driver.unitMetrics(u);
+            units->push_back(
+                CounterUnit{number * machine.metricsPerGpu + metrics.first, metrics.count});
+            places.push_back(UnitPlace{static_cast<uint32_t>(owner[f]), f, u});
+        }
+        numbered.push_back(f);
+        ownerOf.push_back(static_cast<uint32_t>(owner[f]));
+    }
+    std::lock_guard<std::mutex> guard(state.lock);
+    state.found.swap(found);
+    state.numbered.swap(numbered);
+    state.ownerOf.swap(ownerOf);
+    state.places.swap(places);
+    state.started.swap(started);
+    *counters = static_cast<uint32_t>(state.numbered.size()) * machine.metricsPerGpu;
+    return 0;
+}
+
+void Stop() {
+    Drivers& state = State();
+    std::vector<bool> started;
+    {
+        std::lock_guard<std::mutex> guard(state.lock);
+        started.swap(state.started);
+        state.numbered.clear();
+        state.ownerOf.clear();
+        state.places.clear();
+    }
+    for (size_t d = 0; d < started.size(); ++d)
+        if (started[d]) state.machine->drivers[d]->stop();
+}
+
+void Read(Sampler* sampler, void*, uint32_t unit, CounterReading* out) {
+    Drivers& state = State();
+    UnitPlace place{};
+    {
+        std::lock_guard<std::mutex> guard(state.lock);
+        if (unit >= state.places.size()) return;  // stopped: the counters stay missing
+        place = state.places[unit];
+    }
+    state.machine->drivers[place.driver]->read(sampler, place.gpu, place.unit, out);
+}
+
+std::string Text(uint32_t counter, bool description) {
+    Drivers& state = State();
+    const GpuMachine& machine = *state.machine;
+    const uint32_t number = counter / machine.metricsPerGpu;
+    const uint32_t metric = counter % machine.metricsPerGpu;
+    if (!description) return machine.name(number, metric);
+    uint32_t gpu = 0, driver = 0;
+    FoundGpu found;
+    {
+        std::lock_guard<std::mutex> guard(state.lock);
+        if (number >= state.numbered.size()) return "";
+        gpu = state.numbered[number];
+        driver = state.ownerOf[number];
+        found = state.found[gpu];
+    }
+    return gpu_description(machine.drivers[driver]->meaning(gpu, metric), number, found);
+}
+
+bool Percent(uint32_t counter) {
+    const GpuMachine& machine = *State().machine;
+    return machine.percent(counter % machine.metricsPerGpu);
+}
+
+DriverParts MakeParts(const GpuMachine& machine) {
+    return DriverParts{Start,          Stop,
+                       Read,           Text,
+                       Percent,        machine.defaultPeriodMs,
+                       machine.lateMs, machine.workers,
+                       true,           machine.exitingStatus};
+}
+
+}  // namespace
+
+std::string gpu_description(const std::string& meaning, uint32_t number, const FoundGpu& gpu) {
+    std::string text =
+        meaning + " (GPU " + std::to_string(number) + ": " + gpu.driver + " " + gpu.address;
+    if (!gpu.model.empty()) text += ", " + gpu.model;
+    return text + ")";
+}
+
+CounterEntry GpuDriversQueryInterface(const GpuMachine& machine, uint32_t identifier) {
+    static const DriverParts* parts = nullptr;
+    static std::once_flag once;
+    std::call_once(once, [&] {
+        State().machine = &machine;
+        parts = new DriverParts(MakeParts(machine));  // lives for ever, as the skeleton asks
+    });
+    return DriverQueryInterface(*parts, identifier);
+}

@@ -1,0 +1,59 @@
+// A counter library whose GPUs are read through several drivers, each GPU owned by exactly
+// one: the skeleton's parts (driver_library.h) made from each driver's share. The machine
+// lists its GPUs in a stable order; each driver takes the GPUs it reads; those that no
+// driver takes are left out, and the rest are numbered in that order. Counter
+// g * metricsPerGpu + m is metric m of GPU g, whichever driver reads it.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "background_sampler.h"
+#include "counter_library.h"
+
+// A GPU as the machine lists it, before any driver has read it.
+struct FoundGpu {
+    std::string address;  // where it sits: the PCI address, "0000:03:00.0"
+    std::string driver;   // the kernel's driver for it: "amdgpu", "i915", "nvidia"...
+    std::string model;    // the model's name; empty where none is known
+};
+
+// One driver's share.
+struct GpuDriver {
+    // Starts reading those of `gpus` that this driver reads and marks each in `owned`
+    // (as long as `gpus`, all false on the way in); may fill in their models. A driver that
+    // owns none is not stopped. Runs on the start's thread and may take as long as the
+    // driver.
+    void (*start)(std::vector<FoundGpu>* gpus, std::vector<bool>* owned);
+    void (*stop)();
+    uint32_t unitsPerGpu;
+    CounterUnit (*unitMetrics)(uint32_t unit);  // the run of metrics one unit serves
+    // Reads unit `unit` of GPU `gpu` (its index in the list start was given) into
+    // out[0] to out[count - 1]. Runs on a sampler's worker.
+    void (*read)(Sampler* sampler, uint32_t gpu, uint32_t unit, CounterReading* out);
+    // What metric `metric` of GPU `gpu` means there, from what start learned.
+    std::string (*meaning)(uint32_t gpu, uint32_t metric);
+};
+
+struct GpuMachine {
+    // The machine's GPUs in their stable order: 0, or the negative status of a failure.
+    int32_t (*find)(std::vector<FoundGpu>* gpus);
+    const GpuDriver* const* drivers;  // asked in this order; the first to take a GPU owns it
+    uint32_t driverCount;
+    uint32_t metricsPerGpu;
+    std::string (*name)(uint32_t gpu, uint32_t metric);  // gpu: the GPU's number
+    bool (*percent)(uint32_t metric);
+    // As the skeleton takes them (DriverParts).
+    uint32_t defaultPeriodMs;
+    uint32_t lateMs;
+    uint32_t workers;
+    int32_t exitingStatus;
+};
+
+// The query entry's answer for a library over `machine`, which must live for ever.
+CounterEntry GpuDriversQueryInterface(const GpuMachine& machine, uint32_t identifier);
+
+// "<meaning> (GPU <number>: <driver> <address>, <model>)"; without the model where none is
+// known.
+std::string gpu_description(const std::string& meaning, uint32_t number, const FoundGpu& gpu);
