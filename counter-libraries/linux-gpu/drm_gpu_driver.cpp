@@ -1,0 +1,261 @@
+#include "drm_gpu_driver.h"
+
+#include <unistd.h>
+
+#include <mutex>
+
+#include "drm_clients.h"
+#include "drm_files.h"
+#include "drm_readings.h"
+#include "engine_usage.h"
+#include "metrics.h"
+
+namespace {
+
+// The walk over /proc for new clients, at most this often; between walks the known
+// descriptors are read.
+constexpr uint64_t kClientWalkNs = 3000000000ULL;
+// A first look at the engines waits this long for a second one.
+constexpr uint32_t kEngineBaselineMs = 100;
+
+enum Unit : uint32_t {
+    kUnitActivity,
+    kUnitClocks,
+    kUnitTemperature,
+    kUnitPower,
+    kUnitFan,
+    kUnitMemory,
+    kUnitPcie,
+    kUnits
+};
+
+// The engine classes that encode and decode video: amdgpu's enc and dec; Intel's video
+// engines do both (i915 video, xe vcs).
+const std::vector<std::string> kEncoders = {"enc", "video", "vcs"};
+const std::vector<std::string> kDecoders = {"dec", "video", "vcs"};
+
+struct GpuState {
+    bool ours = false;
+    DrmGpu gpu;
+    EngineHistory engines;
+    EnergyHistory energy;
+};
+
+// Never destroyed: a read may still be in the kernel when the process ends.
+struct Drm {
+    std::mutex lock;  // never held across a file's read
+    std::vector<DrmGpu> found;
+    std::vector<GpuState> gpus;  // by found GPU
+    DrmDescriptors descriptors;
+    uint64_t nextWalkNs = 0;
+    bool walking = false;
+    std::string root;
+};
+
+Drm& State() {
+    static Drm* drm = new Drm;
+    return *drm;
+}
+
+// Whether this process may read every user's fdinfo: root, or the right to trace others.
+bool SeesEveryClient() {
+    if (geteuid() == 0) return true;
+    std::string status;
+    if (drm_read_file("/proc/self/status", 8192, &status) != 0) return false;
+    const size_t at = status.find("CapEff:");
+    if (at == std::string::npos) return false;
+    const unsigned long long effective = strtoull(status.c_str() + at + 7, nullptr, 16);
+    return (effective >> 19) & 1;  // CAP_SYS_PTRACE
+}
+
+// The fdinfo paths of a GPU's clients: walks /proc when a walk is due and no other worker
+// is walking; otherwise the last walk's.
+std::vector<std::string> ClientPaths(const std::vector<std::string>& nodes) {
+    Drm& drm = State();
+    const uint64_t now = drm_now_ns();
+    std::unique_lock<std::mutex> guard(drm.lock);
+    if (!drm.walking && now >= drm.nextWalkNs) {
+        drm.walking = true;
+        const std::string root = drm.root;
+        guard.unlock();
+        DrmDescriptors descriptors = drm_find_descriptors(root);
+        guard.lock();
+        drm.descriptors.swap(descriptors);
+        drm.nextWalkNs = drm_now_ns() + kClientWalkNs;
+        drm.walking = false;
+    }
+    std::vector<std::string> paths;
+    for (const std::string& node : nodes) {
+        const auto found = drm.descriptors.find(node);
+        if (found != drm.descriptors.end())
+            paths.insert(paths.end(), found->second.begin(), found->second.end());
+    }
+    return paths;
+}
+
+// A copy of what a read needs; false where the GPU is not this driver's (any more).
+bool GpuOf(uint32_t gpu, DrmGpu* out) {
+    Drm& drm = State();
+    std::lock_guard<std::mutex> guard(drm.lock);
+    if (gpu >= drm.gpus.size() || !drm.gpus[gpu].ours) return false;
+    *out = drm.gpus[gpu].gpu;
+    return true;
+}
+
+// Busy, memory busy, encoder and decoder busy. A sleeping GPU is idle, and nothing that
+// would wake it is read.
+void ReadActivity(Sampler* sampler, uint32_t index, const DrmGpu& gpu, CounterReading* out) {
+    const DrmSources& s = gpu.sources;
+    const CounterReading unavailable{kReadingNotAvailable, 0, 0};
+    if (drm_asleep(s)) {
+        for (int m = 0; m < 4; ++m) out[m] = drm_share(0);
+        if (s.memoryBusyPercent.empty()) out[kMemoryBusy] = unavailable;
+        return;
+    }
+    out[kBusy] = s.busyFromClients ? unavailable : drm_read_percent(s.busyPercent);
+    out[kMemoryBusy] =
+        s.memoryBusyPercent.empty() ? unavailable : drm_read_percent(s.memoryBusyPercent);
+    Drm& drm = State();
+    EngineHistory history;
+    {
+        std::lock_guard<std::mutex> guard(drm.lock);
+        if (index < drm.gpus.size()) history = drm.gpus[index].engines;
+    }
+    EngineShares shares;
+    for (int look = 0; look < 2; ++look) {
+        shares = engine_shares(ClientPaths(gpu.nodes), drm_read_file, &history, drm_now_ns());
+        if (shares.measured || (look == 0 && !sampler_sleep(sampler, kEngineBaselineMs))) break;
+    }
+    {
+        std::lock_guard<std::mutex> guard(drm.lock);
+        if (index < drm.gpus.size()) drm.gpus[index].engines = std::move(history);
+    }
+    const CounterReading noLook{kReadingNoData, 0, 0};
+    if (s.busyFromClients)
+        out[kBusy] = shares.measured ? drm_share(engine_share_of(shares, {})) : noLook;
+    out[kEncoderBusy] = shares.measured ? drm_share(engine_share_of(shares, kEncoders)) : noLook;
+    out[kDecoderBusy] = shares.measured ? drm_share(engine_share_of(shares, kDecoders)) : noLook;
+}
+
+void Read(Sampler* sampler, uint32_t index, uint32_t unit, CounterReading* out) {
+    DrmGpu gpu;
+    const uint32_t count = kDrmGpuDriver.unitMetrics(unit).count;
+    for (uint32_t i = 0; i < count; ++i) out[i] = CounterReading{kReadingNotAvailable, 0, 0};
+    if (!GpuOf(index, &gpu) || unit == kUnitPcie) return;
+    if (unit != kUnitActivity && drm_asleep(gpu.sources)) {
+        for (uint32_t i = 0; i < count; ++i) out[i] = CounterReading{kReadingAsleep, 0, 0};
+        return;
+    }
+    switch (unit) {
+        case kUnitActivity:
+            return ReadActivity(sampler, index, gpu, out);
+        case kUnitClocks:
+            return drm_read_clocks(gpu.sources, out);
+        case kUnitTemperature:
+            out[0] = drm_read_temperature(gpu.sources);
+            return;
+        case kUnitPower: {
+            Drm& drm = State();
+            EnergyHistory energy;
+            {
+                std::lock_guard<std::mutex> guard(drm.lock);
+                if (index < drm.gpus.size()) energy = drm.gpus[index].energy;
+            }
+            out[0] = drm_read_power(gpu.sources, &energy, sampler);
+            std::lock_guard<std::mutex> guard(drm.lock);
+            if (index < drm.gpus.size()) drm.gpus[index].energy = energy;
+            return;
+        }
+        case kUnitFan:
+            out[0] = drm_read_fan(gpu.sources);
+            return;
+        case kUnitMemory:
+            return drm_read_memory(gpu.sources, out);
+        default:
+            return;
+    }
+}
+
+CounterUnit UnitMetrics(uint32_t unit) {
+    static const CounterUnit kRanges[kUnits] = {{kBusy, 4},  {kGraphicsClock, 4}, {kTemperature, 1},
+                                                {kPower, 1}, {kFanSpeed, 1},      {kMemoryUsed, 3},
+                                                {kPcieRx, 2}};
+    return kRanges[unit % kUnits];
+}
+
+// Whether a metric has a file to read on this GPU.
+bool Offered(const DrmSources& s, uint32_t metric) {
+    switch (metric) {
+        case kBusy:
+        case kEncoderBusy:
+        case kDecoderBusy:
+            return true;
+        case kMemoryBusy:
+            return !s.memoryBusyPercent.empty();
+        case kGraphicsClock:
+            return !s.graphicsLevels.empty() || !s.graphicsHz.empty() || !s.graphicsMhz.empty();
+        case kMemoryClock:
+            return !s.memoryLevels.empty() || !s.memoryHz.empty();
+        case kTemperature:
+            return !s.temperature.empty();
+        case kPower:
+            return !s.powerMicrowatts.empty() || !s.energyMicrojoules.empty();
+        case kFanSpeed:
+            return !s.fanRpm.empty() || !s.fanPwm.empty();
+        case kMemoryUsed:
+        case kMemoryFree:
+        case kMemoryTotal:
+            return !s.vramUsed.empty() && !s.vramTotal.empty();
+        default:
+            return false;
+    }
+}
+
+std::string Meaning(uint32_t index, uint32_t metric) {
+    DrmGpu gpu;
+    const std::string meaning = metric_info(metric).meaning;
+    if (!GpuOf(index, &gpu) || !Offered(gpu.sources, metric))
+        return meaning + ": not available on this GPU";
+    const bool fromClients = metric == kEncoderBusy || metric == kDecoderBusy ||
+                             (metric == kBusy && gpu.sources.busyFromClients);
+    if (fromClients)
+        return meaning +
+               (SeesEveryClient() ? ", from clients' engine time" : ", this user's clients only");
+    if (metric >= kMemoryUsed && metric <= kMemoryTotal && gpu.sources.integrated)
+        return meaning + ", VRAM and GTT";
+    return meaning;
+}
+
+void Start(std::vector<FoundGpu>* found, std::vector<bool>* owned) {
+    Drm& drm = State();
+    std::lock_guard<std::mutex> guard(drm.lock);
+    drm.root = drm_root();
+    drm.gpus.assign(found->size(), GpuState{});
+    for (size_t f = 0; f < found->size() && f < drm.found.size(); ++f) {
+        if (drm.found[f].found.driver == "nvidia") continue;  // read through NVML
+        drm.gpus[f].ours = true;
+        drm.gpus[f].gpu = drm.found[f];
+        (*owned)[f] = true;
+    }
+    drm.descriptors.clear();
+    drm.nextWalkNs = 0;
+}
+
+void Stop() {
+    Drm& drm = State();
+    std::lock_guard<std::mutex> guard(drm.lock);
+    drm.gpus.clear();
+}
+
+}  // namespace
+
+int32_t drm_find(std::vector<FoundGpu>* gpus) {
+    std::vector<DrmGpu> found = drm_find_gpus(drm_root());
+    for (const DrmGpu& gpu : found) gpus->push_back(gpu.found);
+    Drm& drm = State();
+    std::lock_guard<std::mutex> guard(drm.lock);
+    drm.found.swap(found);
+    return 0;
+}
+
+const GpuDriver kDrmGpuDriver = {Start, Stop, kUnits, UnitMetrics, Read, Meaning};

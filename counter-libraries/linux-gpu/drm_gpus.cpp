@@ -1,0 +1,146 @@
+#include "drm_gpus.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstdlib>
+#include <cstring>
+#include <map>
+
+#include "drm_files.h"
+#include "pci_ids.h"
+
+namespace {
+
+bool IsCardName(const std::string& name, const char* prefix) {
+    const size_t length = strlen(prefix);
+    if (name.compare(0, length, prefix) != 0 || name.size() == length) return false;
+    return std::all_of(name.begin() + static_cast<std::ptrdiff_t>(length), name.end(),
+                       [](char c) { return isdigit(static_cast<unsigned char>(c)) != 0; });
+}
+
+std::string IfExists(const std::string& path) {
+    return drm_exists(path) ? path : "";
+}
+
+uint32_t HexFile(const std::string& path) {
+    return static_cast<uint32_t>(strtoul(drm_read_line(path).c_str(), nullptr, 16));
+}
+
+std::string DriverOf(const std::string& device) {
+    std::string driver = drm_link_name(device + "/driver");
+    if (!driver.empty()) return drm_printable(driver, 40);
+    std::string uevent;
+    drm_read_file(device + "/uevent", 4096, &uevent);
+    const size_t at = uevent.find("DRIVER=");
+    if (at == std::string::npos) return "unknown";
+    return drm_printable(uevent.substr(at + 7, uevent.find('\n', at) - at - 7), 40);
+}
+
+// The first hwmon folder of the device.
+std::string HwmonOf(const std::string& device) {
+    for (const std::string& name : drm_list(device + "/hwmon"))
+        if (name.compare(0, 5, "hwmon") == 0) return device + "/hwmon/" + name;
+    return "";
+}
+
+// Whether a hwmon file of the device is labelled so: amdgpu labels an integrated GPU's
+// northbridge voltage "vddnb".
+bool HasLabel(const std::string& hwmon, const std::string& label) {
+    if (hwmon.empty()) return false;
+    for (const std::string& name : drm_list(hwmon)) {
+        if (name.size() < 6 || name.compare(name.size() - 6, 6, "_label") != 0) continue;
+        if (drm_read_line(hwmon + "/" + name) == label) return true;
+    }
+    return false;
+}
+
+// xe's frequencies: the first GT's freq0 folder of the first tile.
+std::string XeFrequencies(const std::string& device) {
+    for (const std::string& tile : drm_list(device)) {
+        if (!IsCardName(tile, "tile")) continue;
+        for (const std::string& gt : drm_list(device + "/" + tile))
+            if (IsCardName(gt, "gt") && drm_exists(device + "/" + tile + "/" + gt + "/freq0"))
+                return device + "/" + tile + "/" + gt + "/freq0";
+    }
+    return "";
+}
+
+DrmSources FindSources(const std::string& card, const std::string& driver) {
+    const std::string device = card + "/device";
+    const std::string hwmon = HwmonOf(device);
+    DrmSources s;
+    s.runtimeStatus = IfExists(device + "/power/runtime_status");
+    s.busyPercent = IfExists(device + "/gpu_busy_percent");
+    s.memoryBusyPercent = IfExists(device + "/mem_busy_percent");
+    s.busyFromClients = s.busyPercent.empty();
+    s.videoFromClients = true;
+    s.clientsWakeGpu = driver == "xe";
+    s.graphicsLevels = IfExists(device + "/pp_dpm_sclk");
+    s.memoryLevels = IfExists(device + "/pp_dpm_mclk");
+    s.graphicsMhz = IfExists(card + "/gt_act_freq_mhz");
+    const std::string xe = XeFrequencies(device);
+    if (!xe.empty()) {
+        s.graphicsMhz = IfExists(xe + "/act_freq");
+        s.graphicsMhzIdle = IfExists(xe + "/cur_freq");
+    }
+    s.vramUsed = IfExists(device + "/mem_info_vram_used");
+    s.vramTotal = IfExists(device + "/mem_info_vram_total");
+    s.gttUsed = IfExists(device + "/mem_info_gtt_used");
+    s.gttTotal = IfExists(device + "/mem_info_gtt_total");
+    if (!hwmon.empty()) {
+        s.graphicsHz = IfExists(hwmon + "/freq1_input");
+        s.memoryHz = IfExists(hwmon + "/freq2_input");
+        for (const char* name : {"temp1_input", "temp2_input", "temp3_input"})
+            if (s.temperature.empty()) s.temperature = IfExists(hwmon + "/" + name);
+        s.powerMicrowatts = IfExists(hwmon + "/power1_average");
+        if (s.powerMicrowatts.empty()) s.powerMicrowatts = IfExists(hwmon + "/power1_input");
+        if (s.powerMicrowatts.empty()) s.energyMicrojoules = IfExists(hwmon + "/energy1_input");
+        s.fanRpm = IfExists(hwmon + "/fan1_input");
+        s.fanMaxRpm = IfExists(hwmon + "/fan1_max");
+        if (s.fanRpm.empty() || s.fanMaxRpm.empty()) s.fanRpm = s.fanMaxRpm = "";
+        s.fanPwm = IfExists(hwmon + "/pwm1");
+    }
+    // The other sign, a small VRAM, is read with the memory: reading it here would wake a
+    // sleeping GPU.
+    s.integrated = HasLabel(hwmon, "vddnb");
+    return s;
+}
+
+}  // namespace
+
+bool drm_is_pci_address(const std::string& text) {
+    if (text.size() != 12 || text[4] != ':' || text[7] != ':' || text[10] != '.') return false;
+    for (size_t i = 0; i < text.size(); ++i)
+        if (i != 4 && i != 7 && i != 10 && !isxdigit(static_cast<unsigned char>(text[i])))
+            return false;
+    return true;
+}
+
+std::vector<DrmGpu> drm_find_gpus(const std::string& root) {
+    const std::string drm = root + "/sys/class/drm";
+    std::map<std::string, DrmGpu> byAddress;  // ordered by PCI address
+    std::map<std::string, std::vector<std::string>> nodesOf;
+    for (const std::string& name : drm_list(drm)) {
+        const bool card = IsCardName(name, "card");
+        if (!card && !IsCardName(name, "renderD")) continue;
+        std::string address = drm_link_name(drm + "/" + name + "/device");
+        for (char& c : address) c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
+        if (!drm_is_pci_address(address)) continue;  // a firmware framebuffer, or no device
+        nodesOf[address].push_back(name);
+        const std::string device = drm + "/" + name + "/device";
+        if (!card || byAddress.count(address) != 0 || !drm_exists(device + "/vendor")) continue;
+        DrmGpu& gpu = byAddress[address];
+        gpu.card = drm + "/" + name;
+        gpu.found.address = address;
+        gpu.found.driver = DriverOf(device);
+        gpu.found.model = pci_model_name(root + "/usr/share/misc/pci.ids",
+                                         HexFile(device + "/vendor"), HexFile(device + "/device"));
+        if (gpu.found.driver != "nvidia") gpu.sources = FindSources(gpu.card, gpu.found.driver);
+    }
+    std::vector<DrmGpu> gpus;
+    for (auto& entry : byAddress) {
+        entry.second.nodes = nodesOf[entry.first];
+        gpus.push_back(std::move(entry.second));
+    }
+    return gpus;
+}

@@ -1,0 +1,50 @@
+// The GPUs the kernel lists under /sys/class/drm, and which of their files feed which
+// metric. A card is a GPU when a PCI device is behind it: connector folders (card0-DP-1),
+// render nodes, ttm and version are not cards, and a firmware framebuffer (simpledrm,
+// efifb) has no PCI device. GPUs are ordered by PCI address, which, unlike the card
+// number, stays the same from boot to boot.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "gpu_drivers.h"
+
+// Files found when the library starts; "" where the GPU or its driver has none.
+struct DrmSources {
+    std::string runtimeStatus;  // power/runtime_status: anything but "active" is asleep
+    std::string busyPercent;    // amdgpu gpu_busy_percent
+    std::string memoryBusyPercent;
+    bool busyFromClients = false;     // busy from the clients' engine time (no busy file)
+    bool videoFromClients = false;    // encoder and decoder from the clients' engine time
+    bool clientsWakeGpu = false;      // reading a client's fdinfo wakes a sleeping GPU (xe)
+    std::string graphicsLevels;       // amdgpu pp_dpm_sclk
+    std::string memoryLevels;         // amdgpu pp_dpm_mclk
+    std::string graphicsHz;           // hwmon freq1_input
+    std::string memoryHz;             // hwmon freq2_input
+    std::string graphicsMhz;          // i915 gt_act_freq_mhz, xe act_freq
+    std::string graphicsMhzIdle;      // xe cur_freq, for when act_freq reads 0
+    std::string temperature;          // hwmon, m°C
+    std::string powerMicrowatts;      // hwmon power1_average or power1_input
+    std::string energyMicrojoules;    // hwmon energy1_input, read as a rate
+    std::string fanRpm, fanMaxRpm;    // hwmon fan1_input and fan1_max
+    std::string fanPwm;               // hwmon pwm1, of 255
+    std::string vramUsed, vramTotal;  // amdgpu mem_info_vram_*, bytes
+    std::string gttUsed, gttTotal;    // counted too where the GPU is integrated
+    bool integrated = false;
+};
+
+struct DrmGpu {
+    FoundGpu found;
+    std::string card;                // its folder under /sys/class/drm
+    std::vector<std::string> nodes;  // its /dev/dri names: "card1", "renderD128"
+    DrmSources sources;
+};
+
+// The GPUs under `root` + "/sys/class/drm", in PCI address order, with their models from
+// the root's pci.ids. Their sources are found for every GPU whose driver is not `nvidia`.
+std::vector<DrmGpu> drm_find_gpus(const std::string& root);
+
+// Whether `text` is a PCI address: "0000:03:00.0".
+bool drm_is_pci_address(const std::string& text);

@@ -1,0 +1,43 @@
+// How busy a GPU's engines were since the last look, from its clients' fdinfo: each
+// engine class's share summed over the clients, each client counted once however many
+// descriptors and processes share it. Only what can be read is counted: a descriptor
+// whose process has ended, or whose fdinfo this user may not read, is passed over.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "fdinfo.h"
+
+// Reads a file: 0, or the errno of the failure. The library's is drm_read_file.
+typedef int (*ReadFdinfo)(const std::string& path, size_t limit, std::string* out);
+
+// What the last look saw, kept between looks.
+struct EngineHistory {
+    struct Counts {
+        uint64_t busy;   // nanoseconds or cycles
+        uint64_t total;  // total cycles; 0 for nanoseconds
+    };
+    // By client ("pdev/id"), then by engine class.
+    std::map<std::string, std::map<std::string, Counts>> clients;
+    uint64_t atNs = 0;  // when; 0 before the first look
+};
+
+struct EngineShares {
+    std::map<std::string, double> byEngine;  // 0 to 1, by engine class
+    bool measured = false;                   // false on the first look, which only takes a baseline
+    uint32_t clients = 0;                    // clients read
+};
+
+// Reads the fdinfo files at `paths` at time `nowNs` (a monotonic clock) and compares them
+// with the last look, which `history` keeps. A counter that went backwards counts as no
+// time and keeps its larger value; a client seen for the first time counts from its next
+// look.
+EngineShares engine_shares(const std::vector<std::string>& paths, ReadFdinfo read,
+                           EngineHistory* history, uint64_t nowNs);
+
+// The largest share among the classes that `names` lists (all classes for none); 0 where
+// none of them was busy.
+double engine_share_of(const EngineShares& shares, const std::vector<std::string>& names);

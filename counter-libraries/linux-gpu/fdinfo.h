@@ -1,0 +1,30 @@
+// A DRM client's usage statistics, as the kernel prints them in /proc/PID/fdinfo/FD: one
+// "key:\tvalue" a line. Engine time in nanoseconds (drm-engine-<e>), or in cycles
+// (drm-cycles-<e> of drm-total-cycles-<e>, as xe prints it), with the engine class's
+// number of engines (drm-engine-capacity-<e>); or, in amdgpu's older format (no
+// drm-driver), each ring's recent share in percent ("gfx0:\t70.59%").
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+struct EngineCount {
+    std::string engine;  // the class: digits at the end of the key left off ("gfx0": gfx)
+    uint64_t ns = 0;     // nanoseconds busy, where hasNs
+    uint64_t cycles = 0, totalCycles = 0;  // where hasCycles
+    uint32_t capacity = 1;
+    bool hasNs = false;
+    bool hasCycles = false;
+    double percent = -1;  // the older format's share, 0 to 100; -1 where there is none
+};
+
+struct FdinfoClient {
+    std::string driver;  // "" in the older format
+    std::string pdev;    // the PCI address the client's device sits at
+    std::string id;      // the client's id on its device: drm-client-id, or the older pasid
+    std::vector<EngineCount> engines;
+};
+
+// Parses one fdinfo text. False where it holds no DRM client.
+bool fdinfo_parse(const std::string& text, FdinfoClient* client);

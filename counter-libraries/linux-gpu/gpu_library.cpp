@@ -1,0 +1,45 @@
+// The counter library over every GPU on Linux: AMD, Intel and the other GPUs whose drivers
+// publish their state in the kernel's files (sysfs, hwmon, the clients' fdinfo), and
+// NVIDIA's through the driver's management library, numbered together by PCI address.
+// Counter g * 16 + m is metric m of GPU g, with the NVML counter library's metrics, names
+// and kinds, whatever the GPU's make.
+#include "drm_gpu_driver.h"
+#include "gpu_drivers.h"
+#include "metrics.h"
+#include "nvml_api.h"
+#include "nvml_gpu_driver.h"
+#include "plat_export.h"
+
+namespace {
+
+// Files are quick to read; clients' engine time is measured over the period.
+constexpr uint32_t kDefaultPeriodMs = 1000;
+
+std::string Name(uint32_t gpu, uint32_t metric) {
+    return "gpu" + std::to_string(gpu) + "_" + metric_info(metric).name;
+}
+
+bool Percent(uint32_t metric) {
+    return metric_info(metric).percent;
+}
+
+const GpuDriver* const kDrivers[] = {&kNvmlGpuDriver, &kDrmGpuDriver};
+
+const GpuMachine kMachine = {
+    drm_find,
+    kDrivers,
+    2,
+    kMetricsPerGpu,
+    Name,
+    Percent,
+    kDefaultPeriodMs,
+    1000,  // late: a file the kernel takes this long to answer is stuck
+    4,
+    -NVML_ERROR_UNINITIALIZED,
+};
+
+}  // namespace
+
+extern "C" PLAT_EXPORT CounterEntry COUNTER_CALL NVPMQueryInterface(uint32_t identifier) {
+    return GpuDriversQueryInterface(kMachine, identifier);
+}

@@ -1,0 +1,257 @@
+// The counter library over every GPU, bound as the probe and the plug-in bind it, over fake
+// machines' /sys and /proc, and NVIDIA's GPUs over the stand-in driver library.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdlib>
+#include <functional>
+#include <string>
+#include <thread>
+
+#include "counter_library.h"
+#include "fake_machine.h"
+#include "temp_dir.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+const char* const kIntel = "0000:00:02.0";
+const char* const kAmd = "0000:03:00.0";
+
+// An AMD discrete GPU's files, as amdgpu writes them.
+std::map<std::string, std::string> AmdFiles() {
+    return {{"gpu_busy_percent", "37\n"},
+            {"mem_busy_percent", "12\n"},
+            {"pp_dpm_sclk", "0: 500Mhz \n1: 1340Mhz *\n2: 2575Mhz \n"},
+            {"pp_dpm_mclk", "0: 96Mhz \n1: 1000Mhz *\n"},
+            {"mem_info_vram_total", "17163091968\n"},
+            {"mem_info_vram_used", "1073741824\n"},
+            {"mem_info_gtt_total", "8589934592\n"},
+            {"mem_info_gtt_used", "1073741824\n"},
+            {"power/runtime_status", "active\n"},
+            {"hwmon/hwmon2/name", "amdgpu\n"},
+            {"hwmon/hwmon2/temp1_input", "45000\n"},
+            {"hwmon/hwmon2/temp1_label", "edge\n"},
+            {"hwmon/hwmon2/temp2_input", "52000\n"},
+            {"hwmon/hwmon2/power1_average", "187000000\n"},
+            {"hwmon/hwmon2/fan1_input", "1200\n"},
+            {"hwmon/hwmon2/fan1_max", "3300\n"},
+            {"hwmon/hwmon2/pwm1", "90\n"},
+            {"hwmon/hwmon2/freq1_input", "1400000000\n"}};
+}
+
+class GpuLibrary : public ::testing::Test {
+protected:
+    GpuLibrary() : machine_(dir_.Path("root")) {
+        setenv("ZARMITE_DRM_ROOT", dir_.Path("root").c_str(), 1);
+        setenv("ZARMITE_SAMPLE_PERIOD_MS", "20", 1);
+        setenv("ZARMITE_NVML_SCENARIO", dir_.Write("scenario.txt", "gpus 0\n").c_str(), 1);
+    }
+    void TearDown() override {
+        for (const std::string& fifo : fifos_) {  // lets a read stuck on it end
+            const int end = open(dir_.Path("root/" + fifo).c_str(), O_RDWR | O_NONBLOCK);
+            if (end >= 0) close(end);
+        }
+        Shutdown();
+    }
+
+    uint32_t Start() {
+        uint32_t count = 0;
+        EXPECT_EQ(BindCounterLibrary(), 0);
+        EXPECT_EQ(GetNumCounters(&count), 0);
+        for (uint32_t i = 0; i < count; ++i) EXPECT_EQ(AddCounter(static_cast<int32_t>(i)), 0);
+        return count;
+    }
+    void Fifo(const std::string& path) {
+        machine_.Fifo(path);
+        fifos_.push_back(path);
+    }
+    std::string Text(int32_t index, bool description) {
+        char text[200];
+        uint32_t length = sizeof text;
+        const int32_t status = description ? GetCounterDescription(index, text, &length)
+                                           : GetCounterName(index, text, &length);
+        return status == 0 ? text : "<fails>";
+    }
+    // The counter's published value and cycle as "V/C", or its failing status.
+    std::string Value(int32_t index) {
+        uint32_t count = 0;
+        EXPECT_EQ(Sample(nullptr, &count), 0);
+        uint64_t value = 0, cycle = 0;
+        const int32_t status = GetCounterValue(index, 0, &value, &cycle);
+        if (status != 0) return "status " + std::to_string(status);
+        return std::to_string(value) + "/" + std::to_string(cycle);
+    }
+    // Samples until the reading satisfies `good`, for at most 3 s; the last reading.
+    std::string ValueOnceSo(int32_t index, const std::function<bool(const std::string&)>& good) {
+        const Clock::time_point deadline = Clock::now() + std::chrono::seconds(3);
+        std::string value = Value(index);
+        while (!good(value) && Clock::now() < deadline) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            value = Value(index);
+        }
+        return value;
+    }
+    std::string ValueOnce(int32_t index, const std::string& expected) {
+        return ValueOnceSo(index, [&](const std::string& v) { return v == expected; });
+    }
+
+    TempDir dir_;
+    FakeMachine machine_;
+    std::vector<std::string> fifos_;
+};
+
+TEST_F(GpuLibrary, GpusInPciOrderWithNvmlsMetricsAndWhatEachGpuOffers) {
+    machine_.Framebuffer(0);  // simpledrm took card0
+    machine_.Gpu(1, kAmd, "0x1002", "0x73bf", "amdgpu", AmdFiles());
+    machine_.Gpu(2, kIntel, "0x8086", "0x46a6", "i915", {{"drm/card2/gt_act_freq_mhz", "1300\n"}});
+    ASSERT_EQ(Start(), 32u);
+    EXPECT_EQ(Text(0, false), "gpu0_busy");
+    EXPECT_EQ(Text(31, false), "gpu1_pcie_tx_kbps");
+    EXPECT_EQ(Text(16, true),
+              "Share of time the GPU was busy (GPU 1: amdgpu 0000:03:00.0, Navi 21 [Radeon RX "
+              "6800/6800 XT / 6900 XT])");
+    EXPECT_EQ(Text(0, true),
+              "Share of time the GPU was busy, from clients' engine time (GPU 0: i915 "
+              "0000:00:02.0, Alder Lake-P GT2 [Iris Xe Graphics])");
+    EXPECT_EQ(Text(8, true),
+              "GPU temperature, degrees C: not available on this GPU (GPU 0: i915 0000:00:02.0, "
+              "Alder Lake-P GT2 [Iris Xe Graphics])");
+    const char* amd[16] = {"37/100",  "12/100",   "0/10000",  "0/10000",  "1340/1",    "status 3",
+                           "1000/1",  "status 3", "45/1",     "187000/1", "1200/3300", "1024/1",
+                           "15344/1", "16368/1",  "status 3", "status 3"};
+    for (int32_t m = 0; m < 16; ++m)
+        EXPECT_EQ(ValueOnce(16 + m, amd[m]), amd[m]) << Text(16 + m, false);
+    EXPECT_EQ(ValueOnce(4, "1300/1"), "1300/1");
+    EXPECT_EQ(ValueOnce(8, "status 3"), "status 3");
+    EXPECT_EQ(ValueOnce(11, "status 3"), "status 3");
+}
+
+TEST_F(GpuLibrary, IntegratedAmdCountsGttAndNonsenseFailsItsReading) {
+    std::map<std::string, std::string> files = AmdFiles();
+    files.erase("mem_busy_percent");
+    files.erase("hwmon/hwmon2/power1_average");
+    files.erase("hwmon/hwmon2/pwm1");
+    files["hwmon/hwmon2/power1_input"] = "15000000\n";
+    files["hwmon/hwmon2/fan1_input"] = "65535\n";  // a stopped fan, as some boards read
+    files["gpu_busy_percent"] = "150\n";
+    files["mem_info_vram_total"] = "536870912\n";
+    files["mem_info_vram_used"] = "268435456\n";
+    files["pp_dpm_sclk"] = "0: 400Mhz \n1: 2200Mhz \n";  // no level marked current
+    machine_.Gpu(0, "0000:05:00.0", "0x1002", "0x1681", "amdgpu", files);
+    ASSERT_EQ(Start(), 16u);
+    EXPECT_EQ(ValueOnce(11, "1280/1"), "1280/1");  // 256 MiB of VRAM and 1 GiB of GTT
+    EXPECT_EQ(ValueOnce(12, "7424/1"), "7424/1");
+    EXPECT_EQ(ValueOnce(13, "8704/1"), "8704/1");
+    EXPECT_EQ(ValueOnce(9, "15000/1"), "15000/1");
+    for (int32_t m : {0, 4, 10}) EXPECT_EQ(ValueOnce(m, "status 21"), "status 21") << m;
+    EXPECT_EQ(ValueOnce(1, "status 3"), "status 3");
+    EXPECT_NE(Text(1, true).find("not available on this GPU"), std::string::npos);
+}
+
+TEST_F(GpuLibrary, XeReadsCyclesEnergyAndItsRequestedFrequencyWhileIdle) {
+    const std::string device = machine_.Gpu(1, kAmd, "0x8086", "0x56a0", "xe",
+                                            {{"tile0/gt0/freq0/act_freq", "0\n"},
+                                             {"tile0/gt0/freq0/cur_freq", "600\n"},
+                                             {"hwmon/hwmon4/name", "xe\n"},
+                                             {"hwmon/hwmon4/temp2_input", "48000\n"},
+                                             {"hwmon/hwmon4/energy1_input", "1000000\n"}});
+    // A client whose render engine is busy half the GPU's cycles and its video engines a
+    // quarter, and an energy counter of 20 W, written as the GPU runs.
+    std::atomic<bool> running{true};
+    auto client = [](uint64_t tick) {
+        const std::string busy = std::to_string(500 * tick), total = std::to_string(1000 * tick);
+        return "drm-driver:\txe\ndrm-pdev:\t" + std::string(kAmd) +
+               "\ndrm-client-id:\t7\ndrm-cycles-rcs:\t" + busy + "\ndrm-total-cycles-rcs:\t" +
+               total + "\ndrm-cycles-vcs:\t" + busy + "\ndrm-total-cycles-vcs:\t" + total +
+               "\ndrm-engine-capacity-vcs:\t2\n";
+    };
+    machine_.Client(300, 5, "renderD129", client(0));
+    std::thread gpu([&] {
+        const Clock::time_point start = Clock::now();
+        for (uint64_t tick = 1; running; ++tick) {
+            machine_.Write("proc/300/fdinfo/5", client(tick));
+            const auto us =
+                std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - start);
+            machine_.Write(device + "/hwmon/hwmon4/energy1_input",
+                           std::to_string(1000000 + 20 * us.count()) + "\n");
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        }
+    });
+    ASSERT_EQ(Start(), 16u);
+    EXPECT_EQ(ValueOnce(0, "5000/10000"), "5000/10000");
+    EXPECT_EQ(ValueOnce(2, "2500/10000"), "2500/10000");
+    EXPECT_EQ(ValueOnce(3, "2500/10000"), "2500/10000");
+    EXPECT_EQ(ValueOnce(4, "600/1"), "600/1");
+    EXPECT_EQ(ValueOnce(8, "48/1"), "48/1");
+    const std::string power = ValueOnceSo(9, [](const std::string& v) {
+        const long mw = atol(v.c_str());
+        return v.find("/1") != std::string::npos && mw > 15000 && mw < 25000;
+    });
+    EXPECT_NE(power.find("/1"), std::string::npos) << power;
+    running = false;
+    gpu.join();
+}
+
+TEST_F(GpuLibrary, ASleepingGpuReadsIdleAndNothingThatWouldWakeIt) {
+    std::map<std::string, std::string> files = AmdFiles();
+    files["power/runtime_status"] = "suspended\n";
+    const std::string device = machine_.Gpu(1, kAmd, "0x1002", "0x73bf", "amdgpu", files);
+    // Opened, any of these would hold its read for ever: the reading would turn late.
+    for (const char* file : {"/hwmon/hwmon2/temp1_input", "/pp_dpm_sclk", "/mem_info_vram_used",
+                             "/gpu_busy_percent", "/hwmon/hwmon2/power1_average"})
+        Fifo(device + file);
+    ASSERT_EQ(Start(), 16u);
+    EXPECT_EQ(ValueOnce(0, "0/10000"), "0/10000");
+    EXPECT_EQ(ValueOnce(1, "0/10000"), "0/10000");
+    for (int32_t m : {4, 8, 9, 11}) EXPECT_EQ(ValueOnce(m, "status 27"), "status 27") << m;
+    std::this_thread::sleep_for(std::chrono::milliseconds(1200));  // past the late limit
+    for (int32_t m : {0, 4, 8, 9, 11}) EXPECT_EQ(Value(m), m == 0 ? "0/10000" : "status 27") << m;
+    machine_.Write(device + "/power/runtime_status", "active\n");
+    machine_.Write(device + "/hwmon/hwmon2/temp1_input", "45000\n");
+    EXPECT_EQ(ValueOnce(8, "45/1"), "45/1");
+}
+
+TEST_F(GpuLibrary, AStuckSensorFailsLateWhileEveryPollStaysQuick) {
+    const std::string device = machine_.Gpu(1, kAmd, "0x1002", "0x73bf", "amdgpu", AmdFiles());
+    Fifo(device + "/hwmon/hwmon2/temp1_input");
+    ASSERT_EQ(Start(), 16u);
+    // The first poll waits for the first readings, until they are late; the others never.
+    std::string temperature = Value(8);
+    double slowestMs = 0;
+    const Clock::time_point deadline = Clock::now() + std::chrono::seconds(4);
+    while (temperature != "status 10" && Clock::now() < deadline) {
+        const Clock::time_point start = Clock::now();
+        temperature = Value(8);
+        slowestMs = std::max(
+            slowestMs, std::chrono::duration<double, std::milli>(Clock::now() - start).count());
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    EXPECT_EQ(temperature, "status 10");  // late
+    EXPECT_LT(slowestMs, 100.0);
+    EXPECT_EQ(ValueOnce(0, "37/100"), "37/100");
+    EXPECT_EQ(ValueOnce(9, "187000/1"), "187000/1");
+}
+
+TEST_F(GpuLibrary, NvidiaGpusTakeTheirPlaceThroughNvmlOrAreLeftOutWithoutIt) {
+    machine_.Gpu(1, kAmd, "0x1002", "0x73bf", "amdgpu", AmdFiles());
+    machine_.Gpu(2, kIntel, "0x8086", "0x46a6", "i915", {});
+    machine_.Gpu(3, "0000:01:00.0", "0x10de", "0x2330", "nvidia", {});
+    dir_.Write("scenario.txt", "gpus 1\npci 0 0000:01:00.0\nname 0 Stand-in Board\n");
+    ASSERT_EQ(Start(), 48u);
+    EXPECT_EQ(Text(16, true),
+              "Share of time the GPU was busy (GPU 1: nvidia 0000:01:00.0, Stand-in Board)");
+    EXPECT_EQ(ValueOnce(16, "40/100"), "40/100");
+    EXPECT_EQ(ValueOnce(32, "37/100"), "37/100");
+    Shutdown();
+    dir_.Write("scenario.txt", "init-fails 9\n");
+    ASSERT_EQ(Start(), 32u);
+    EXPECT_EQ(Text(16, false), "gpu1_busy");
+    EXPECT_NE(Text(16, true).find("amdgpu 0000:03:00.0"), std::string::npos) << Text(16, true);
+}
+
+}  // namespace

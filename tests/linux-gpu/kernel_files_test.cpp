@@ -1,0 +1,129 @@
+// What the GPU counter library makes of the kernel's files, from texts in the formats the
+// kernel prints: clients' fdinfo, clock levels, the PCI ID list, energy counters.
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <map>
+
+#include "drm_readings.h"
+#include "engine_usage.h"
+#include "pci_ids.h"
+#include "temp_dir.h"
+
+namespace {
+
+// fdinfo texts by path, for engine_shares; a path not here reads as a process that ended.
+std::map<std::string, std::string> g_fdinfo;
+int g_deniedErrors = 0;
+
+int ReadFake(const std::string& path, size_t, std::string* out) {
+    if (path.find("denied") != std::string::npos) return ++g_deniedErrors, EACCES;
+    const auto found = g_fdinfo.find(path);
+    if (found == g_fdinfo.end()) return ENOENT;
+    *out = found->second;
+    return 0;
+}
+
+std::string I915(const char* id, uint64_t render, uint64_t video) {
+    return "pos:\t0\nflags:\t02100002\nmnt_id:\t26\nino:\t1043\ndrm-driver:\ti915\n"
+           "drm-pdev:\t0000:00:02.0\ndrm-client-id:\t" +
+           std::string(id) + "\ndrm-engine-render:\t" + std::to_string(render) +
+           " ns\ndrm-engine-copy:\t0 ns\ndrm-engine-video:\t" + std::to_string(video) +
+           " ns\ndrm-engine-capacity-video:\t2\ndrm-total-system0:\t12 MiB\n";
+}
+
+TEST(KernelFiles, FdinfoInEveryFormatParses) {
+    FdinfoClient client;
+    ASSERT_TRUE(fdinfo_parse(I915("17", 900, 40), &client));
+    EXPECT_EQ(client.driver, "i915");
+    EXPECT_EQ(client.pdev, "0000:00:02.0");
+    EXPECT_EQ(client.id, "17");
+    ASSERT_EQ(client.engines.size(), 3u);
+    EXPECT_EQ(client.engines[2].engine, "video");
+    EXPECT_EQ(client.engines[2].ns, 40u);
+    EXPECT_EQ(client.engines[2].capacity, 2u);
+    // amdgpu 5.19's ring-numbered keys, the space before a TAB, memory in KiB.
+    ASSERT_TRUE(
+        fdinfo_parse("drm-driver:\tamdgpu\ndrm-pdev:\t0000:03:00.0\ndrm-client-id:\t9\n"
+                     "drm-memory-gtt: \t2048 KiB\ndrm-engine-gfx0:\t100 ns\n"
+                     "drm-engine-gfx1:\t50 ns\ndrm-engine-enc:\t7 ns\n",
+                     &client));
+    ASSERT_EQ(client.engines.size(), 2u);
+    EXPECT_EQ(client.engines[0].engine, "gfx");
+    EXPECT_EQ(client.engines[0].ns, 150u);
+    // The older amdgpu format: no drm-driver, pdev and pasid, the driver's own percentages,
+    // whose digits after the point are hundredths.
+    ASSERT_TRUE(
+        fdinfo_parse("pdev:\t0000:03:00.0\npasid:\t32771\nvram mem:\t4096 kB\n"
+                     "gfx0:\t70.5%\ndec0:\t3.12%\n",
+                     &client));
+    EXPECT_EQ(client.id, "32771");
+    EXPECT_DOUBLE_EQ(client.engines[0].percent, 70.05);
+    EXPECT_DOUBLE_EQ(client.engines[1].percent, 3.12);
+    EXPECT_FALSE(fdinfo_parse("pos:\t0\nflags:\t02\n", &client));  // no DRM client
+}
+
+TEST(KernelFiles, EngineSharesCountEachClientOnceAndNeverGoBackwards) {
+    const std::vector<std::string> paths = {"/proc/10/fdinfo/5", "/proc/11/fdinfo/5",
+                                            "/proc/12/fdinfo/4", "/proc/13/fdinfo/denied"};
+    EngineHistory history;
+    // Processes 10 and 11 share client 17 (one counted); process 12 is client 18.
+    g_fdinfo = {{paths[0], I915("17", 1000, 0)},
+                {paths[1], I915("17", 1000, 0)},
+                {paths[2], I915("18", 5000, 0)}};
+    EngineShares shares = engine_shares(paths, ReadFake, &history, 1000000);
+    EXPECT_FALSE(shares.measured);  // a baseline
+    EXPECT_EQ(shares.clients, 2u);
+    // 10 ms later: client 17 used the render engine 3 ms, client 18 2 ms and the video
+    // engines (two of them) 4 ms.
+    g_fdinfo = {{paths[0], I915("17", 3001000, 0)},
+                {paths[1], I915("17", 3001000, 0)},
+                {paths[2], I915("18", 2005000, 4000000)}};
+    shares = engine_shares(paths, ReadFake, &history, 11000000);
+    ASSERT_TRUE(shares.measured);
+    EXPECT_NEAR(engine_share_of(shares, {}), 0.5, 1e-9);
+    EXPECT_NEAR(engine_share_of(shares, {"video"}), 0.2, 1e-9);
+    // Process 10 ended (11 still holds client 17); client 18's render counter went
+    // backwards: no time, and the larger value is kept, so its return counts nothing twice.
+    g_fdinfo.erase(paths[0]);
+    g_fdinfo[paths[2]] = I915("18", 1000, 4000000);
+    shares = engine_shares(paths, ReadFake, &history, 21000000);
+    EXPECT_NEAR(engine_share_of(shares, {}), 0, 1e-9);
+    g_fdinfo[paths[2]] = I915("18", 3005000, 4000000);
+    shares = engine_shares(paths, ReadFake, &history, 31000000);
+    EXPECT_NEAR(engine_share_of(shares, {"render"}), 0.1, 1e-9);
+    EXPECT_EQ(shares.clients, 2u);
+    EXPECT_GT(g_deniedErrors, 0);  // another user's client: passed over, never a failure
+    // Work beyond the wall time is at most the whole engine.
+    g_fdinfo[paths[2]] = I915("18", 900000000, 4000000);
+    shares = engine_shares(paths, ReadFake, &history, 41000000);
+    EXPECT_NEAR(engine_share_of(shares, {"render"}), 1.0, 1e-9);
+}
+
+TEST(KernelFiles, ClockLevelsModelNamesAndEnergyRates) {
+    uint64_t mhz = 0;
+    EXPECT_TRUE(drm_current_level_mhz("0: 500Mhz \n1: 1340Mhz *\n2: 2575Mhz \n", &mhz));
+    EXPECT_EQ(mhz, 1340u);
+    EXPECT_FALSE(drm_current_level_mhz("0: 500Mhz \n1: 1340Mhz \n", &mhz));
+    TempDir dir;
+    const std::string ids = dir.Write("pci.ids",
+                                      "1002  AMD\n\t73bf  Navi 21\n\t\t1002 73bf  Subsystem\n"
+                                      "8086  Intel\n\t73bf  Not AMD's\n\t46a6  Iris\x01 Xe\n");
+    EXPECT_EQ(pci_model_name(ids, 0x1002, 0x73bf), "Navi 21");
+    EXPECT_EQ(pci_model_name(ids, 0x8086, 0x46a6), "Iris? Xe");
+    EXPECT_EQ(pci_model_name(ids, 0x10de, 0x2330), "");
+    EXPECT_EQ(pci_model_name(dir.Path("none"), 0x1002, 0x73bf), "");
+    // An energy counter: 2 J over 100 ms is 20 W; one that wrapped or was reset fails once
+    // and is measured from there on.
+    DrmSources sources;
+    sources.energyMicrojoules = dir.Write("energy1_input", "5000000\n");
+    EnergyHistory history{3000000, drm_now_ns() - 100000000};
+    CounterReading power = drm_read_power(sources, &history, nullptr);
+    EXPECT_EQ(power.status, 0);
+    EXPECT_NEAR(static_cast<double>(power.value), 20000, 2000);
+    dir.Write("energy1_input", "1000\n");
+    EXPECT_EQ(drm_read_power(sources, &history, nullptr).status, kReadingNoData);
+    EXPECT_EQ(history.microjoules, 1000u);
+}
+
+}  // namespace
