@@ -26,6 +26,12 @@ uint32_t HexFile(const std::string& path) {
     return static_cast<uint32_t>(strtoul(drm_read_line(path).c_str(), nullptr, 16));
 }
 
+// The model's name from the root's PCI ID list.
+std::string Model(const std::string& root, const std::string& device) {
+    return pci_model_name(root + "/usr/share/misc/pci.ids", HexFile(device + "/vendor"),
+                          HexFile(device + "/device"));
+}
+
 std::string DriverOf(const std::string& device) {
     std::string driver = drm_link_name(device + "/driver");
     if (!driver.empty()) return drm_printable(driver, 40);
@@ -133,9 +139,16 @@ std::vector<DrmGpu> drm_find_gpus(const std::string& root) {
         gpu.card = drm + "/" + name;
         gpu.found.address = address;
         gpu.found.driver = DriverOf(device);
-        gpu.found.model = pci_model_name(root + "/usr/share/misc/pci.ids",
-                                         HexFile(device + "/vendor"), HexFile(device + "/device"));
+        gpu.found.model = Model(root, device);
         if (gpu.found.driver != "nvidia") gpu.sources = FindSources(gpu.card, gpu.found.driver);
+    }
+    // NVIDIA's driver lists a card only while its modesetting module is loaded, which
+    // servers often go without: its GPUs are found on the PCI bus as well.
+    const std::string nvidia = root + "/sys/bus/pci/drivers/nvidia/";
+    for (const std::string& address : drm_list(nvidia)) {
+        if (!drm_is_pci_address(address) || byAddress.count(address) != 0) continue;
+        DrmGpu& gpu = byAddress[address];
+        gpu.found = FoundGpu{address, "nvidia", Model(root, nvidia + address)};
     }
     std::vector<DrmGpu> gpus;
     for (auto& entry : byAddress) {

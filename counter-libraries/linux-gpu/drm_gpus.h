@@ -1,7 +1,8 @@
 // The GPUs the kernel lists under /sys/class/drm, and which of their files feed which
 // metric. A card is a GPU when a PCI device is behind it: connector folders (card0-DP-1),
 // render nodes, ttm and version are not cards, and a firmware framebuffer (simpledrm,
-// efifb) has no PCI device. GPUs are ordered by PCI address, which, unlike the card
+// efifb) has no PCI device. NVIDIA's GPUs are found on the PCI bus too, where its driver
+// lists no card. GPUs are ordered by PCI address, which, unlike the card
 // number, stays the same from boot to boot.
 #pragma once
 

@@ -61,7 +61,7 @@ elseif(MODE STREQUAL "install")
     message(FATAL_ERROR "install failed:\n${out}")
   endif()
   expect_files("${prefix}"
-    "bin/ZarmiteCLI;bin/zarmite-host;lib/zarmite/Zarmite.so;lib/zarmite/nvml/libnvpmapi.so;lib/zarmite/demo/Zarmite.so;lib/zarmite/demo/Zarmite.cfg;lib/zarmite/demo/libnvpmapi.so;share/doc/Zarmite/Zarmite.cfg.example;share/doc/Zarmite/user-guide.md")
+    "bin/ZarmiteCLI;bin/zarmite-host;lib/zarmite/Zarmite.so;lib/zarmite/nvml/libnvpmapi.so;lib/zarmite/gpu/libnvpmapi.so;lib/zarmite/demo/Zarmite.so;lib/zarmite/demo/Zarmite.cfg;lib/zarmite/demo/libnvpmapi.so;share/doc/Zarmite/Zarmite.cfg.example;share/doc/Zarmite/user-guide.md")
   execute_process(COMMAND bash "${CMAKE_CURRENT_LIST_DIR}/check_search_paths.sh" "${prefix}"
     RESULT_VARIABLE status OUTPUT_VARIABLE out ERROR_VARIABLE out)
   if(NOT status EQUAL 0)
@@ -72,13 +72,18 @@ elseif(MODE STREQUAL "install")
   expect_output("${WORK_DIR}" "Sources: 4" "${prefix}/bin/zarmite-host"
                 --plugin "${prefix}/lib/zarmite/demo/Zarmite.so" --rounds 1 --interval-ms 0)
   # With only the driver's library on the search path (here its stand-in), the installed
-  # probe and plug-in find the NVML counter library by their own search path.
+  # probe and plug-in find the GPU counter library by their own search path, and it reads
+  # the machine's NVIDIA GPU (here one that a fake /sys lists) through NVML.
   set(ENV{LD_LIBRARY_PATH} "${BUILD_DIR}/nvml-stand-in")
-  unset(ENV{ZARMITE_NVML_SCENARIO})
+  file(MAKE_DIRECTORY "${WORK_DIR}/root/sys/bus/pci/drivers/nvidia/0000:01:00.0")
+  file(WRITE "${WORK_DIR}/scenario.txt" "pci 0 0000:01:00.0\n")
+  set(ENV{ZARMITE_DRM_ROOT} "${WORK_DIR}/root")
+  set(ENV{ZARMITE_NVML_SCENARIO} "${WORK_DIR}/scenario.txt")
   if(SANITIZED)
     return()
   endif()
   expect_output("${WORK_DIR}" "Number of available counters: 16" "${prefix}/bin/ZarmiteCLI")
+  expect_output("${WORK_DIR}" "(GPU 0: nvidia 0000:01:00.0, Stand-in GPU 0)" "${prefix}/bin/ZarmiteCLI")
   file(WRITE "${prefix}/lib/zarmite/Zarmite.cfg" "[Source0]\nID=0\n")
   expect_output("${WORK_DIR}" "Round 1: 40.000000" "${prefix}/bin/zarmite-host"
                 --plugin "${prefix}/lib/zarmite/Zarmite.so" --rounds 1 --interval-ms 0)
