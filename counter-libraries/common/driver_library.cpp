@@ -1,6 +1,7 @@
 #include "driver_library.h"
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdlib>
@@ -31,6 +32,7 @@ struct Library {
     std::mutex lock;  // taken before the sampler's own lock, never across a driver call
     std::condition_variable startEnded;
     const DriverParts* parts = nullptr;
+    std::atomic<bool> partsSet{false};  // parts is set, and stays so
     Phase phase = Phase::kIdle;
     int32_t startStatus = 0;  // of the last start that ended
     bool stopWhenStarted = false;
@@ -325,9 +327,11 @@ const CounterOperations kOperations = {
 
 CounterEntry DriverQueryInterface(const DriverParts& parts, uint32_t identifier) {
     Library& library = State();
-    {
+    // The binding asks for 32 entries on every bind: after the first, no lock is taken.
+    if (!library.partsSet.load(std::memory_order_acquire)) {
         std::lock_guard<std::mutex> guard(library.lock);
         if (library.parts == nullptr) library.parts = &parts;  // one library, one set of parts
+        library.partsSet.store(true, std::memory_order_release);
     }
     return AnswerQuery(kOperations, identifier);
 }

@@ -138,11 +138,11 @@ std::string gpu_description(const std::string& meaning, uint32_t number, const F
 }
 
 CounterEntry GpuDriversQueryInterface(const GpuMachine& machine, uint32_t identifier) {
-    static const DriverParts* parts = nullptr;
-    static std::once_flag once;
-    std::call_once(once, [&] {
+    // Made once, and lives for ever, as the skeleton asks of its parts. The binding asks
+    // for 32 entries on every bind: after the first, this is one load of a flag.
+    static const DriverParts* const parts = [&] {
         State().machine = &machine;
-        parts = new DriverParts(MakeParts(machine));  // lives for ever, as the skeleton asks
-    });
+        return new DriverParts(MakeParts(machine));
+    }();
     return DriverQueryInterface(*parts, identifier);
 }

@@ -13,28 +13,36 @@ int32_t COUNTER_CALL Unused() {
 }  // namespace
 
 CounterEntry AnswerQuery(const CounterOperations& operations, uint32_t identifier) {
-    const struct {
-        size_t position;
-        CounterEntry entry;
-    } known[] = {
-        {kInitializePosition, operations.initialize},
-        {kShutdownPosition, operations.shutdown},
-        {kGetNumCountersPosition, operations.getNumCounters},
-        {kGetCounterNamePosition, operations.getCounterName},
-        {kGetCounterDescriptionPosition, operations.getCounterDescription},
-        {kGetCounterAttributePosition, operations.getCounterAttribute},
-        {kAddCounterPosition, operations.addCounter},
-        {kRemoveAllCountersPosition, operations.removeAllCounters},
-        {kSamplePosition, operations.sample},
-        {kGetCounterValuePosition, operations.getCounterValue},
-    };
-    for (const auto& operation : known) {
-        if (kCounterIdentifiers[operation.position] == identifier) return operation.entry;
+    // The binding asks for every identifier on every bind, and the plug-in binds before
+    // every poll: one pass over the identifiers, then the position's operation.
+    size_t position = 0;
+    while (position < kCounterTableSize && kCounterIdentifiers[position] != identifier) ++position;
+    switch (position) {
+        case kInitializePosition:
+            return operations.initialize;
+        case kShutdownPosition:
+            return operations.shutdown;
+        case kGetNumCountersPosition:
+            return operations.getNumCounters;
+        case kGetCounterNamePosition:
+            return operations.getCounterName;
+        case kGetCounterDescriptionPosition:
+            return operations.getCounterDescription;
+        case kGetCounterAttributePosition:
+            return operations.getCounterAttribute;
+        case kAddCounterPosition:
+            return operations.addCounter;
+        case kRemoveAllCountersPosition:
+            return operations.removeAllCounters;
+        case kSamplePosition:
+            return operations.sample;
+        case kGetCounterValuePosition:
+            return operations.getCounterValue;
+        case kCounterTableSize:
+            return nullptr;  // an identifier that is unknown
+        default:
+            return AsCounterEntry(Unused);
     }
-    for (uint32_t other : kCounterIdentifiers) {
-        if (other == identifier) return AsCounterEntry(Unused);
-    }
-    return nullptr;
 }
 
 int32_t CopyCounterText(const std::string& text, char* buffer, uint32_t* length,

@@ -1,9 +1,12 @@
 #include "drm_clients.h"
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
+#include <cstdlib>
 #include <cstring>
 
 namespace {
@@ -15,34 +18,60 @@ bool AllDigits(const char* name) {
     return true;
 }
 
+// The DRM descriptors of one process, its links read relative to its fd folder: the path
+// up to them is looked up once a process, not once a descriptor.
+std::vector<DrmDescriptor> DescriptorsOf(DIR* processes, const std::string& proc, const char* pid) {
+    static const char kDri[] = "/dev/dri/";
+    constexpr size_t kDriLength = sizeof kDri - 1;
+    std::vector<DrmDescriptor> found;
+    const int folder = openat(dirfd(processes), (std::string(pid) + "/fd").c_str(),
+                              O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (folder < 0) return found;  // ended, or another user's
+    DIR* descriptors = fdopendir(folder);
+    if (descriptors == nullptr) {
+        close(folder);
+        return found;
+    }
+    char target[256];
+    while (const dirent* descriptor = readdir(descriptors)) {
+        if (descriptor->d_type != DT_LNK && descriptor->d_type != DT_UNKNOWN) continue;
+        const ssize_t length = readlinkat(folder, descriptor->d_name, target, sizeof target - 1);
+        if (length <= static_cast<ssize_t>(kDriLength) || strncmp(target, kDri, kDriLength) != 0)
+            continue;
+        found.push_back(DrmDescriptor{
+            std::string(target + kDriLength, static_cast<size_t>(length) - kDriLength),
+            proc + pid + "/fdinfo/" + descriptor->d_name});
+    }
+    closedir(descriptors);  // and the folder with it
+    return found;
+}
+
 }  // namespace
 
-DrmDescriptors drm_find_descriptors(const std::string& root) {
-    static const char kDri[] = "/dev/dri/";
-    DrmDescriptors found;
+void drm_find_descriptors(const std::string& root, uint32_t slice, uint32_t slices,
+                          DrmDescriptors* known) {
+    slices = std::max<uint32_t>(slices, 1);
+    for (auto entry = known->begin(); entry != known->end();)  // seen again, or ended
+        entry = entry->first % slices == slice ? known->erase(entry) : std::next(entry);
     const std::string proc = root + "/proc/";
     DIR* processes = opendir(proc.c_str());
-    if (processes == nullptr) return found;
-    std::string fdPath, linkPath;
-    char target[256];
+    if (processes == nullptr) return;
     while (const dirent* process = readdir(processes)) {
         if (!AllDigits(process->d_name)) continue;
-        fdPath = proc + process->d_name + "/fd/";
-        DIR* descriptors = opendir(fdPath.c_str());
-        if (descriptors == nullptr) continue;  // ended, or another user's
-        while (const dirent* descriptor = readdir(descriptors)) {
-            if (!AllDigits(descriptor->d_name)) continue;
-            linkPath = fdPath + descriptor->d_name;
-            const ssize_t length = readlink(linkPath.c_str(), target, sizeof target - 1);
-            if (length <= static_cast<ssize_t>(sizeof kDri - 1) ||
-                strncmp(target, kDri, sizeof kDri - 1) != 0)
-                continue;
-            const std::string node(target + sizeof kDri - 1,
-                                   static_cast<size_t>(length) - (sizeof kDri - 1));
-            found[node].push_back(proc + process->d_name + "/fdinfo/" + descriptor->d_name);
-        }
-        closedir(descriptors);
+        const uint32_t pid = static_cast<uint32_t>(strtoul(process->d_name, nullptr, 10));
+        if (pid % slices != slice) continue;
+        std::vector<DrmDescriptor> descriptors = DescriptorsOf(processes, proc, process->d_name);
+        if (!descriptors.empty()) (*known)[pid].swap(descriptors);
     }
     closedir(processes);
-    return found;
+}
+
+std::vector<std::string> drm_descriptors_of(const DrmDescriptors& known,
+                                            const std::vector<std::string>& nodes) {
+    std::vector<std::string> paths;
+    for (const auto& process : known)
+        for (const DrmDescriptor& descriptor : process.second)
+            if (std::find(nodes.begin(), nodes.end(), descriptor.node) != nodes.end())
+                paths.push_back(descriptor.fdinfo);
+    return paths;
 }

@@ -12,9 +12,10 @@
 
 namespace {
 
-// The walk over /proc for new clients, at most this often; between walks the known
-// descriptors are read.
-constexpr uint64_t kClientWalkNs = 3000000000ULL;
+// The walk over /proc for new clients: a third of the processes at most once a second,
+// so that a new client is found within three seconds; the first walk takes them all.
+constexpr uint64_t kClientWalkNs = 1000000000ULL;
+constexpr uint32_t kWalkSlices = 3;
 // A first look at the engines waits this long for a second one.
 constexpr uint32_t kEngineBaselineMs = 100;
 
@@ -48,6 +49,7 @@ struct Drm {
     std::vector<GpuState> gpus;  // by found GPU
     DrmDescriptors descriptors;
     uint64_t nextWalkNs = 0;
+    uint32_t walks = 0;
     bool walking = false;
     std::string root;
 };
@@ -77,20 +79,19 @@ std::vector<std::string> ClientPaths(const std::vector<std::string>& nodes) {
     if (!drm.walking && now >= drm.nextWalkNs) {
         drm.walking = true;
         const std::string root = drm.root;
+        const uint32_t walk = drm.walks;
+        DrmDescriptors known = drm.descriptors;
         guard.unlock();
-        DrmDescriptors descriptors = drm_find_descriptors(root);
+        for (uint32_t slice = 0; slice < kWalkSlices; ++slice)
+            if (walk == 0 || slice == walk % kWalkSlices)
+                drm_find_descriptors(root, slice, kWalkSlices, &known);
         guard.lock();
-        drm.descriptors.swap(descriptors);
+        drm.descriptors.swap(known);
         drm.nextWalkNs = drm_now_ns() + kClientWalkNs;
+        drm.walks = walk + 1;
         drm.walking = false;
     }
-    std::vector<std::string> paths;
-    for (const std::string& node : nodes) {
-        const auto found = drm.descriptors.find(node);
-        if (found != drm.descriptors.end())
-            paths.insert(paths.end(), found->second.begin(), found->second.end());
-    }
-    return paths;
+    return drm_descriptors_of(drm.descriptors, nodes);
 }
 
 // A copy of what a read needs; false where the GPU is not this driver's (any more).
@@ -239,6 +240,7 @@ void Start(std::vector<FoundGpu>* found, std::vector<bool>* owned) {
     }
     drm.descriptors.clear();
     drm.nextWalkNs = 0;
+    drm.walks = 0;
 }
 
 void Stop() {

@@ -344,8 +344,8 @@ void sampler_want_none(Sampler* sampler) {
 void sampler_publish(Sampler* sampler, uint32_t waitMs) {
     std::unique_lock<std::mutex> guard(sampler->lock);
     EnsureWorkers(sampler);
-    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(waitMs);
     Clock::time_point now = Clock::now();
+    const Clock::time_point deadline = now + std::chrono::milliseconds(waitMs);
     while (AwaitingFirstReading(*sampler, now) && now < deadline && !sampler->stopping) {
         // Woken by a read that ends; at the latest when a read in progress turns late.
         Clock::time_point wake = deadline;

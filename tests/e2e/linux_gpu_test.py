@@ -12,9 +12,11 @@ import subprocess
 import sys
 import time
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tools"))
+import fake_gpu_machine as fake  # noqa: E402
+
 HOST, PLUGIN, PROBE, LIBRARY_DIR, FLEET_CONFIG, WORK = sys.argv[1:7]
 ROOT = os.path.join(WORK, "root")
-AMD = "0000:03:00.0"
 failures = []
 
 
@@ -24,49 +26,11 @@ def check(condition, what, saw=""):
         print("FAIL:", what, "\n  saw:", saw)
 
 
-def write(path, text):
-    path = os.path.join(ROOT, path)
-    os.makedirs(os.path.dirname(path), exist_ok=True)
-    with open(path, "w") as out:
-        out.write(text)
-
-
-def link(path, target):
-    path = os.path.join(ROOT, path)
-    os.makedirs(os.path.dirname(path), exist_ok=True)
-    os.symlink(target, path)
-
-
-def gpu(card, address, vendor, device, driver, files):
-    folder = "sys/devices/pci0000:00/" + address
-    write(folder + "/vendor", vendor + "\n")
-    write(folder + "/device", device + "\n")
-    link(folder + "/driver", "../../../bus/pci/drivers/" + driver)
-    for name in ("card%d" % card, "renderD%d" % (128 + card)):
-        link(folder + "/drm/%s/device" % name, "../../../" + address)
-        link("sys/class/drm/" + name, "../../devices/pci0000:00/%s/drm/%s" % (address, name))
-    link("sys/class/drm/card%d-DP-1" % card, "../../devices/pci0000:00/%s/drm/card%d" % (address, card))
-    for name, text in files.items():
-        write(folder + "/" + name, text)
-    return folder
-
-
 def machine():
     shutil.rmtree(WORK, ignore_errors=True)
-    link("sys/class/drm/card0", "../../devices/platform/simple-framebuffer.0/drm/card0")
-    link("sys/devices/platform/simple-framebuffer.0/drm/card0/device", "../../../simple-framebuffer.0")
-    write("sys/class/drm/version", "drm 1.1.0 20060810\n")
-    write("usr/share/misc/pci.ids", "1002  AMD\n\t73bf  Navi 21\n8086  Intel\n\t46a6  Iris Xe\n")
-    amd = gpu(1, AMD, "0x1002", "0x73bf", "amdgpu", {
-        "gpu_busy_percent": "37\n", "mem_busy_percent": "12\n",
-        "pp_dpm_sclk": "0: 500Mhz \n1: 1340Mhz *\n", "pp_dpm_mclk": "0: 96Mhz \n1: 1000Mhz *\n",
-        "mem_info_vram_total": "17163091968\n", "mem_info_vram_used": "1073741824\n",
-        "power/runtime_status": "active\n", "hwmon/hwmon2/temp1_input": "45000\n",
-        "hwmon/hwmon2/power1_average": "187000000\n", "hwmon/hwmon2/pwm1": "51\n"})
-    gpu(2, "0000:00:02.0", "0x8086", "0x46a6", "i915", {"drm/card2/gt_act_freq_mhz": "1300\n"})
-    link("proc/4242/fd/7", "/dev/dri/renderD130")
-    write("proc/4242/fdinfo/7", "drm-driver:\ti915\ndrm-pdev:\t0000:00:02.0\n"
-          "drm-client-id:\t3\ndrm-engine-render:\t1000 ns\n")
+    amd = fake.desktop(ROOT)
+    fake.client(ROOT, 4242, 7, "renderD130", "drm-driver:\ti915\ndrm-pdev:\t0000:00:02.0\n"
+                "drm-client-id:\t3\ndrm-engine-render:\t1000 ns\n")
     return amd
 
 

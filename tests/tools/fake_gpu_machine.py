@@ -1,0 +1,93 @@
+#!/usr/bin/env python3
+"""A machine's /sys and /proc as the kernel lays them out, written under a folder that the
+GPU counter library takes for "/" (ZARMITE_DRM_ROOT). Imported by the tests; run alone, it
+writes the benchmarks' machine: an AMD discrete GPU, an Intel integrated one, simpledrm in
+card0, and PROCESSES processes with DESCRIPTORS descriptors in all, CLIENTS of them DRM
+clients of the two GPUs.
+
+Usage: fake_gpu_machine.py ROOT [PROCESSES DESCRIPTORS CLIENTS]
+"""
+import os
+import shutil
+import sys
+
+AMD = "0000:03:00.0"
+INTEL = "0000:00:02.0"
+AMD_FILES = {
+    "gpu_busy_percent": "37\n", "mem_busy_percent": "12\n",
+    "pp_dpm_sclk": "0: 500Mhz \n1: 1340Mhz *\n", "pp_dpm_mclk": "0: 96Mhz \n1: 1000Mhz *\n",
+    "mem_info_vram_total": "17163091968\n", "mem_info_vram_used": "1073741824\n",
+    "power/runtime_status": "active\n", "hwmon/hwmon2/temp1_input": "45000\n",
+    "hwmon/hwmon2/power1_average": "187000000\n", "hwmon/hwmon2/pwm1": "51\n"}
+
+
+def write(root, path, text):
+    path = os.path.join(root, path)
+    os.makedirs(os.path.dirname(path), exist_ok=True)
+    with open(path, "w") as out:
+        out.write(text)
+
+
+def link(root, path, target):
+    path = os.path.join(root, path)
+    os.makedirs(os.path.dirname(path), exist_ok=True)
+    os.symlink(target, path)
+
+
+def gpu(root, card, address, vendor, device, driver, files):
+    """A GPU behind card CARD and its render node, with FILES under its device folder; the
+    folder's path under the root."""
+    folder = "sys/devices/pci0000:00/" + address
+    write(root, folder + "/vendor", vendor + "\n")
+    write(root, folder + "/device", device + "\n")
+    link(root, folder + "/driver", "../../../bus/pci/drivers/" + driver)
+    for name in ("card%d" % card, "renderD%d" % (128 + card)):
+        link(root, folder + "/drm/%s/device" % name, "../../../" + address)
+        link(root, "sys/class/drm/" + name, "../../devices/pci0000:00/%s/drm/%s" % (address, name))
+    link(root, "sys/class/drm/card%d-DP-1" % card,
+         "../../devices/pci0000:00/%s/drm/card%d" % (address, card))
+    for name, text in files.items():
+        write(root, folder + "/" + name, text)
+    return folder
+
+
+def framebuffer(root, card):
+    """A firmware framebuffer's card: no PCI device behind it."""
+    folder = "sys/devices/platform/simple-framebuffer.0"
+    link(root, "sys/class/drm/card%d" % card, "../../devices/platform/simple-framebuffer.0/drm/card%d" % card)
+    link(root, folder + "/drm/card%d/device" % card, "../../../simple-framebuffer.0")
+
+
+def client(root, pid, fd, node, fdinfo):
+    link(root, "proc/%d/fd/%d" % (pid, fd), "/dev/dri/" + node)
+    write(root, "proc/%d/fdinfo/%d" % (pid, fd), fdinfo)
+
+
+def desktop(root):
+    """simpledrm in card0, the AMD GPU in card1, the Intel one in card2; AMD's sensor folder."""
+    shutil.rmtree(root, ignore_errors=True)
+    framebuffer(root, 0)
+    write(root, "sys/class/drm/version", "drm 1.1.0 20060810\n")
+    write(root, "usr/share/misc/pci.ids", "1002  AMD\n\t73bf  Navi 21\n8086  Intel\n\t46a6  Iris Xe\n")
+    amd = gpu(root, 1, AMD, "0x1002", "0x73bf", "amdgpu", AMD_FILES)
+    gpu(root, 2, INTEL, "0x8086", "0x46a6", "i915", {"drm/card2/gt_act_freq_mhz": "1300\n"})
+    return amd
+
+
+def processes(root, count, descriptors, clients):
+    """COUNT processes, DESCRIPTORS descriptors among them, CLIENTS of those DRM clients."""
+    for n in range(descriptors):
+        pid, fd = 1000 + n % count, 3 + n // count
+        if n < clients:
+            node, pdev, driver = ("renderD129", AMD, "amdgpu") if n % 2 else ("renderD130", INTEL, "i915")
+            client(root, pid, fd, node, "drm-driver:\t%s\ndrm-pdev:\t%s\ndrm-client-id:\t%d\n"
+                   "drm-engine-render:\t%d ns\ndrm-engine-gfx:\t%d ns\n" % (driver, pdev, n, n, n))
+        else:
+            link(root, "proc/%d/fd/%d" % (pid, fd), "socket:[%d]" % n if n % 3 else "/dev/null")
+            write(root, "proc/%d/fdinfo/%d" % (pid, fd), "pos:\t0\nflags:\t02\n")
+
+
+if __name__ == "__main__":
+    desktop(sys.argv[1])
+    counts = [int(a) for a in sys.argv[2:5]] or [1000, 10000, 20]
+    processes(sys.argv[1], *counts)
