@@ -3,9 +3,11 @@
 sources with 1 and with 16 scrapers at once; how far rounds drift from their schedule
 while 16 scrapers hammer the endpoint; and the host's own CPU time as a daemon over 60 s
 (128 sources, a round a second, a scrape a second). A benchmark: it prints figures and
-fails nothing.
+fails nothing. With --gpu ROOT, only the daemon's CPU time, over the library over every
+GPU and the machine that tests/tools/fake_gpu_machine.py wrote at ROOT: its two GPUs'
+32 counters.
 
-Usage: scrape_benchmark.py BUILD_DIR [--quick]
+Usage: scrape_benchmark.py BUILD_DIR [--quick] [--gpu ROOT]
 """
 import datetime
 import http.client
@@ -26,6 +28,9 @@ QUICK = "--quick" in sys.argv
 HOST = os.path.join(BUILD, "bin", "zarmite-host")
 PLUGIN = os.path.join(BUILD, "bin", "Zarmite.so")
 ENV = dict(os.environ, LD_LIBRARY_PATH=os.path.join(BUILD, "simulated-lib"))
+GPU_ROOT = sys.argv[sys.argv.index("--gpu") + 1] if "--gpu" in sys.argv else None
+if GPU_ROOT:
+    ENV = dict(os.environ, LD_LIBRARY_PATH=os.path.join(BUILD, "gpu-lib"), ZARMITE_DRM_ROOT=GPU_ROOT)
 
 
 def free_port():
@@ -34,12 +39,12 @@ def free_port():
         return probe.getsockname()[1]
 
 
-def folder_with(sources):
+def folder_with(sources, counters=14):
     folder = tempfile.mkdtemp(prefix="zarmite-bench-")
     shutil.copy(PLUGIN, folder)
     with open(os.path.join(folder, "Zarmite.cfg"), "w") as config:
         for i in range(sources):
-            config.write("[Source%d]\nID=%d\nName=Source %d\nDim=%%\nGroup=GPU%d\n" % (i, i % 14, i, i // 16))
+            config.write("[Source%d]\nID=%d\nName=Source %d\nDim=%%\nGroup=GPU%d\n" % (i, i % counters, i, i // 16))
     return folder
 
 
@@ -133,8 +138,8 @@ def drift(sources):
     return statistics.median(offsets), percentile(offsets, 0.99), len(latencies)
 
 
-def daemon_cpu():
-    folder = folder_with(128)
+def daemon_cpu(sources=128, counters=14):
+    folder = folder_with(sources, counters)
     port = free_port()
     seconds = 10 if QUICK else 60
     before = resource.getrusage(resource.RUSAGE_CHILDREN)
@@ -142,20 +147,33 @@ def daemon_cpu():
                              "127.0.0.1:%d" % port, "--rounds", str(seconds + 1)],
                             stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, env=ENV)
     started = time.time()
+    steady = []  # (time, CPU seconds) from the 5th second on: the start left out
     while host.poll() is None:
         time.sleep(1)
         try:
             scrape_once(port)
-        except OSError:
+            if time.time() - started >= 5:
+                with open("/proc/%d/stat" % host.pid) as stat:
+                    fields = stat.read().rsplit(")", 1)[1].split()
+                steady.append((time.time(), (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")))
+        except (OSError, IndexError, ValueError):
             pass
     elapsed = time.time() - started
     after = resource.getrusage(resource.RUSAGE_CHILDREN)
     shutil.rmtree(folder)
     cpu = (after.ru_utime - before.ru_utime) + (after.ru_stime - before.ru_stime)
+    if len(steady) >= 2:
+        share = (steady[-1][1] - steady[0][1]) / (steady[-1][0] - steady[0][0])
+        print("  after its start: %.3f %% of a core over %.0f s" % (100 * share, steady[-1][0] - steady[0][0]))
     return cpu, elapsed
 
 
 def main():
+    if GPU_ROOT:
+        cpu, elapsed = daemon_cpu(32, 32)
+        print("daemon over the GPU library, two GPUs' 32 counters, a round and a scrape a second: "
+              "%.3f s of CPU in %.0f s: %.3f %% of a core" % (cpu, elapsed, 100 * cpu / elapsed))
+        return 0
     print("| sources | scrapers | median | 99th percentile |\n| --- | --- | --- | --- |")
     for sources in (16, 160, 1600):
         for scrapers, median, p99 in latency(sources):

@@ -48,22 +48,31 @@ std::vector<DrmDescriptor> DescriptorsOf(DIR* processes, const std::string& proc
 
 }  // namespace
 
-void drm_find_descriptors(const std::string& root, uint32_t slice, uint32_t slices,
-                          DrmDescriptors* known) {
+void drm_walk_step(const std::string& root, uint32_t slices, DrmWalk* walk) {
     slices = std::max<uint32_t>(slices, 1);
-    for (auto entry = known->begin(); entry != known->end();)  // seen again, or ended
-        entry = entry->first % slices == slice ? known->erase(entry) : std::next(entry);
+    const uint32_t slice = walk->steps++ % slices;
     const std::string proc = root + "/proc/";
-    DIR* processes = opendir(proc.c_str());
-    if (processes == nullptr) return;
-    while (const dirent* process = readdir(processes)) {
+    std::vector<uint32_t> processes;
+    DrmDescriptors known;
+    DIR* folder = opendir(proc.c_str());
+    if (folder == nullptr) return;
+    while (const dirent* process = readdir(folder)) {
         if (!AllDigits(process->d_name)) continue;
         const uint32_t pid = static_cast<uint32_t>(strtoul(process->d_name, nullptr, 10));
-        if (pid % slices != slice) continue;
-        std::vector<DrmDescriptor> descriptors = DescriptorsOf(processes, proc, process->d_name);
-        if (!descriptors.empty()) (*known)[pid].swap(descriptors);
+        processes.push_back(pid);
+        const bool seen = std::binary_search(walk->processes.begin(), walk->processes.end(), pid);
+        const auto before = walk->known.find(pid);
+        std::vector<DrmDescriptor> descriptors;
+        if (!seen || pid % slices == slice)
+            descriptors = DescriptorsOf(folder, proc, process->d_name);
+        else if (before != walk->known.end())
+            descriptors.swap(before->second);  // as the last read found them
+        if (!descriptors.empty()) known[pid].swap(descriptors);
     }
-    closedir(processes);
+    closedir(folder);
+    std::sort(processes.begin(), processes.end());
+    walk->processes.swap(processes);
+    walk->known.swap(known);  // processes that ended are gone
 }
 
 std::vector<std::string> drm_descriptors_of(const DrmDescriptors& known,

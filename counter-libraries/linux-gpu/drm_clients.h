@@ -1,8 +1,8 @@
 // Finding the DRM clients: the walk over /proc for descriptors of /dev/dri nodes. It is
 // the costly part of reading engine time (a link to read for every descriptor of every
-// process), so it is done in slices: each walk looks at the processes of one slice, and
-// the descriptors found stay known, and are read each period, until their slice is
-// walked again.
+// process), so each step reads only new processes and a slice of the others; the
+// descriptors found stay known, and are read each period, until their process is read
+// again.
 #pragma once
 
 #include <cstdint>
@@ -18,11 +18,20 @@ struct DrmDescriptor {
 // By process id, the DRM descriptors it holds; processes without any are not listed.
 typedef std::map<uint32_t, std::vector<DrmDescriptor>> DrmDescriptors;
 
-// Walks `root` + "/proc" for the processes whose id is `slice` modulo `slices`, and makes
-// what it finds their entries in `known`. Processes that end during the walk, and those
-// whose descriptors this user may not see, are passed over.
-void drm_find_descriptors(const std::string& root, uint32_t slice, uint32_t slices,
-                          DrmDescriptors* known);
+// The walk's state between its steps.
+struct DrmWalk {
+    DrmDescriptors known;
+    std::vector<uint32_t> processes;  // every process of the last step, in order
+    uint32_t steps = 0;
+};
+
+// One step of the walk over `root` + "/proc": reads the descriptors of the processes that
+// were not there at the last step (every process at the first step), and of those whose
+// id is the step's number modulo `slices`. A new client is found at the next step; a
+// process that has been running opens a new one rarely, and it is found within `slices`
+// steps. Processes that end during the walk, and those whose descriptors this user may
+// not see, are passed over.
+void drm_walk_step(const std::string& root, uint32_t slices, DrmWalk* walk);
 
 // The fdinfo paths of the descriptors open on any of `nodes`.
 std::vector<std::string> drm_descriptors_of(const DrmDescriptors& known,

@@ -31,8 +31,11 @@ int drm_read_file(const std::string& path, size_t limit, std::string* out) {
             error = errno;
             break;
         }
-        if (got == 0) break;
         out->append(buffer, static_cast<size_t>(got));
+        // sysfs hands out a file in one read, and procfs fills the buffer unless the text
+        // has ended: a read that left room was the last, and the one that would say so is
+        // spared.
+        if (static_cast<size_t>(got) < want) break;
     }
     close(file);
     if (error != 0) out->clear();

@@ -12,10 +12,10 @@
 
 namespace {
 
-// The walk over /proc for new clients: a third of the processes at most once a second,
-// so that a new client is found within three seconds; the first walk takes them all.
-constexpr uint64_t kClientWalkNs = 1000000000ULL;
-constexpr uint32_t kWalkSlices = 3;
+// A step of the walk over /proc for clients at most every three seconds: new processes,
+// and a tenth of the others (drm_clients.h), so that every process is read within 30 s.
+constexpr uint64_t kClientWalkNs = 3000000000ULL;
+constexpr uint32_t kWalkSlices = 10;
 // A first look at the engines waits this long for a second one.
 constexpr uint32_t kEngineBaselineMs = 100;
 
@@ -47,9 +47,8 @@ struct Drm {
     std::mutex lock;  // never held across a file's read
     std::vector<DrmGpu> found;
     std::vector<GpuState> gpus;  // by found GPU
-    DrmDescriptors descriptors;
+    DrmWalk walk;
     uint64_t nextWalkNs = 0;
-    uint32_t walks = 0;
     bool walking = false;
     std::string root;
 };
@@ -79,19 +78,15 @@ std::vector<std::string> ClientPaths(const std::vector<std::string>& nodes) {
     if (!drm.walking && now >= drm.nextWalkNs) {
         drm.walking = true;
         const std::string root = drm.root;
-        const uint32_t walk = drm.walks;
-        DrmDescriptors known = drm.descriptors;
+        DrmWalk walk = drm.walk;
         guard.unlock();
-        for (uint32_t slice = 0; slice < kWalkSlices; ++slice)
-            if (walk == 0 || slice == walk % kWalkSlices)
-                drm_find_descriptors(root, slice, kWalkSlices, &known);
+        drm_walk_step(root, kWalkSlices, &walk);
         guard.lock();
-        drm.descriptors.swap(known);
+        drm.walk = std::move(walk);
         drm.nextWalkNs = drm_now_ns() + kClientWalkNs;
-        drm.walks = walk + 1;
         drm.walking = false;
     }
-    return drm_descriptors_of(drm.descriptors, nodes);
+    return drm_descriptors_of(drm.walk.known, nodes);
 }
 
 // A copy of what a read needs; false where the GPU is not this driver's (any more).
@@ -238,9 +233,8 @@ void Start(std::vector<FoundGpu>* found, std::vector<bool>* owned) {
         drm.gpus[f].gpu = drm.found[f];
         (*owned)[f] = true;
     }
-    drm.descriptors.clear();
+    drm.walk = DrmWalk{};
     drm.nextWalkNs = 0;
-    drm.walks = 0;
 }
 
 void Stop() {
