@@ -1,29 +1,39 @@
 #!/usr/bin/env bash
 # The demo: builds the Linux deliverables, lists the counters with ZarmiteCLI, then has
 # zarmite-host load the plug-in, print its descriptors and poll it, and shows the start of
-# the plug-in's log. On a machine with an NVIDIA driver it reads the real GPU through the
-# NVML counter library; everywhere else it uses the simulated counter library. It says
-# which.
+# the plug-in's log. On a machine with a GPU it reads the real GPU through the GPU counter
+# library (AMD and Intel through the kernel's files, NVIDIA through its driver's NVML), or
+# through the NVML counter library where only that sees one; everywhere else it uses the
+# simulated counter library. It says which.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
 
 cmake --preset linux >/dev/null
-cmake --build --preset linux --target Zarmite ZarmiteCLI zarmite-host nvpmapi nvpmapi_nvml >/dev/null
+cmake --build --preset linux --target Zarmite ZarmiteCLI zarmite-host nvpmapi nvpmapi_nvml \
+  nvpmapi_gpu >/dev/null
 
 build=build/linux
 demo=$build/demo
 rm -rf "$demo" && mkdir -p "$demo"
 cp "$build/bin/Zarmite.so" "$demo/"
 
-# The counter library is found through the search path, as the vendor's would be. The
-# real GPU is used when the NVML library starts: a driver is installed and sees a GPU.
-export LD_LIBRARY_PATH="$PWD/$build/nvml-lib"
-if "$build/bin/ZarmiteCLI" </dev/null 2>/dev/null | grep -q "^Number of available counters: [1-9]"; then
+# The counter library is found through the search path, as the vendor's would be. A real
+# GPU is used where a counter library over one lists counters.
+lists_counters() {
+  LD_LIBRARY_PATH="$PWD/$build/$1" "$build/bin/ZarmiteCLI" </dev/null 2>/dev/null |
+    grep -q "^Number of available counters: [1-9]"
+}
+if lists_counters gpu-lib; then
+  echo "== Using the machine's GPUs through the GPU counter library (GPU 0 configured)"
+  export LD_LIBRARY_PATH="$PWD/$build/gpu-lib"
+  cp demo/Zarmite-gpu0.cfg "$demo/Zarmite.cfg"
+elif lists_counters nvml-lib; then
   echo "== Using the real GPU through the driver's management library (NVML)"
+  export LD_LIBRARY_PATH="$PWD/$build/nvml-lib"
   cp demo/Zarmite-gpu0.cfg "$demo/Zarmite.cfg"
 else
-  echo "== No NVIDIA driver with a GPU here: using the simulated counter library"
+  echo "== No GPU that a counter library reads here: using the simulated counter library"
   export LD_LIBRARY_PATH="$PWD/$build/simulated-lib"
   cp demo/Zarmite.cfg "$demo/Zarmite.cfg"
 fi

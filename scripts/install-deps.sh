@@ -12,6 +12,7 @@ packages=(
   libncurses-dev tmux python3                          # the live view and its tests
   libmicrohttpd-dev libyaml-cpp-dev libcrypt-dev       # the metrics endpoint: HTTP, TLS, auth
   prometheus openssl                                   # its tests: a real Prometheus, a cert
+  pci.ids                                              # GPU model names in the GPU library
 )
 
 missing=()
