@@ -51,6 +51,7 @@ struct Drm {
     uint64_t nextWalkNs = 0;
     bool walking = false;
     std::string root;
+    bool seesEveryClient = false;  // as the start found it
 };
 
 Drm& State() {
@@ -212,11 +213,16 @@ std::string Meaning(uint32_t index, uint32_t metric) {
     const std::string meaning = metric_info(metric).meaning;
     if (!GpuOf(index, &gpu) || !Offered(gpu.sources, metric))
         return meaning + ": not available on this GPU";
+    bool seesEveryClient = false;
+    {
+        std::lock_guard<std::mutex> guard(State().lock);
+        seesEveryClient = State().seesEveryClient;
+    }
     const bool fromClients = metric == kEncoderBusy || metric == kDecoderBusy ||
                              (metric == kBusy && gpu.sources.busyFromClients);
     if (fromClients)
         return meaning +
-               (SeesEveryClient() ? ", from clients' engine time" : ", this user's clients only");
+               (seesEveryClient ? ", from clients' engine time" : ", this user's clients only");
     if (metric >= kMemoryUsed && metric <= kMemoryTotal && gpu.sources.integrated)
         return meaning + ", VRAM and GTT";
     return meaning;
@@ -224,8 +230,10 @@ std::string Meaning(uint32_t index, uint32_t metric) {
 
 void Start(std::vector<FoundGpu>* found, std::vector<bool>* owned) {
     Drm& drm = State();
+    const bool seesEveryClient = SeesEveryClient();
     std::lock_guard<std::mutex> guard(drm.lock);
     drm.root = drm_root();
+    drm.seesEveryClient = seesEveryClient;
     drm.gpus.assign(found->size(), GpuState{});
     for (size_t f = 0; f < found->size() && f < drm.found.size(); ++f) {
         if (drm.found[f].found.driver == "nvidia") continue;  // read through NVML
