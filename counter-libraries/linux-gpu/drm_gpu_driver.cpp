@@ -134,13 +134,18 @@ void ReadActivity(Sampler* sampler, uint32_t index, const DrmGpu& gpu, CounterRe
     out[kDecoderBusy] = shares.measured ? drm_share(engine_share_of(shares, kDecoders)) : noLook;
 }
 
+bool Offered(const DrmSources& s, uint32_t metric);
+
 void Read(Sampler* sampler, uint32_t index, uint32_t unit, CounterReading* out) {
     DrmGpu gpu;
-    const uint32_t count = kDrmGpuDriver.unitMetrics(unit).count;
-    for (uint32_t i = 0; i < count; ++i) out[i] = CounterReading{kReadingNotAvailable, 0, 0};
+    const CounterUnit metrics = kDrmGpuDriver.unitMetrics(unit);
+    for (uint32_t i = 0; i < metrics.count; ++i)
+        out[i] = CounterReading{kReadingNotAvailable, 0, 0};
     if (!GpuOf(index, &gpu) || unit == kUnitPcie) return;
     if (unit != kUnitActivity && drm_asleep(gpu.sources)) {
-        for (uint32_t i = 0; i < count; ++i) out[i] = CounterReading{kReadingAsleep, 0, 0};
+        for (uint32_t i = 0; i < metrics.count; ++i)
+            if (Offered(gpu.sources, metrics.first + i))
+                out[i] = CounterReading{kReadingAsleep, 0, 0};
         return;
     }
     switch (unit) {

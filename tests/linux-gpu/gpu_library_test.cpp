@@ -209,6 +209,7 @@ TEST_F(GpuLibrary, ASleepingGpuReadsIdleAndNothingThatWouldWakeIt) {
     EXPECT_EQ(ValueOnce(0, "0/10000"), "0/10000");
     EXPECT_EQ(ValueOnce(1, "0/10000"), "0/10000");
     for (int32_t m : {4, 8, 9, 11}) EXPECT_EQ(ValueOnce(m, "status 27"), "status 27") << m;
+    EXPECT_EQ(ValueOnce(5, "status 3"), "status 3");  // not offered, asleep or awake
     std::this_thread::sleep_for(std::chrono::milliseconds(1200));  // past the late limit
     for (int32_t m : {0, 4, 8, 9, 11}) EXPECT_EQ(Value(m), m == 0 ? "0/10000" : "status 27") << m;
     machine_.Write(device + "/power/runtime_status", "active\n");
