@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Line and branch coverage of the project's own code by the native test suite: the
-# platform layer, the binding, the plug-in, the probe, the NVML counter library and its
-# sampler, and what the host draws and writes for scripts. The tests, the simulated counter
+# platform layer, the binding, the plug-in, the probe, the NVML and GPU counter libraries
+# and their sampler, and what the host draws and writes for scripts. The tests, the simulated counter
 # library and the driver's stand-in, the host's option handling and terminal layer (tested
 # end to end under tmux), the tools that only tests and benchmarks use (child processes,
 # process statistics), the fuzz targets and the benchmarks are left out of the figures. Fails below 95 % of lines or 85 % of branches.
@@ -17,7 +17,7 @@ ctest --preset coverage
 # Branches the compiler adds for exceptions it cannot throw here are not the code's own.
 gcovr --root . --object-directory "$build" \
   --filter 'platform/' --filter 'counterlib/' --filter 'plugin/' --filter 'ZarmiteCLI/' \
-  --filter 'counter-libraries/nvml/' --filter 'counter-libraries/sampling/' --filter 'counter-libraries/common/' \
+  --filter 'counter-libraries/nvml/' --filter 'counter-libraries/linux-gpu/' --filter 'counter-libraries/sampling/' --filter 'counter-libraries/common/' \
   --filter 'counter-libraries/windows-gpu/gpu_instances' --filter 'counter-libraries/windows-gpu/adapter_counters' \
   --filter 'host/strip_chart' --filter 'host/script_output' --filter 'host/host_source' \
   --filter 'host/exposition' --filter 'host/display_text' --filter 'host/listen_address' \
