@@ -50,7 +50,7 @@ int drm_read_integer(const std::string& path, int64_t* value) {
     char* end = nullptr;
     errno = 0;
     const long long number = strtoll(start, &end, 10);
-    if (end == start || errno != 0 || (*end != '\0' && *end != '\n' && *end != ' ')) return EINVAL;
+    if (end == start || errno != 0 || (*end != '\0' && *end != '\n' && *end != ' ')) return EBADMSG;
     *value = number;
     return 0;
 }

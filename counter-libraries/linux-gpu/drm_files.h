@@ -14,8 +14,8 @@ std::string drm_root();
 
 // Reads at most `limit` bytes of a file: 0, or the errno of the failure.
 int drm_read_file(const std::string& path, size_t limit, std::string* out);
-// The file's first word as a decimal integer: 0, the errno of the failure, or EINVAL for
-// a file that holds no such number.
+// The file's first word as a decimal integer: 0, the errno of the failure, or EBADMSG
+// for a file that holds no such number.
 int drm_read_integer(const std::string& path, int64_t* value);
 // A file's first line without its line break, cut to 200 bytes; "" for none.
 std::string drm_read_line(const std::string& path);

@@ -108,7 +108,9 @@ protected:
 TEST_F(GpuLibrary, GpusInPciOrderWithNvmlsMetricsAndWhatEachGpuOffers) {
     machine_.Framebuffer(0);  // simpledrm took card0
     machine_.Gpu(1, kAmd, "0x1002", "0x73bf", "amdgpu", AmdFiles());
-    machine_.Gpu(2, kIntel, "0x8086", "0x46a6", "i915", {{"drm/card2/gt_act_freq_mhz", "1300\n"}});
+    const std::string intel = machine_.Gpu(2, kIntel, "0x8086", "0x46a6", "i915",
+                                           {{"drm/card2/gt_act_freq_mhz", "1300\n"}});
+    machine_.Remove(intel + "/driver");  // its driver named by uevent alone
     ASSERT_EQ(Start(), 32u);
     EXPECT_EQ(Text(0, false), "gpu0_busy");
     EXPECT_EQ(Text(31, false), "gpu1_pcie_tx_kbps");
@@ -209,7 +211,7 @@ TEST_F(GpuLibrary, ASleepingGpuReadsIdleAndNothingThatWouldWakeIt) {
     EXPECT_EQ(ValueOnce(0, "0/10000"), "0/10000");
     EXPECT_EQ(ValueOnce(1, "0/10000"), "0/10000");
     for (int32_t m : {4, 8, 9, 11}) EXPECT_EQ(ValueOnce(m, "status 27"), "status 27") << m;
-    EXPECT_EQ(ValueOnce(5, "status 3"), "status 3");  // not offered, asleep or awake
+    EXPECT_EQ(ValueOnce(5, "status 3"), "status 3");               // not offered, asleep or awake
     std::this_thread::sleep_for(std::chrono::milliseconds(1200));  // past the late limit
     for (int32_t m : {0, 4, 8, 9, 11}) EXPECT_EQ(Value(m), m == 0 ? "0/10000" : "status 27") << m;
     machine_.Write(device + "/power/runtime_status", "active\n");

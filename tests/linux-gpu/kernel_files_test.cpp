@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <map>
 
+#include "drm_files.h"
 #include "drm_readings.h"
 #include "engine_usage.h"
 #include "pci_ids.h"
@@ -124,6 +125,53 @@ TEST(KernelFiles, ClockLevelsModelNamesAndEnergyRates) {
     dir.Write("energy1_input", "1000\n");
     EXPECT_EQ(drm_read_power(sources, &history, nullptr).status, kReadingNoData);
     EXPECT_EQ(history.microjoules, 1000u);
+}
+
+TEST(KernelFiles, FilesAreReadDefensively) {
+    TempDir dir;
+    const struct {
+        const char* text;
+        int error;
+        int64_t value;
+    } integers[] = {{"42\n", 0, 42},  {" -7 \n", 0, -7},   {"12x\n", EBADMSG, 0},
+                    {"", EBADMSG, 0}, {"abc", EBADMSG, 0}, {"99999999999999999999", EBADMSG, 0}};
+    for (const auto& c : integers) {
+        int64_t value = 0;
+        EXPECT_EQ(drm_read_integer(dir.Write("number", c.text), &value), c.error) << c.text;
+        EXPECT_EQ(c.error == 0 ? value : c.value, c.value) << c.text;
+    }
+    int64_t value = 0;
+    EXPECT_EQ(drm_read_integer(dir.Path("missing"), &value), ENOENT);
+    EXPECT_EQ(drm_read_integer(dir.Path(""), &value), EISDIR);  // the folder itself
+    std::string text;
+    EXPECT_EQ(drm_read_file(dir.Write("long", std::string(10000, 'x')), 5000, &text), 0);
+    EXPECT_EQ(text.size(), 5000u);
+    EXPECT_EQ(drm_read_line(dir.Write("lines", "first\x1b[2J\nsecond\n")), "first?[2J");
+    EXPECT_EQ(drm_read_line(dir.Path("missing")), "");
+    EXPECT_TRUE(drm_list(dir.Path("missing")).empty());
+    EXPECT_EQ(drm_list(dir.Path("")), (std::vector<std::string>{"lines", "long", "number"}));
+    EXPECT_EQ(drm_link_name(dir.Path("long")), "");  // no link
+    // What such files make of readings: garbage is no data, a number outside the range
+    // too; runtime power management that is off is no sleep.
+    EXPECT_EQ(drm_read_percent(dir.Write("busy", "101\n")).status, kReadingNoData);
+    EXPECT_EQ(drm_read_percent(dir.Write("busy", "n/a\n")).status, kReadingNoData);
+    EXPECT_EQ(drm_read_percent(dir.Path("")).status, kReadingNoData);
+    DrmSources s;
+    s.fanRpm = dir.Write("fan1_input", "garbage\n");
+    s.fanMaxRpm = dir.Write("fan1_max", "3000\n");
+    s.fanPwm = dir.Write("pwm1", "128\n");
+    EXPECT_EQ(drm_read_fan(s).value, 128u);  // pwm1 where the speed reads wrong
+    s.graphicsHz = dir.Write("freq1_input", "1400400000\n");
+    CounterReading clocks[4];
+    drm_read_clocks(s, clocks);
+    EXPECT_EQ(clocks[0].value, 1400u);
+    EXPECT_EQ(clocks[2].status, kReadingNotAvailable);
+    for (const char* status : {"unsupported", "active"}) {
+        s.runtimeStatus = dir.Write("runtime_status", std::string(status) + "\n");
+        EXPECT_FALSE(drm_asleep(s)) << status;
+    }
+    s.runtimeStatus = dir.Write("runtime_status", "suspending\n");
+    EXPECT_TRUE(drm_asleep(s));
 }
 
 }  // namespace
