@@ -58,6 +58,38 @@ std::string Number(double value) {
     return text;
 }
 
+// The power of ten that `factor` is, where it is one (1 to 10^12).
+bool DecimalExponent(double factor, int* exponent) {
+    double power = 1;
+    for (int k = 0; k <= 12; ++k, power *= 10) {
+        if (factor != power) continue;
+        *exponent = k;
+        return true;
+    }
+    return false;
+}
+
+// A reading in its family's unit. The float's shortest text comes first, so that its
+// binary noise stays out (1.744, not 1.74399995803833); it is then scaled by moving the
+// decimal point where the units differ by a power of ten (1.744 % is 0.01744), and by
+// multiplying otherwise (MiB to bytes).
+std::string ReadingNumber(float reading, const BaseUnit& unit) {
+    const double value = static_cast<double>(reading);
+    if (!std::isfinite(reading)) return Number(value * unit.multiplier / unit.divisor);
+    char text[48];
+    for (int precision = 1; precision <= 9; ++precision) {
+        snprintf(text, sizeof text, "%.*g", precision, value);
+        if (strtof(text, nullptr) == reading) break;
+    }
+    int up = 0, down = 0;
+    if (!DecimalExponent(unit.multiplier, &up) || !DecimalExponent(unit.divisor, &down))
+        return Number(strtod(text, nullptr) * unit.multiplier / unit.divisor);
+    char* exponent = strchr(text, 'e');
+    const long shift = (exponent != nullptr ? strtol(exponent + 1, nullptr, 10) : 0) + up - down;
+    if (exponent != nullptr) *exponent = '\0';
+    return Number(strtod((std::string(text) + "e" + std::to_string(shift)).c_str(), nullptr));
+}
+
 void FamilyHeader(std::string& out, const char* name, const char* type, const char* help) {
     out += "# HELP ";
     out += name;
@@ -191,9 +223,7 @@ std::string Exposition::Take(const HostRound& round) {
         for (const Series& series : family.series) {
             if (series.source >= round.values.size() || !up_[series.source]) continue;
             out += family.name + series.labels + " " +
-                   Number(static_cast<double>(round.values[series.source]) *
-                          series.unit.multiplier / series.unit.divisor) +
-                   "\n";
+                   ReadingNumber(round.values[series.source], series.unit) + "\n";
         }
     }
     out += infoFamily_;

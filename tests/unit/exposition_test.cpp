@@ -107,6 +107,29 @@ TEST(Exposition, SeriesLabelsEscapingAndFailedReadings) {
     EXPECT_EQ(next.find("source=\"0\"} 0.001"), std::string::npos) << "0.1 is never a number";
 }
 
+TEST(Exposition, ValuesAreTheReadingsShortestTextScaledInDecimal) {
+    const struct {
+        float reading;
+        const char* units;
+        const char* text;
+    } cases[] = {{1.744f, "%", "0.01744"},
+                 {123.456f, "Raw", "123.456"},
+                 {1710.5f, "MHz", "1710500000"},
+                 {215000, "mW", "215"},
+                 {0.7f, "MiB", "734003.2"},
+                 {7168, "MiB", "7516192768"},
+                 {1e30f, "Raw", "1e+30"},
+                 {3.4e-38f, "ms", "3.4e-41"},
+                 {-FLT_MAX, "KB/s", "-3.4028235e+41"}};
+    for (const auto& c : cases) {
+        Exposition exposition({Source(0, "Value", c.units, "")});
+        const std::string text = exposition.Take(Round(1, {c.reading}));
+        EXPECT_NE(text.find(std::string(" ") + c.text + "\n"), std::string::npos)
+            << c.reading << " " << c.units << ":\n"
+            << text.substr(0, text.find("zarmite_source_info"));
+    }
+}
+
 TEST(Exposition, NoSourcesAndNoRoundYetGiveTheRoundFamiliesAlone) {
     EXPECT_EQ(Exposition::BeforeFirstRound(),
               "# HELP zarmite_round_timestamp_seconds When the latest round of polling ended, in "
