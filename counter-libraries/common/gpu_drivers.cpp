@@ -97,6 +97,15 @@ void Read(Sampler* sampler, void*, uint32_t unit, CounterReading* out) {
     state.machine->drivers[place.driver]->read(sampler, place.gpu, place.unit, out);
 }
 
+// "<meaning> (GPU <number>: <driver> <address>, <model>)"; without the model where none is
+// known.
+std::string Description(const std::string& meaning, uint32_t number, const FoundGpu& gpu) {
+    std::string text =
+        meaning + " (GPU " + std::to_string(number) + ": " + gpu.driver + " " + gpu.address;
+    if (!gpu.model.empty()) text += ", " + gpu.model;
+    return text + ")";
+}
+
 std::string Text(uint32_t counter, bool description) {
     Drivers& state = State();
     const GpuMachine& machine = *state.machine;
@@ -112,7 +121,7 @@ std::string Text(uint32_t counter, bool description) {
         driver = state.ownerOf[number];
         found = state.found[gpu];
     }
-    return gpu_description(machine.drivers[driver]->meaning(gpu, metric), number, found);
+    return Description(machine.drivers[driver]->meaning(gpu, metric), number, found);
 }
 
 bool Percent(uint32_t counter) {
@@ -129,13 +138,6 @@ DriverParts MakeParts(const GpuMachine& machine) {
 }
 
 }  // namespace
-
-std::string gpu_description(const std::string& meaning, uint32_t number, const FoundGpu& gpu) {
-    std::string text =
-        meaning + " (GPU " + std::to_string(number) + ": " + gpu.driver + " " + gpu.address;
-    if (!gpu.model.empty()) text += ", " + gpu.model;
-    return text + ")";
-}
 
 CounterEntry GpuDriversQueryInterface(const GpuMachine& machine, uint32_t identifier) {
     // Made once, and lives for ever, as the skeleton asks of its parts. The binding asks

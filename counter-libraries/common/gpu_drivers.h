@@ -53,7 +53,3 @@ struct GpuMachine {
 
 // The query entry's answer for a library over `machine`, which must live for ever.
 CounterEntry GpuDriversQueryInterface(const GpuMachine& machine, uint32_t identifier);
-
-// "<meaning> (GPU <number>: <driver> <address>, <model>)"; without the model where none is
-// known.
-std::string gpu_description(const std::string& meaning, uint32_t number, const FoundGpu& gpu);

@@ -9,6 +9,17 @@
 #include <cerrno>
 #include <cstdlib>
 
+namespace {
+
+std::string LinkTarget(const std::string& path) {
+    char target[4096];
+    const ssize_t length = readlink(path.c_str(), target, sizeof target);
+    if (length <= 0 || static_cast<size_t>(length) >= sizeof target) return "";
+    return std::string(target, static_cast<size_t>(length));
+}
+
+}  // namespace
+
 std::string drm_root() {
     const char* root = getenv("ZARMITE_DRM_ROOT");
     std::string text = root != nullptr ? root : "";
@@ -81,15 +92,8 @@ std::vector<std::string> drm_list(const std::string& path) {
     return names;
 }
 
-std::string drm_link_target(const std::string& path) {
-    char target[4096];
-    const ssize_t length = readlink(path.c_str(), target, sizeof target);
-    if (length <= 0 || static_cast<size_t>(length) >= sizeof target) return "";
-    return std::string(target, static_cast<size_t>(length));
-}
-
 std::string drm_link_name(const std::string& path) {
-    std::string target = drm_link_target(path);
+    std::string target = LinkTarget(path);
     while (!target.empty() && target.back() == '/') target.pop_back();
     const size_t slash = target.rfind('/');
     return slash == std::string::npos ? target : target.substr(slash + 1);

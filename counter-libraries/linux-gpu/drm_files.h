@@ -24,9 +24,7 @@ bool drm_exists(const std::string& path);
 // The names in a folder, "." and ".." left out, sorted; none for a folder that cannot be
 // read.
 std::vector<std::string> drm_list(const std::string& path);
-// The target a link names, or "" where it is no link.
-std::string drm_link_target(const std::string& path);
-// The last part of that target.
+// The last part of the target a link names, or "" where it is no link.
 std::string drm_link_name(const std::string& path);
 
 // A file's text as it may be shown: control characters and bytes outside printable ASCII

@@ -112,15 +112,16 @@ DrmSources FindSources(const std::string& card, const std::string& driver) {
     return s;
 }
 
-}  // namespace
-
-bool drm_is_pci_address(const std::string& text) {
+// Whether `text` is a PCI address: "0000:03:00.0".
+bool IsPciAddress(const std::string& text) {
     if (text.size() != 12 || text[4] != ':' || text[7] != ':' || text[10] != '.') return false;
     for (size_t i = 0; i < text.size(); ++i)
         if (i != 4 && i != 7 && i != 10 && !isxdigit(static_cast<unsigned char>(text[i])))
             return false;
     return true;
 }
+
+}  // namespace
 
 std::vector<DrmGpu> drm_find_gpus(const std::string& root) {
     const std::string drm = root + "/sys/class/drm";
@@ -131,7 +132,7 @@ std::vector<DrmGpu> drm_find_gpus(const std::string& root) {
         if (!card && !IsCardName(name, "renderD")) continue;
         std::string address = drm_link_name(drm + "/" + name + "/device");
         for (char& c : address) c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
-        if (!drm_is_pci_address(address)) continue;  // a firmware framebuffer, or no device
+        if (!IsPciAddress(address)) continue;  // a firmware framebuffer, or no device
         nodesOf[address].push_back(name);
         const std::string device = drm + "/" + name + "/device";
         if (!card || byAddress.count(address) != 0 || !drm_exists(device + "/vendor")) continue;
@@ -146,7 +147,7 @@ std::vector<DrmGpu> drm_find_gpus(const std::string& root) {
     // servers often go without: its GPUs are found on the PCI bus as well.
     const std::string nvidia = root + "/sys/bus/pci/drivers/nvidia/";
     for (const std::string& address : drm_list(nvidia)) {
-        if (!drm_is_pci_address(address) || byAddress.count(address) != 0) continue;
+        if (!IsPciAddress(address) || byAddress.count(address) != 0) continue;
         DrmGpu& gpu = byAddress[address];
         gpu.found = FoundGpu{address, "nvidia", Model(root, nvidia + address)};
     }

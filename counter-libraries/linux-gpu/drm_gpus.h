@@ -46,6 +46,3 @@ struct DrmGpu {
 // The GPUs under `root` + "/sys/class/drm", in PCI address order, with their models from
 // the root's pci.ids. Their sources are found for every GPU whose driver is not `nvidia`.
 std::vector<DrmGpu> drm_find_gpus(const std::string& root);
-
-// Whether `text` is a PCI address: "0000:03:00.0".
-bool drm_is_pci_address(const std::string& text);
