@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <memory>
 #include <mutex>
 
 #include "drm_clients.h"
@@ -36,8 +37,8 @@ const std::vector<std::string> kEncoders = {"enc", "video", "vcs"};
 const std::vector<std::string> kDecoders = {"dec", "video", "vcs"};
 
 struct GpuState {
-    bool ours = false;
-    DrmGpu gpu;
+    // Its files, as the start found them: shared with the reads, which never change them.
+    std::shared_ptr<const DrmGpu> gpu;  // null where the GPU is not this driver's
     EngineHistory engines;
     EnergyHistory energy;
 };
@@ -90,13 +91,11 @@ std::vector<std::string> ClientPaths(const std::vector<std::string>& nodes) {
     return drm_descriptors_of(drm.walk.known, nodes);
 }
 
-// A copy of what a read needs; false where the GPU is not this driver's (any more).
-bool GpuOf(uint32_t gpu, DrmGpu* out) {
+// What a read needs; null where the GPU is not this driver's (any more).
+std::shared_ptr<const DrmGpu> GpuOf(uint32_t gpu) {
     Drm& drm = State();
     std::lock_guard<std::mutex> guard(drm.lock);
-    if (gpu >= drm.gpus.size() || !drm.gpus[gpu].ours) return false;
-    *out = drm.gpus[gpu].gpu;
-    return true;
+    return gpu < drm.gpus.size() ? drm.gpus[gpu].gpu : nullptr;
 }
 
 // Busy, memory busy, encoder and decoder busy. A sleeping GPU is idle, and nothing that
@@ -137,11 +136,12 @@ void ReadActivity(Sampler* sampler, uint32_t index, const DrmGpu& gpu, CounterRe
 bool Offered(const DrmSources& s, uint32_t metric);
 
 void Read(Sampler* sampler, uint32_t index, uint32_t unit, CounterReading* out) {
-    DrmGpu gpu;
     const CounterUnit metrics = kDrmGpuDriver.unitMetrics(unit);
     for (uint32_t i = 0; i < metrics.count; ++i)
         out[i] = CounterReading{kReadingNotAvailable, 0, 0};
-    if (!GpuOf(index, &gpu) || unit == kUnitPcie) return;
+    const std::shared_ptr<const DrmGpu> found = GpuOf(index);
+    if (found == nullptr || unit == kUnitPcie) return;
+    const DrmGpu& gpu = *found;
     if (unit != kUnitActivity && drm_asleep(gpu.sources)) {
         for (uint32_t i = 0; i < metrics.count; ++i)
             if (Offered(gpu.sources, metrics.first + i))
@@ -214,9 +214,9 @@ bool Offered(const DrmSources& s, uint32_t metric) {
 }
 
 std::string Meaning(uint32_t index, uint32_t metric) {
-    DrmGpu gpu;
     const std::string meaning = metric_info(metric).meaning;
-    if (!GpuOf(index, &gpu) || !Offered(gpu.sources, metric))
+    const std::shared_ptr<const DrmGpu> gpu = GpuOf(index);
+    if (gpu == nullptr || !Offered(gpu->sources, metric))
         return meaning + ": not available on this GPU";
     bool seesEveryClient = false;
     {
@@ -224,11 +224,11 @@ std::string Meaning(uint32_t index, uint32_t metric) {
         seesEveryClient = State().seesEveryClient;
     }
     const bool fromClients = metric == kEncoderBusy || metric == kDecoderBusy ||
-                             (metric == kBusy && gpu.sources.busyFromClients);
+                             (metric == kBusy && gpu->sources.busyFromClients);
     if (fromClients)
         return meaning +
                (seesEveryClient ? ", from clients' engine time" : ", this user's clients only");
-    if (metric >= kMemoryUsed && metric <= kMemoryTotal && gpu.sources.integrated)
+    if (metric >= kMemoryUsed && metric <= kMemoryTotal && gpu->sources.integrated)
         return meaning + ", VRAM and GTT";
     return meaning;
 }
@@ -242,8 +242,7 @@ void Start(std::vector<FoundGpu>* found, std::vector<bool>* owned) {
     drm.gpus.assign(found->size(), GpuState{});
     for (size_t f = 0; f < found->size() && f < drm.found.size(); ++f) {
         if (drm.found[f].found.driver == "nvidia") continue;  // read through NVML
-        drm.gpus[f].ours = true;
-        drm.gpus[f].gpu = drm.found[f];
+        drm.gpus[f].gpu = std::make_shared<const DrmGpu>(drm.found[f]);
         (*owned)[f] = true;
     }
     drm.walk = DrmWalk{};
