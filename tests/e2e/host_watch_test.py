@@ -260,7 +260,11 @@ def main():
 
     # Resized to 80 x 24: one panel a row, the status line on the new last row.
     tmux("resize-window", "-t", SESSION, "-x", "80", "-y", "24")
-    screen = wait_until(lambda s: len(s) == 24 and s[-1].startswith(" zarmite-host"))
+    # Shrinking keeps the old screen's bottom rows (the status line among them) until the
+    # host redraws, so wait for the new layout itself.
+    screen = wait_until(lambda s: len(s) == 24 and s[-1].startswith(" zarmite-host") and
+                        s[1].startswith("Fixed half") and s[1].rstrip().endswith("50 Raw") and
+                        any(line.startswith("Too high") for line in s))
     check(len(screen) == 24 and screen[-1].startswith(" zarmite-host"), "redrawn at 24 rows", screen)
     check(screen[1].startswith("Fixed half") and screen[1].rstrip().endswith("50 Raw"),
           "one panel across the narrower width", screen)
