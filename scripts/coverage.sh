@@ -15,7 +15,9 @@ cmake --build --preset coverage
 find "$build" -name '*.gcda' -delete
 ctest --preset coverage
 # Branches the compiler adds for exceptions it cannot throw here are not the code's own.
-gcovr --root . --object-directory "$build" \
+# The coverage data is searched for in the build folder only: from the clone's root the
+# walk would follow the Wine prefix's link to / and read every file system on the machine.
+gcovr --root . --object-directory "$build" "$build" \
   --filter 'platform/' --filter 'counterlib/' --filter 'plugin/' --filter 'ZarmiteCLI/' \
   --filter 'counter-libraries/nvml/' --filter 'counter-libraries/linux-gpu/' --filter 'counter-libraries/sampling/' --filter 'counter-libraries/common/' \
   --filter 'counter-libraries/windows-gpu/gpu_instances' --filter 'counter-libraries/windows-gpu/adapter_counters' \

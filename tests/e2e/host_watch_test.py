@@ -44,6 +44,7 @@ value 3 7 1
 record {work}/record.txt
 """
 failures = []
+last_screen = []
 
 
 def check(condition, what, screen=None):
@@ -60,22 +61,27 @@ def tmux(*arguments):
 
 
 def capture(*options):
+    global last_screen
     text = tmux("capture-pane", "-p", *options, "-t", SESSION).stdout
-    return text[:-1].split("\n") if text.endswith("\n") else text.split("\n")
+    last_screen = text[:-1].split("\n") if text.endswith("\n") else text.split("\n")
+    return last_screen
 
 
-def wait_until(condition, seconds=15):
+def wait_until(condition, seconds=30):
     """The first screen for which condition(screen) holds, or the last one at the deadline."""
     deadline = time.time() + seconds
     while time.time() < deadline:
         screen = capture()
-        if condition(screen):
-            return screen
+        try:
+            if condition(screen):
+                return screen
+        except IndexError:  # not drawn yet
+            pass
         time.sleep(0.05)
     return capture()
 
 
-def wait_for(text, seconds=15):
+def wait_for(text, seconds=30):
     return wait_until(lambda screen: any(text in line for line in screen), seconds)
 
 
@@ -303,4 +309,11 @@ def main():
 
 
 if __name__ == "__main__":
-    sys.exit(main())
+    try:
+        sys.exit(main())
+    except IndexError as error:
+        # A screen shorter or narrower than a check expects: show it rather than the trace.
+        print("FAIL: the screen was not laid out as expected (%s):" % error)
+        print("\n".join(last_screen))
+        tmux("kill-server")
+        sys.exit(1)
