@@ -8,7 +8,17 @@
 #endif
 
 bool MetricsOutput::Start(const HostOptions& options) {
-    if (options.textfile != nullptr) textfile_ = options.textfile;
+    if (options.textfile != nullptr) {
+        // Refused now rather than failing each round: a device, a folder or a link at the
+        // path would be replaced by a regular file, and a folder that cannot take the file
+        // would leave the collector nothing, silently.
+        std::string why;
+        if (!plat_file_replaceable(options.textfile, &why)) {
+            fprintf(stderr, "zarmite-host: --textfile %s: %s\n", options.textfile, why.c_str());
+            return false;
+        }
+        textfile_ = options.textfile;
+    }
     if (options.serve == nullptr) return true;
 #if defined(ZARMITE_HOST_ENDPOINT)
     ListenAddress address;
@@ -44,6 +54,7 @@ void MetricsOutput::Take(const HostRound& round) {
             fprintf(stderr, "zarmite-host: %s could not be written; trying again each round\n",
                     textfile_.c_str());
         textfileFailing_ = !written;
+        textfileWritten_ = textfileWritten_ || written;
     }
 #if defined(ZARMITE_HOST_ENDPOINT)
     if (endpoint_ != nullptr) PublishMetrics(endpoint_, std::move(text));
@@ -55,4 +66,7 @@ void MetricsOutput::Stop() {
     StopMetricsEndpoint(endpoint_);
 #endif
     endpoint_ = nullptr;
+    // A collector must not report a stopped host's last round as current.
+    if (textfileWritten_) plat_file_remove(textfile_.c_str());
+    textfileWritten_ = false;
 }

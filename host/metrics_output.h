@@ -32,4 +32,5 @@ private:
     MetricsEndpoint* endpoint_ = nullptr;
     std::string textfile_;
     bool textfileFailing_ = false;  // said once, until it works again
+    bool textfileWritten_ = false;  // removed when the host stops
 };

@@ -79,7 +79,17 @@ PlatReadResult plat_file_read(const char* path, size_t limit, std::string& out);
 // Replaces the file at `path` with `data` as one step: written to `path` + ".tmp" in the
 // same folder, then renamed over it, so that a reader sees the old file or the new one,
 // never a part. False when it could not be done; the old file is then left as it was.
+// The temporary file is always a new one: whatever stands at that name is removed as a
+// name, never written through, and nothing there can make the call wait.
 bool plat_file_replace(const char* path, const std::string& data);
+
+// Whether plat_file_replace can work at `path`: nothing or a regular file stands there (a
+// link, a device or a folder does not count), and a file can be made in its folder. False,
+// with the reason in `why`, otherwise.
+bool plat_file_replaceable(const char* path, std::string* why);
+
+// Removes the file named `path`; false when there was none or it could not be removed.
+bool plat_file_remove(const char* path);
 
 struct PlatLocalTime {
     int year;

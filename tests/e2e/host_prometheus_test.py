@@ -159,6 +159,9 @@ def check_with_prometheus():
         pass  # cut off before it was all sent: as it should be
     garbage = socket.create_connection(("127.0.0.1", port), timeout=10)
     garbage.sendall(os.urandom(4096))
+    # A pipe that no one reads where the textfile's temporary file goes.
+    if not os.path.exists(textfile + ".tmp"):
+        os.mkfifo(textfile + ".tmp")
     before = rounds_total(port)
     started = time.time()
     time.sleep(0.05)
@@ -180,6 +183,8 @@ def check_with_prometheus():
     with open(os.path.join(WORK, "record.txt")) as record:
         lines = [line.strip() for line in record if line.strip()]
     check(lines[-2:] == ["RemoveAllCounters", "Shutdown"], "the plug-in is unloaded: %r" % lines[-2:])
+    check(not os.path.exists(textfile) and not os.path.exists(textfile + ".tmp"),
+          "the textfile is removed at the end: %r" % os.listdir(WORK))
     refused = wait_until(lambda: not can_connect(port), 10)
     check(refused, "nothing is served after the end")
 
@@ -224,6 +229,12 @@ def check_paths_and_methods():
         check(result.returncode == 2 and len(lines) == 1, "--serve %s: status 2 and one line, not %d %r" %
               (address, result.returncode, lines))
     blocker.close()
+    # A textfile that would replace a device or a folder, or has no folder to go to.
+    for path in ("/dev/null", WORK, os.path.join(WORK, "missing", "x.prom")):
+        result = run_host("--textfile", path, "--rounds", "1")
+        lines = result.stderr.decode().splitlines()
+        check(result.returncode == 2 and len(lines) == 1 and path in lines[0],
+              "--textfile %s: status 2 and one line, not %d %r" % (path, result.returncode, lines))
 
 
 def web_config(text):

@@ -56,14 +56,21 @@ def main():
     with open(os.path.join(WORK, "Zarmite.cfg"), "w") as out:
         out.write(fleet.stdout)
     textfile = os.path.join(WORK, "gpu.prom")
-    rows = subprocess.run([HOST, "--plugin", plugin, "--csv", "--rounds", "2", "--interval-ms",
-                           "100", "--textfile", textfile], capture_output=True, text=True,
-                          env=environment(), timeout=60).stdout.splitlines()
-    amd_values = rows[-1].split(",")[17:] if len(rows) == 3 else []  # after GPU 0's 16
+    host = subprocess.Popen([HOST, "--plugin", plugin, "--csv", "--interval-ms", "100",
+                             "--textfile", textfile], stdout=subprocess.PIPE, text=True,
+                            env=environment())
+    rows = [host.stdout.readline(), host.stdout.readline(), host.stdout.readline()]
+    amd_values = rows[-1].strip().split(",")[17:]  # after GPU 0's 16
     check(amd_values[:2] == ["37", "12"], "the AMD GPU's busy through the plug-in", rows)
     check(amd_values[8:11] == ["45", "187000", "20"], "its temperature, power, fan (pwm1)", rows)
-    exposition = open(textfile).read() if os.path.exists(textfile) else ""
+    deadline = time.monotonic() + 30
+    exposition = ""
+    while 'GPU1"} 0.37' not in exposition and time.monotonic() < deadline:
+        exposition = open(textfile).read() if os.path.exists(textfile) else ""
+        time.sleep(0.05)
     check('zarmite_busy_ratio{group="GPU1"} 0.37' in exposition, "the textfile", exposition[:600])
+    host.terminate()
+    host.communicate(timeout=30)
 
     # The temperature sensor hangs in the kernel: a FIFO that no one writes.
     os.remove(os.path.join(ROOT, amd, "hwmon/hwmon2/temp1_input"))

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <string>
 
 #include "platform.h"
@@ -57,7 +58,59 @@ TEST(FileReplace, AFileIsReplacedWholeOrLeftAsItWas) {
     std::filesystem::create_directories(dir.Path("folder.prom"));
     EXPECT_FALSE(plat_file_replace(dir.Path("folder.prom").c_str(), "x"));
     EXPECT_FALSE(dir.Exists("folder.prom.tmp"));
+    EXPECT_TRUE(plat_file_remove(path.c_str()));
+    EXPECT_FALSE(dir.Exists("zarmite.prom"));
+    EXPECT_FALSE(plat_file_remove(path.c_str())) << "nothing left to remove";
 }
+
+TEST(FileReplace, OnlyARegularFileOrNothingInAWritableFolderCanBeReplaced) {
+    TempDir dir;
+    std::string why;
+    EXPECT_TRUE(plat_file_replaceable(dir.Path("new.prom").c_str(), &why)) << why;
+    EXPECT_FALSE(dir.Exists("new.prom.tmp")) << "the trial file is removed";
+    ASSERT_TRUE(plat_file_replace(dir.Path("old.prom").c_str(), "x"));
+    EXPECT_TRUE(plat_file_replaceable(dir.Path("old.prom").c_str(), &why)) << why;
+    EXPECT_FALSE(plat_file_replaceable(dir.Path("no-folder/x.prom").c_str(), &why));
+    EXPECT_FALSE(why.empty());
+    std::filesystem::create_directories(dir.Path("folder.prom"));
+    EXPECT_FALSE(plat_file_replaceable(dir.Path("folder.prom").c_str(), &why));
+    EXPECT_EQ(why, "not a regular file");
+    EXPECT_FALSE(plat_file_replaceable("", &why));
+#if !defined(_WIN32)
+    EXPECT_FALSE(plat_file_replaceable("/dev/null", &why)) << "a device is never replaced";
+    ASSERT_EQ(symlink(dir.Path("old.prom").c_str(), dir.Path("link.prom").c_str()), 0);
+    EXPECT_FALSE(plat_file_replaceable(dir.Path("link.prom").c_str(), &why));
+    if (geteuid() != 0) {  // root writes anywhere
+        std::filesystem::create_directories(dir.Path("read-only"));
+        chmod(dir.Path("read-only").c_str(), 0500);
+        EXPECT_FALSE(plat_file_replaceable(dir.Path("read-only/x.prom").c_str(), &why));
+        EXPECT_EQ(why, "Permission denied");
+        chmod(dir.Path("read-only").c_str(), 0700);
+    }
+#endif
+}
+
+#if !defined(_WIN32)
+TEST(FileReplace, WhateverStandsAtTheTemporaryNameIsRemovedNotWrittenThrough) {
+    TempDir dir;
+    const std::string path = dir.Path("zarmite.prom");
+    const std::string temporary = path + ".tmp";
+    // A pipe no one reads: opening it for writing would wait for ever.
+    ASSERT_EQ(mkfifo(temporary.c_str(), 0600), 0);
+    ASSERT_TRUE(plat_file_replace(path.c_str(), "one\n"));
+    // A second name of another file: that file keeps its content.
+    ASSERT_TRUE(plat_file_replace(dir.Path("other").c_str(), "other\n"));
+    ASSERT_EQ(link(dir.Path("other").c_str(), temporary.c_str()), 0);
+    ASSERT_TRUE(plat_file_replace(path.c_str(), "two\n"));
+    EXPECT_EQ(dir.Read("other"), "other\n");
+    // A link, to a file or to nowhere: removed, not followed, and the file written again.
+    ASSERT_EQ(symlink(dir.Path("other").c_str(), temporary.c_str()), 0);
+    ASSERT_TRUE(plat_file_replace(path.c_str(), "three\n"));
+    EXPECT_EQ(dir.Read("other"), "other\n");
+    EXPECT_EQ(dir.Read("zarmite.prom"), "three\n");
+    EXPECT_FALSE(dir.Exists("zarmite.prom.tmp"));
+}
+#endif
 
 TEST(ModulePath, APathThatDoesNotFitIsRefusedNotCut) {
     void* self = plat_module_handle_of(reinterpret_cast<const void*>(&plat_module_path));
