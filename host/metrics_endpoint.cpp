@@ -1,25 +1,31 @@
 #include "metrics_endpoint.h"
 
 #include <arpa/inet.h>
+#include <gnutls/gnutls.h>
 #include <microhttpd.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstring>
-#include <fstream>
-#include <map>
 #include <memory>
 #include <mutex>
-#include <sstream>
+#include <thread>
+
+#include "basic_auth.h"
+#include "request_deadlines.h"
 
 namespace {
 
+// Each connection has a thread of its own, so that a slow client or a password check
+// holds up no other request. Beyond the caps a connection is closed at once, not queued.
 constexpr unsigned kMaxConnections = 128;
+constexpr unsigned kMaxConnectionsPerAddress = 16;
 constexpr unsigned kIdleSeconds = 10;
+constexpr auto kRequestTime = std::chrono::seconds(5);
 constexpr size_t kRequestLimit = 64 * 1024;
-constexpr unsigned kThreads = 4;
 
 const char kIndexPage[] =
     "<!DOCTYPE html>\n<html><head><title>zarmite-host</title></head>\n"
@@ -28,39 +34,50 @@ const char kExpositionType[] = "text/plain; version=0.0.4; charset=utf-8";
 
 using Text = std::shared_ptr<const std::string>;
 
+unsigned ParallelPasswordChecks() {
+    const unsigned cores = std::thread::hardware_concurrency();
+    return cores > 2 ? cores / 2 : 1;
+}
+
 }  // namespace
 
 struct MetricsEndpoint {
+    explicit MetricsEndpoint(const WebConfig& webConfig)
+        : config(webConfig),
+          auth(webConfig.users, ParallelPasswordChecks()),
+          deadlines(kRequestTime, std::chrono::seconds(kIdleSeconds) + kRequestTime) {}
+
     MHD_Daemon* daemon = nullptr;
     std::mutex lock;  // the latest text, swapped once a round
     Text text;
-    WebConfig config;
-    std::string cert;  // read once; the server keeps pointers to them
-    std::string key;
-    std::map<std::string, std::string> accepted;  // user to the last password that matched
-    std::mutex acceptedLock;
+    const WebConfig config;  // the server keeps pointers to its certificate and key
+    BasicAuth auth;
+    RequestDeadlines deadlines;
 };
 
 namespace {
 
-bool ReadFile(const std::string& path, std::string* out) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    *out = text.str();
-    return in.good() || in.eof();
-}
-
-MHD_Result Queue(MHD_Connection* connection, unsigned status, const char* body, const char* type,
-                 const char* allow = nullptr) {
-    MHD_Response* response = MHD_create_response_from_buffer(strlen(body), const_cast<char*>(body),
-                                                             MHD_RESPMEM_PERSISTENT);
+MHD_Result Send(MetricsEndpoint* endpoint, MHD_Connection* connection, unsigned status,
+                MHD_Response* response, const char* type, const char* allow = nullptr) {
     if (response == nullptr) return MHD_NO;
     MHD_add_response_header(response, MHD_HTTP_HEADER_CONTENT_TYPE, type);
     if (allow != nullptr) MHD_add_response_header(response, MHD_HTTP_HEADER_ALLOW, allow);
-    const MHD_Result result = MHD_queue_response(connection, status, response);
+    for (const auto& header : endpoint->config.headers)
+        MHD_add_response_header(response, header.first.c_str(), header.second.c_str());
+    MHD_Result result;
+    if (status == MHD_HTTP_UNAUTHORIZED)
+        result = MHD_queue_basic_auth_fail_response(connection, "zarmite-host", response);
+    else
+        result = MHD_queue_response(connection, status, response);
     MHD_destroy_response(response);
     return result;
+}
+
+MHD_Result Queue(MetricsEndpoint* endpoint, MHD_Connection* connection, unsigned status,
+                 const char* body, const char* type, const char* allow = nullptr) {
+    MHD_Response* response = MHD_create_response_from_buffer(strlen(body), const_cast<char*>(body),
+                                                             MHD_RESPMEM_PERSISTENT);
+    return Send(endpoint, connection, status, response, type, allow);
 }
 
 void ReleaseText(void* text) {
@@ -80,60 +97,82 @@ MHD_Result QueueMetrics(MetricsEndpoint* endpoint, MHD_Connection* connection) {
         delete text;
         return MHD_NO;
     }
-    MHD_add_response_header(response, MHD_HTTP_HEADER_CONTENT_TYPE, kExpositionType);
-    const MHD_Result result = MHD_queue_response(connection, MHD_HTTP_OK, response);
-    MHD_destroy_response(response);
-    return result;
+    return Send(endpoint, connection, MHD_HTTP_OK, response, kExpositionType);
 }
 
-bool Authorised(MetricsEndpoint* endpoint, MHD_Connection* connection) {
-    if (endpoint->config.users.empty()) return true;
-    char* password = nullptr;
-    char* user = MHD_basic_auth_get_username_password(connection, &password);
-    bool good = false;
-    if (user != nullptr && password != nullptr) {
-        const auto hash = endpoint->config.users.find(user);
-        if (hash != endpoint->config.users.end()) {
-            // bcrypt is slow on purpose: a password once found good is not checked again.
-            {
-                std::lock_guard<std::mutex> guard(endpoint->acceptedLock);
-                const auto known = endpoint->accepted.find(user);
-                good = known != endpoint->accepted.end() && known->second == password;
-            }
-            if (!good && PasswordMatches(password, hash->second)) {
-                good = true;
-                std::lock_guard<std::mutex> guard(endpoint->acceptedLock);
-                endpoint->accepted[user] = password;
-            }
-        }
-    }
-    MHD_free(user);
-    MHD_free(password);
-    return good;
+// Whether the client's certificate is as the configuration asks: present where it is
+// required, and signed by the client CA wherever one is given.
+bool ClientCertificateAccepted(const MetricsEndpoint* endpoint, MHD_Connection* connection) {
+    const ClientAuth asked = endpoint->config.clientAuth;
+    if (asked == ClientAuth::kNone) return true;
+    const MHD_ConnectionInfo* info =
+        MHD_get_connection_info(connection, MHD_CONNECTION_INFO_GNUTLS_SESSION);
+    if (info == nullptr || info->tls_session == nullptr) return false;
+    const auto session = static_cast<gnutls_session_t>(info->tls_session);
+    unsigned count = 0;
+    const bool given = gnutls_certificate_get_peers(session, &count) != nullptr && count > 0;
+    if (!given) return asked == ClientAuth::kVerifyIfGiven;
+    unsigned status = 0;
+    return gnutls_certificate_verify_peers2(session, &status) == GNUTLS_E_SUCCESS && status == 0;
 }
 
 MHD_Result Answer(void* context, MHD_Connection* connection, const char* url, const char* method,
-                  const char*, const char*, size_t*, void**) {
+                  const char*, const char*, size_t*, void** requestState) {
     MetricsEndpoint* endpoint = static_cast<MetricsEndpoint*>(context);
-    if (!Authorised(endpoint, connection)) {
-        static const char body[] = "Unauthorized\n";
-        MHD_Response* response = MHD_create_response_from_buffer(
-            sizeof body - 1, const_cast<char*>(body), MHD_RESPMEM_PERSISTENT);
-        if (response == nullptr) return MHD_NO;
-        const MHD_Result result =
-            MHD_queue_basic_auth_fail_response(connection, "zarmite-host", response);
-        MHD_destroy_response(response);
-        return result;
+    if (*requestState == nullptr) {
+        *requestState = endpoint;  // later calls for the same request are not its arrival
+        endpoint->deadlines.RequestArrived(connection);
+    }
+    if (!ClientCertificateAccepted(endpoint, connection))
+        return Queue(endpoint, connection, MHD_HTTP_FORBIDDEN,
+                     "Forbidden: a client certificate that this server trusts is needed\n",
+                     "text/plain");
+    switch (endpoint->auth.Check(
+        MHD_lookup_connection_value(connection, MHD_HEADER_KIND, MHD_HTTP_HEADER_AUTHORIZATION))) {
+        case AuthVerdict::kGood:
+            break;
+        case AuthVerdict::kBad:
+            return Queue(endpoint, connection, MHD_HTTP_UNAUTHORIZED, "Unauthorized\n",
+                         "text/plain");
+        case AuthVerdict::kBusy:
+            return Queue(endpoint, connection, MHD_HTTP_SERVICE_UNAVAILABLE,
+                         "Service Unavailable: too many password checks; try again\n",
+                         "text/plain");
     }
     const bool index = strcmp(url, "/") == 0;
     const bool metrics = strcmp(url, "/metrics") == 0;
     if (!index && !metrics)
-        return Queue(connection, MHD_HTTP_NOT_FOUND, "Not Found\n", "text/plain");
+        return Queue(endpoint, connection, MHD_HTTP_NOT_FOUND, "Not Found\n", "text/plain");
     if (strcmp(method, MHD_HTTP_METHOD_GET) != 0 && strcmp(method, MHD_HTTP_METHOD_HEAD) != 0)
-        return Queue(connection, MHD_HTTP_METHOD_NOT_ALLOWED, "Method Not Allowed\n", "text/plain",
-                     "GET, HEAD");
-    if (index) return Queue(connection, MHD_HTTP_OK, kIndexPage, "text/html; charset=utf-8");
+        return Queue(endpoint, connection, MHD_HTTP_METHOD_NOT_ALLOWED, "Method Not Allowed\n",
+                     "text/plain", "GET, HEAD");
+    if (index)
+        return Queue(endpoint, connection, MHD_HTTP_OK, kIndexPage, "text/html; charset=utf-8");
     return QueueMetrics(endpoint, connection);
+}
+
+void ConnectionEvent(void* context, MHD_Connection* connection, void**,
+                     MHD_ConnectionNotificationCode event) {
+    RequestDeadlines& deadlines = static_cast<MetricsEndpoint*>(context)->deadlines;
+    if (event == MHD_CONNECTION_NOTIFY_CLOSED) {
+        deadlines.Closed(connection);
+        return;
+    }
+    const MHD_ConnectionInfo* info =
+        MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CONNECTION_FD);
+    if (info != nullptr) deadlines.Opened(connection, info->connect_fd);
+}
+
+// Beyond the cap a connection is closed as soon as it is accepted: the listening socket
+// keeps being served, so that a refused client learns it at once instead of waiting in
+// the backlog. (The server's own limit, above this one, is never reached.)
+MHD_Result AcceptConnection(void* context, const sockaddr*, socklen_t) {
+    return static_cast<MetricsEndpoint*>(context)->deadlines.Open() < kMaxConnections ? MHD_YES
+                                                                                      : MHD_NO;
+}
+
+void RequestEnded(void* context, MHD_Connection* connection, void**, MHD_RequestTerminationCode) {
+    static_cast<MetricsEndpoint*>(context)->deadlines.Answered(connection);
 }
 
 // The listening socket, bound here so that a bind failure is told as it is.
@@ -182,39 +221,45 @@ int Listen(const ListenAddress& address, std::string* error) {
 
 MetricsEndpoint* StartMetricsEndpoint(const ListenAddress& address, const WebConfig& config,
                                       const std::string& firstText, std::string* error) {
-    auto endpoint = std::make_unique<MetricsEndpoint>();
-    endpoint->config = config;
+    auto endpoint = std::unique_ptr<MetricsEndpoint>(new (std::nothrow) MetricsEndpoint(config));
+    if (endpoint == nullptr) {
+        *error = "out of memory";
+        return nullptr;
+    }
     endpoint->text = std::make_shared<const std::string>(firstText);
     const bool tls = !config.certFile.empty();
-    if (tls) {
-        if (MHD_is_feature_supported(MHD_FEATURE_TLS) != MHD_YES) {
-            *error = "this system's HTTP library has no TLS";
-            return nullptr;
-        }
-        if (!ReadFile(config.certFile, &endpoint->cert) ||
-            !ReadFile(config.keyFile, &endpoint->key)) {
-            *error = "the TLS certificate or key cannot be read";
-            return nullptr;
-        }
+    if (tls && MHD_is_feature_supported(MHD_FEATURE_TLS) != MHD_YES) {
+        *error = "this system's HTTP library has no TLS";
+        return nullptr;
     }
     const int listening = Listen(address, error);
     if (listening < 0) return nullptr;
-    unsigned flags = MHD_USE_INTERNAL_POLLING_THREAD | MHD_USE_EPOLL;
+    unsigned flags = MHD_USE_INTERNAL_POLLING_THREAD | MHD_USE_THREAD_PER_CONNECTION | MHD_USE_POLL;
     if (address.ipv6) flags |= MHD_USE_IPv6;
     if (tls) flags |= MHD_USE_TLS;
+    const WebConfig& kept = endpoint->config;
     MHD_OptionItem tlsOptions[] = {
-        {MHD_OPTION_HTTPS_MEM_KEY, 0, const_cast<char*>(endpoint->key.c_str())},
-        {MHD_OPTION_HTTPS_MEM_CERT, 0, const_cast<char*>(endpoint->cert.c_str())},
+        {MHD_OPTION_HTTPS_MEM_KEY, 0, const_cast<char*>(kept.key.c_str())},
+        {MHD_OPTION_HTTPS_MEM_CERT, 0, const_cast<char*>(kept.cert.c_str())},
+        {MHD_OPTION_HTTPS_PRIORITIES, 0, const_cast<char*>(kept.tlsPriorities.c_str())},
+        // A client CA makes the server ask each client for its certificate.
+        {kept.clientCa.empty() ? MHD_OPTION_END : MHD_OPTION_HTTPS_MEM_TRUST, 0,
+         const_cast<char*>(kept.clientCa.c_str())},
         {MHD_OPTION_END, 0, nullptr}};
     MHD_OptionItem none[] = {{MHD_OPTION_END, 0, nullptr}};
+    endpoint->deadlines.Start();
     endpoint->daemon = MHD_start_daemon(
-        flags, 0, nullptr, nullptr, Answer, endpoint.get(), MHD_OPTION_LISTEN_SOCKET, listening,
-        MHD_OPTION_CONNECTION_LIMIT, kMaxConnections, MHD_OPTION_CONNECTION_TIMEOUT, kIdleSeconds,
-        MHD_OPTION_CONNECTION_MEMORY_LIMIT, kRequestLimit, MHD_OPTION_THREAD_POOL_SIZE, kThreads,
-        MHD_OPTION_ARRAY, tls ? tlsOptions : none, MHD_OPTION_END);
+        flags, 0, AcceptConnection, endpoint.get(), Answer, endpoint.get(),
+        MHD_OPTION_LISTEN_SOCKET, listening, MHD_OPTION_CONNECTION_LIMIT, 2 * kMaxConnections,
+        MHD_OPTION_PER_IP_CONNECTION_LIMIT, kMaxConnectionsPerAddress,
+        MHD_OPTION_CONNECTION_TIMEOUT, kIdleSeconds, MHD_OPTION_CONNECTION_MEMORY_LIMIT,
+        kRequestLimit, MHD_OPTION_NOTIFY_CONNECTION, ConnectionEvent, endpoint.get(),
+        MHD_OPTION_NOTIFY_COMPLETED, RequestEnded, endpoint.get(), MHD_OPTION_ARRAY,
+        tls ? tlsOptions : none, MHD_OPTION_END);
     if (endpoint->daemon == nullptr) {
+        endpoint->deadlines.Stop();
         close(listening);
-        *error = tls ? "the server did not start: check the TLS certificate and key"
+        *error = tls ? "the server did not start: check the TLS certificate, key and client CA"
                      : "the server did not start";
         return nullptr;
     }
@@ -229,6 +274,8 @@ void PublishMetrics(MetricsEndpoint* endpoint, std::string text) {
 
 void StopMetricsEndpoint(MetricsEndpoint* endpoint) {
     if (endpoint == nullptr) return;
+    endpoint->auth.Stop();  // requests waiting for a password check end at once
     MHD_stop_daemon(endpoint->daemon);
+    endpoint->deadlines.Stop();
     delete endpoint;
 }

@@ -1,7 +1,8 @@
 // The HTTP endpoint Prometheus scrapes: /metrics serves the latest published exposition,
 // / a page that links to it. A scrape never calls the plug-in, and no client, however slow
-// or large its request, holds up the polling: the server runs on threads of its own, with
-// caps on connections (128), on a request's size (64 KiB) and on an idle connection (10 s).
+// or large its request, holds up the polling or the other clients: each connection has a
+// thread of its own, with caps on connections (128, 16 from one address), on a request's
+// size (64 KiB) and time (5 s), and on an idle connection (10 s).
 #pragma once
 
 #include <string>

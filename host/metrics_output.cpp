@@ -29,6 +29,8 @@ bool MetricsOutput::Start(const HostOptions& options) {
         fprintf(stderr, "zarmite-host: %s\n", error.c_str());
         return false;
     }
+    for (const std::string& warning : config.warnings)
+        fprintf(stderr, "zarmite-host: warning: %s\n", warning.c_str());
     endpoint_ = StartMetricsEndpoint(address, config, Exposition::BeforeFirstRound(), &error);
     if (endpoint_ == nullptr) {
         fprintf(stderr, "zarmite-host: %s\n", error.c_str());

@@ -1,11 +1,13 @@
 #include "web_config.h"
 
-#include <crypt.h>
+#include <gnutls/x509.h>
+#include <sys/stat.h>
 #include <yaml-cpp/yaml.h>
 
 #include <cstring>
-#include <fstream>
-#include <memory>
+#include <ctime>
+
+#include "platform.h"
 
 namespace {
 
@@ -14,29 +16,133 @@ std::string FolderOf(const std::string& path) {
     return slash == std::string::npos ? "" : path.substr(0, slash + 1);
 }
 
-bool Readable(const std::string& path) {
-    return std::ifstream(path).good();
+// A regular file of at most kMaxWebFileBytes: a pipe, a device or a huge file is refused
+// before anything is read from it.
+bool ReadSmallFile(const std::string& path, std::string* out, std::string* error) {
+    switch (plat_file_read(path.c_str(), kMaxWebFileBytes, *out)) {
+        case PlatReadResult::kRead:
+            return true;
+        case PlatReadResult::kTooLarge:
+            *error = path + " is larger than " + std::to_string(kMaxWebFileBytes) + " bytes";
+            return false;
+        default:
+            *error = path + " cannot be read as a regular file";
+            return false;
+    }
+}
+
+bool IsMap(const YAML::Node& node, const char* name, std::string* error) {
+    if (node.IsMap()) return true;
+    *error = std::string(name) + " is not a map";
+    return false;
+}
+
+// The keys of a map, each once: a key given twice is refused rather than one taken.
+bool UniqueKeys(const YAML::Node& node, const char* name, std::string* error) {
+    std::map<std::string, bool> seen;
+    for (const auto& entry : node) {
+        const std::string key = entry.first.as<std::string>();
+        if (seen[key]) {
+            *error = std::string(name) + ": " + key + " is given twice";
+            return false;
+        }
+        seen[key] = true;
+    }
+    return true;
+}
+
+bool ReadNamedFile(const YAML::Node& value, const std::string& folder, const std::string& key,
+                   std::string* path, std::string* content, std::string* error) {
+    *path = value.as<std::string>();
+    if (!path->empty() && (*path)[0] != '/') *path = folder + *path;
+    if (ReadSmallFile(*path, content, error)) return true;
+    *error = "tls_server_config: " + key + " " + *error;
+    return false;
+}
+
+bool ReadClientAuth(const std::string& text, ClientAuth* out) {
+    static const std::pair<const char*, ClientAuth> kTypes[] = {
+        {"NoClientCert", ClientAuth::kNone},
+        {"VerifyClientCertIfGiven", ClientAuth::kVerifyIfGiven},
+        {"RequireAndVerifyClientCert", ClientAuth::kRequireAndVerify}};
+    for (const auto& type : kTypes)
+        if (text == type.first) {
+            *out = type.second;
+            return true;
+        }
+    return false;
+}
+
+// TLS10 to TLS13 as a position in the list of versions; -1 for anything else.
+int TlsVersion(const std::string& text) {
+    static const char* const kVersions[] = {"TLS10", "TLS11", "TLS12", "TLS13"};
+    for (int i = 0; i < 4; ++i)
+        if (text == kVersions[i]) return i;
+    return -1;
+}
+
+std::string Priorities(int lowest, int highest) {
+    static const char* const kNames[] = {"+VERS-TLS1.0", "+VERS-TLS1.1", "+VERS-TLS1.2",
+                                         "+VERS-TLS1.3"};
+    std::string priorities = "NORMAL:-VERS-ALL";
+    for (int version = lowest; version <= highest; ++version)
+        priorities += std::string(":") + kNames[version];
+    return priorities;
+}
+
+// Whether the PEM certificate's validity has ended; false when it cannot be read (the
+// TLS library then refuses it when the server starts).
+bool CertificateExpired(const std::string& pem) {
+    gnutls_x509_crt_t certificate;
+    if (gnutls_x509_crt_init(&certificate) < 0) return false;
+    gnutls_datum_t data{reinterpret_cast<unsigned char*>(const_cast<char*>(pem.data())),
+                        static_cast<unsigned>(pem.size())};
+    bool expired = false;
+    if (gnutls_x509_crt_import(certificate, &data, GNUTLS_X509_FMT_PEM) >= 0) {
+        const time_t end = gnutls_x509_crt_get_expiration_time(certificate);
+        expired = end != static_cast<time_t>(-1) && end < time(nullptr);
+    }
+    gnutls_x509_crt_deinit(certificate);
+    return expired;
 }
 
 bool ReadTls(const YAML::Node& node, const std::string& folder, WebConfig* config,
              std::string* error) {
-    if (!node.IsMap()) {
-        *error = "tls_server_config is not a map";
+    if (!IsMap(node, "tls_server_config", error) || !UniqueKeys(node, "tls_server_config", error))
         return false;
-    }
+    std::string clientCaFile;
+    int lowest = 2, highest = 3;  // TLS 1.2 and 1.3 unless asked otherwise
     for (const auto& entry : node) {
         const std::string key = entry.first.as<std::string>();
-        std::string* target = key == "cert_file"  ? &config->certFile
-                              : key == "key_file" ? &config->keyFile
-                                                  : nullptr;
-        if (target == nullptr) {
+        if (key == "cert_file" || key == "key_file" || key == "client_ca_file") {
+            const bool cert = key == "cert_file", ca = key == "client_ca_file";
+            if (!ReadNamedFile(entry.second, folder, key,
+                               cert ? &config->certFile
+                               : ca ? &clientCaFile
+                                    : &config->keyFile,
+                               cert ? &config->cert
+                               : ca ? &config->clientCa
+                                    : &config->key,
+                               error))
+                return false;
+        } else if (key == "client_auth_type") {
+            if (!ReadClientAuth(entry.second.as<std::string>(), &config->clientAuth)) {
+                *error = "tls_server_config: client_auth_type " + entry.second.as<std::string>() +
+                         " is none of NoClientCert, VerifyClientCertIfGiven, "
+                         "RequireAndVerifyClientCert (a certificate taken unverified proves "
+                         "nothing)";
+                return false;
+            }
+        } else if (key == "min_version" || key == "max_version") {
+            const int version = TlsVersion(entry.second.as<std::string>());
+            if (version < 0) {
+                *error = "tls_server_config: " + key + " " + entry.second.as<std::string>() +
+                         " is none of TLS10, TLS11, TLS12, TLS13";
+                return false;
+            }
+            (key == "min_version" ? lowest : highest) = version;
+        } else {
             *error = "tls_server_config: unknown key " + key;
-            return false;
-        }
-        *target = entry.second.as<std::string>();
-        if (!target->empty() && (*target)[0] != '/') *target = folder + *target;
-        if (!Readable(*target)) {
-            *error = "tls_server_config: " + key + " " + *target + " cannot be read";
             return false;
         }
     }
@@ -44,19 +150,92 @@ bool ReadTls(const YAML::Node& node, const std::string& folder, WebConfig* confi
         *error = "tls_server_config needs both cert_file and key_file";
         return false;
     }
+    const bool verifies = config->clientAuth == ClientAuth::kVerifyIfGiven ||
+                          config->clientAuth == ClientAuth::kRequireAndVerify;
+    if (verifies != !clientCaFile.empty()) {
+        *error = verifies ? "tls_server_config: client_auth_type " +
+                                std::string(config->clientAuth == ClientAuth::kVerifyIfGiven
+                                                ? "VerifyClientCertIfGiven"
+                                                : "RequireAndVerifyClientCert") +
+                                " needs client_ca_file"
+                          : "tls_server_config: client_ca_file needs a client_auth_type that "
+                            "verifies (VerifyClientCertIfGiven or RequireAndVerifyClientCert)";
+        return false;
+    }
+    if (lowest > highest) {
+        *error = "tls_server_config: min_version is above max_version";
+        return false;
+    }
+    config->tlsPriorities = Priorities(lowest, highest);
+    if (CertificateExpired(config->cert))
+        config->warnings.push_back("the certificate " + config->certFile + " has expired");
+    struct stat info;
+    if (stat(config->keyFile.c_str(), &info) == 0 && (info.st_mode & S_IROTH) != 0)
+        config->warnings.push_back("the key " + config->keyFile +
+                                   " can be read by every user of this machine");
+    return true;
+}
+
+// A header name as HTTP has it (letters, digits, '-'), and none that the server itself
+// must set for the response to read right.
+bool UsableHeader(const std::string& name, const std::string& value) {
+    static const char* const kServerOwned[] = {"content-length",   "content-type",
+                                               "connection",       "transfer-encoding",
+                                               "www-authenticate", "date"};
+    if (name.empty() || name.size() > 100 || value.size() > 4096) return false;
+    for (char c : name)
+        if (!(isalnum(static_cast<unsigned char>(c)) || c == '-')) return false;
+    for (char c : value)
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) return false;
+    std::string lower;
+    for (char c : name) lower += static_cast<char>(tolower(static_cast<unsigned char>(c)));
+    for (const char* owned : kServerOwned)
+        if (lower == owned) return false;
+    return true;
+}
+
+bool ReadHttp(const YAML::Node& node, WebConfig* config, std::string* error) {
+    if (!IsMap(node, "http_server_config", error) || !UniqueKeys(node, "http_server_config", error))
+        return false;
+    for (const auto& entry : node) {
+        const std::string key = entry.first.as<std::string>();
+        if (key != "headers") {
+            *error = "http_server_config: unknown key " + key;
+            return false;
+        }
+        if (!IsMap(entry.second, "http_server_config: headers", error) ||
+            !UniqueKeys(entry.second, "http_server_config: headers", error))
+            return false;
+        for (const auto& header : entry.second) {
+            const std::string name = header.first.as<std::string>();
+            const std::string value = header.second.as<std::string>();
+            if (!UsableHeader(name, value)) {
+                *error = "http_server_config: headers: " + name +
+                         " is no header name, is one the server sets, or has a value with "
+                         "control characters";
+                return false;
+            }
+            config->headers.emplace_back(name, value);
+        }
+    }
     return true;
 }
 
 bool ReadUsers(const YAML::Node& node, WebConfig* config, std::string* error) {
-    if (!node.IsMap()) {
-        *error = "basic_auth_users is not a map";
+    if (!IsMap(node, "basic_auth_users", error) || !UniqueKeys(node, "basic_auth_users", error))
         return false;
-    }
     for (const auto& entry : node) {
         const std::string user = entry.first.as<std::string>();
         const std::string hash = entry.second.as<std::string>();
-        if (user.empty() || user.find(':') != std::string::npos || hash.rfind("$2", 0) != 0) {
-            *error = "basic_auth_users: " + user + " needs a name without ':' and a bcrypt hash";
+        if (user.empty() || user.find(':') != std::string::npos ||
+            user.find('\0') != std::string::npos) {
+            *error = "basic_auth_users: a user name is empty or holds ':'";
+            return false;
+        }
+        if (!WellFormedBcryptHash(hash)) {
+            *error = "basic_auth_users: " + user +
+                     ": the hash is not a bcrypt hash ($2y$, a cost from 04 to " +
+                     std::to_string(kMaxBcryptCost) + ", then 53 characters)";
             return false;
         }
         config->users[user] = hash;
@@ -66,24 +245,42 @@ bool ReadUsers(const YAML::Node& node, WebConfig* config, std::string* error) {
 
 }  // namespace
 
+bool WellFormedBcryptHash(const std::string& hash) {
+    if (hash.size() != 60 || hash[0] != '$' || hash[1] != '2' || hash[3] != '$' || hash[6] != '$' ||
+        strchr("aby", hash[2]) == nullptr || !isdigit(hash[4] & 0xff) || !isdigit(hash[5] & 0xff))
+        return false;
+    const int cost = (hash[4] - '0') * 10 + (hash[5] - '0');
+    if (cost < 4 || cost > kMaxBcryptCost) return false;
+    for (size_t i = 7; i < hash.size(); ++i)
+        if (!(isalnum(static_cast<unsigned char>(hash[i])) || hash[i] == '.' || hash[i] == '/'))
+            return false;
+    return true;
+}
+
 bool ReadWebConfig(const std::string& path, WebConfig* config, std::string* error) {
     *config = WebConfig{};
     try {
-        if (!Readable(path)) {
-            *error = path + " cannot be read";
+        std::string text;
+        if (!ReadSmallFile(path, &text, error)) return false;
+        const std::vector<YAML::Node> documents = YAML::LoadAll(text);
+        if (documents.size() > 1) {
+            *error = path + " holds more than one YAML document";
             return false;
         }
-        const YAML::Node root = YAML::LoadFile(path);
-        if (root.IsNull()) return true;  // an empty file asks for nothing
+        if (documents.empty() || documents[0].IsNull()) return true;  // asks for nothing
+        const YAML::Node& root = documents[0];
         if (!root.IsMap()) {
             *error = path + " is not a map of settings";
             return false;
         }
+        if (!UniqueKeys(root, path.c_str(), error)) return false;
         for (const auto& entry : root) {
             const std::string key = entry.first.as<std::string>();
             bool ok;
             if (key == "tls_server_config")
                 ok = ReadTls(entry.second, FolderOf(path), config, error);
+            else if (key == "http_server_config")
+                ok = ReadHttp(entry.second, config, error);
             else if (key == "basic_auth_users")
                 ok = ReadUsers(entry.second, config, error);
             else {
@@ -100,18 +297,4 @@ bool ReadWebConfig(const std::string& path, WebConfig* config, std::string* erro
         *error = path + ": " + exception.what();
         return false;
     }
-}
-
-bool PasswordMatches(const std::string& password, const std::string& hash) {
-    auto data = std::make_unique<crypt_data>();  // large: not on a server thread's stack
-    memset(data.get(), 0, sizeof *data);
-    const char* computed = crypt_r(password.c_str(), hash.c_str(), data.get());
-    if (computed == nullptr || computed[0] == '*') return false;
-    // Compared in full whatever the first difference, so that timing tells nothing.
-    const size_t length = strlen(computed);
-    if (length != hash.size()) return false;
-    unsigned char difference = 0;
-    for (size_t i = 0; i < length; ++i)
-        difference |= static_cast<unsigned char>(computed[i] ^ hash[i]);
-    return difference == 0;
 }

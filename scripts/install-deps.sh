@@ -10,7 +10,7 @@ packages=(
   clang libclang-rt-14-dev                             # libFuzzer with the sanitizers
   valgrind gcovr libbenchmark-dev                      # memcheck, coverage, benchmarks
   libncurses-dev tmux python3                          # the live view and its tests
-  libmicrohttpd-dev libyaml-cpp-dev libcrypt-dev       # the metrics endpoint: HTTP, TLS, auth
+  libmicrohttpd-dev libgnutls28-dev libyaml-cpp-dev libcrypt-dev  # the metrics endpoint: HTTP, TLS, auth
   prometheus openssl                                   # its tests: a real Prometheus, a cert
   pci.ids                                              # GPU model names in the GPU library
 )

@@ -11,12 +11,14 @@ import base64
 import http.client
 import json
 import os
+import resource
 import shutil
 import signal
 import socket
 import ssl
 import subprocess
 import sys
+import threading
 import time
 import urllib.parse
 import urllib.request
@@ -34,9 +36,11 @@ ID=7
 Name=Frame time
 Dim=ms
 """
-# bcrypt of "secret", cost 4.
+# bcrypt of "secret", cost 4 and cost 10.
 HASH = "$2b$04$NK7qlLPH0CkqcZw3olmMCO9l.SKQjSGKG2jxYOafjTeeouWZtqOFe"
+HASH_COST_10 = "$2b$10$NNNNNNNNNNNNNNNNNNNNN.eyhdl/i9W999.GT.6Xg6jG0tqRZPX.m"
 failures = []
+started = []  # every host started, stopped at the end whatever happened
 
 
 def check(condition, what):
@@ -70,9 +74,10 @@ def environment():
 
 
 def start_host(*arguments):
-    return subprocess.Popen([HOST, "--plugin", os.path.join(WORK, os.path.basename(PLUGIN))] +
+    started.append(subprocess.Popen([HOST, "--plugin", os.path.join(WORK, os.path.basename(PLUGIN))] +
                             list(arguments), stdout=subprocess.PIPE, stderr=subprocess.PIPE,
-                            env=environment())
+                            env=environment()))
+    return started[-1]
 
 
 def run_host(*arguments):
@@ -81,9 +86,13 @@ def run_host(*arguments):
                           check=False)
 
 
-def get(port, path="/metrics", headers=None, method="GET", context=None):
-    connection = (http.client.HTTPSConnection("127.0.0.1", port, timeout=10, context=context)
-                  if context else http.client.HTTPConnection("127.0.0.1", port, timeout=10))
+def get(port, path="/metrics", headers=None, method="GET", context=None, source=None):
+    """A request from the address `source` (127.0.0.1 when None)."""
+    bind = (source, 0) if source else None
+    connection = (http.client.HTTPSConnection("127.0.0.1", port, timeout=10, context=context,
+                                              source_address=bind)
+                  if context else http.client.HTTPConnection("127.0.0.1", port, timeout=10,
+                                                             source_address=bind))
     try:
         connection.request(method, path, headers=headers or {})
         response = connection.getresponse()
@@ -104,6 +113,22 @@ def query(port, expression):
     return result
 
 
+def start_prometheus(job):
+    """A Prometheus server scraping every second with the job's settings `job` (YAML lines
+    indented under the job), and its port."""
+    prometheus_port = free_port()
+    data = os.path.join(WORK, "prometheus-data")
+    shutil.rmtree(data, ignore_errors=True)
+    configuration = os.path.join(WORK, "prometheus.yml")
+    with open(configuration, "w") as file:
+        file.write("global:\n  scrape_interval: 1s\nscrape_configs:\n  - job_name: zarmite\n" + job)
+    prometheus = subprocess.Popen(
+        ["prometheus", "--config.file=" + configuration, "--storage.tsdb.path=" + data,
+         "--web.listen-address=127.0.0.1:%d" % prometheus_port],
+        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    return prometheus, prometheus_port
+
+
 def check_with_prometheus():
     port = free_port()
     textfile = os.path.join(WORK, "zarmite.prom")
@@ -118,17 +143,8 @@ def check_with_prometheus():
         checked = promtool(file.read())
     check(checked.returncode == 0, "promtool accepts the textfile: %r" % checked.stdout)
 
-    prometheus_port = free_port()
-    data = os.path.join(WORK, "prometheus-data")
-    shutil.rmtree(data, ignore_errors=True)
-    configuration = os.path.join(WORK, "prometheus.yml")
-    with open(configuration, "w") as file:
-        file.write("global:\n  scrape_interval: 1s\nscrape_configs:\n  - job_name: zarmite\n"
-                   "    static_configs:\n      - targets: ['127.0.0.1:%d']\n" % port)
-    prometheus = subprocess.Popen(
-        ["prometheus", "--config.file=" + configuration, "--storage.tsdb.path=" + data,
-         "--web.listen-address=127.0.0.1:%d" % prometheus_port],
-        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    prometheus, prometheus_port = start_prometheus(
+        "    static_configs:\n      - targets: ['127.0.0.1:%d']\n" % port)
     try:
         up = wait_until(lambda: query(prometheus_port, 'up{job="zarmite"} == 1'), 90)
         check(bool(up), "Prometheus scrapes the host: up = 1")
@@ -147,7 +163,8 @@ def check_with_prometheus():
         prometheus.wait(timeout=60)
 
     # Rounds keep their pace while clients misbehave: a hundred connections that send
-    # nothing, one with a megabyte of headers, one with garbage.
+    # nothing, one with a megabyte of headers, one with garbage, all from 127.0.0.1 (which
+    # gets 16 of them); scrapes from 127.0.0.2.
     idle = []
     for _ in range(100):
         connection = socket.create_connection(("127.0.0.1", port), timeout=10)
@@ -168,25 +185,91 @@ def check_with_prometheus():
     after = wait_until(lambda: rounds_total(port) if rounds_total(port) >= before + 8 else None, 10)
     check(after is not None and time.time() - started < 3,
           "rounds keep their pace with 100 idle clients: %r after %.1f s" % (after, time.time() - started))
-    status, _, _ = get(port)
+    status, _, _ = get(port, source="127.0.0.2")
     check(status == 200, "a scrape is still answered beside them")
     for connection in idle + [big, garbage]:
         connection.close()
+    check_slow_clients(port)
 
+    early = host.poll()
     host.send_signal(signal.SIGTERM)
     try:
         status = host.wait(timeout=20)
     except subprocess.TimeoutExpired:
         host.kill()
         status = "still running"
-    check(status == 0, "SIGTERM ends the host with status 0: %r" % status)
+    check(status == 0 and early is None, "SIGTERM ends the host with status 0: %r %r" % (status, early))
+    said = host.stderr.read().decode(errors="replace")
     with open(os.path.join(WORK, "record.txt")) as record:
         lines = [line.strip() for line in record if line.strip()]
     check(lines[-2:] == ["RemoveAllCounters", "Shutdown"], "the plug-in is unloaded: %r" % lines[-2:])
     check(not os.path.exists(textfile) and not os.path.exists(textfile + ".tmp"),
-          "the textfile is removed at the end: %r" % os.listdir(WORK))
+          "the textfile is removed at the end: %r %r" % (os.listdir(WORK), said))
     refused = wait_until(lambda: not can_connect(port), 10)
     check(refused, "nothing is served after the end")
+
+
+def slow_connections(port, sources, each):
+    """`each` connections from every address in `sources`, each having sent the start of a
+    request's headers; the ones the server refused come back closed."""
+    connections = []
+    for source in sources:
+        for _ in range(each):
+            connection = socket.socket()
+            connection.settimeout(10)
+            connection.bind((source, 0))
+            try:
+                connection.connect(("127.0.0.1", port))
+                connection.sendall(b"GET /metrics HTTP/1.1\r\nHost: x\r\nX-Slow: ")
+            except OSError:
+                pass
+            connections.append(connection)
+    return connections
+
+
+def closed_by_server(connection, seconds):
+    connection.settimeout(seconds)
+    try:
+        return connection.recv(1) == b""
+    except (ConnectionError, socket.timeout, OSError) as error:
+        return not isinstance(error, socket.timeout)
+
+
+def check_slow_clients(port):
+    # 1,000 clients from one address that send their headers a byte a second: the address
+    # gets 16 connections, the rest are closed at once, the 16 are cut at the request
+    # deadline, and scrapes from elsewhere are not held up.
+    resource.setrlimit(resource.RLIMIT_NOFILE, (min(4096, resource.getrlimit(
+        resource.RLIMIT_NOFILE)[1]), resource.getrlimit(resource.RLIMIT_NOFILE)[1]))
+    slow = slow_connections(port, ["127.0.0.1"], 1000)
+    started = time.monotonic()
+    latencies = []
+    while time.monotonic() - started < 3:
+        for connection in slow:
+            try:
+                connection.send(b"a")
+            except OSError:
+                pass
+        began = time.monotonic()
+        status = get(port, source="127.0.0.2")[0]
+        latencies.append((time.monotonic() - began, status))
+        time.sleep(0.2)
+    check(all(status == 200 for _, status in latencies) and max(latencies)[0] < 0.1,
+          "scrapes from another address answer within 100 ms: %r" % sorted(latencies)[-3:])
+    still_open = [c for c in slow if not closed_by_server(c, 0.01)]
+    check(len(still_open) <= 16, "one address holds at most 16 connections: %d" % len(still_open))
+    cut = wait_until(lambda: all(closed_by_server(c, 0.2) for c in still_open), 10)
+    check(cut and time.monotonic() - started < 10,
+          "slow headers are cut at the request deadline (%.1f s)" % (time.monotonic() - started))
+    for connection in slow:
+        connection.close()
+
+    # 128 connections from eight addresses fill every slot: the next is closed at once.
+    full = slow_connections(port, ["127.0.0.%d" % n for n in range(3, 11)], 16)
+    extra = slow_connections(port, ["127.0.0.20"], 1)[0]
+    check(closed_by_server(extra, 2), "a connection beyond the cap is closed at once")
+    for connection in full + [extra]:
+        connection.close()
 
 
 def can_connect(port):
@@ -198,7 +281,7 @@ def can_connect(port):
 
 
 def rounds_total(port):
-    for line in get(port)[2].splitlines():
+    for line in get(port, source="127.0.0.2")[2].splitlines():
         if line.startswith("zarmite_rounds_total "):
             return int(line.split()[1])
     raise ValueError("no rounds")
@@ -245,27 +328,83 @@ def web_config(text):
 
 
 def check_access():
-    # A web configuration that does not parse, names a missing file or an unknown key:
-    # no server without the protection it asked for.
+    # A web configuration that does not parse, names a missing file, a pipe, a device or an
+    # unknown key, or holds a hash that no login could match: no server without the
+    # protection it asked for.
+    os.mkfifo(os.path.join(WORK, "pipe.key")) if not os.path.exists(os.path.join(WORK, "pipe.key")) else None
+    salt = "N" * 53
     for text in ("basic_auth_users: [", "tls_server_config:\n  cert_file: missing.crt\n"
                  "  key_file: missing.key\n", "http_server_config:\n  http2: true\n",
-                 "basic_auth_users:\n  alice: plain\n"):
+                 "basic_auth_users:\n  alice: plain\n",
+                 "basic_auth_users:\n  alice: $2y$10$...\n",
+                 "basic_auth_users:\n  alice: $2y$10$abc\n",
+                 "basic_auth_users:\n  alice: $2b$32$%s\n" % salt,
+                 "basic_auth_users:\n  alice: $2b$13$%s\n" % salt,
+                 "basic_auth_users:\n  alice: '%s'\n  alice: '%s'\n" % (HASH, HASH),
+                 "basic_auth_users:\n  alice: '%s'\n---\nbasic_auth_users: {}\n" % HASH,
+                 "tls_server_config:\n  cert_file: /dev/zero\n  key_file: /dev/zero\n",
+                 "tls_server_config:\n  cert_file: pipe.key\n  key_file: pipe.key\n",
+                 "tls_server_config:\n  cert_file: a\n  key_file: b\n  min_version: TLS14\n",
+                 "http_server_config:\n  headers:\n    Content-Length: 1\n"):
         result = run_host("--serve", str(free_port()), "--web-config", web_config(text), "--rounds", "1")
         check(result.returncode == 2 and len(result.stderr.decode().splitlines()) == 1,
               "a bad web configuration %r: status 2, one line: %r" % (text, result.stderr))
 
     port = free_port()
-    host = start_host("--serve", str(port), "--web-config",
-                      web_config("basic_auth_users:\n  alice: '%s'\n" % HASH))
+    host = start_host("--serve", str(port), "--web-config", web_config(
+        "basic_auth_users:\n  alice: '%s'\nhttp_server_config:\n  headers:\n"
+        "    X-Content-Type-Options: nosniff\n" % HASH_COST_10))
     wait_until(lambda: get(port)[0] == 401)
     status, headers, _ = get(port)
     check(status == 401 and "Basic" in headers.get("WWW-Authenticate", ""), "401 without credentials")
-    wrong = base64.b64encode(b"alice:wrong").decode()
-    check(get(port, headers={"Authorization": "Basic " + wrong})[0] == 401, "401 with a wrong password")
-    right = base64.b64encode(b"alice:secret").decode()
-    check(get(port, headers={"Authorization": "Basic " + right})[0] == 200, "200 with the right one")
-    host.terminate()
-    host.wait(timeout=20)
+    check(headers.get("X-Content-Type-Options") == "nosniff", "the configured header: %r" % headers)
+    for credentials in (b"alice:wrong", b"alice:secret\0junk", b"bob:secret", b"alice"):
+        answer = get(port, headers={"Authorization": "Basic " + base64.b64encode(credentials).decode()})
+        check(answer[0] == 401, "401 for %r: %r" % (credentials, answer[0]))
+    right = {"Authorization": "Basic " + base64.b64encode(b"alice:secret").decode()}
+    check(get(port, headers=right)[0] == 200, "200 with the right one")
+
+    # 40 clients sending wrong passwords: scrapes with the right one (remembered, no
+    # bcrypt) stay quick, and SIGTERM still ends the host within 2 s.
+    flooding = threading.Event()
+    flooding.set()
+    refused = []
+
+    def flood(number):
+        wrong = {"Authorization": "Basic " + base64.b64encode(b"alice:wrong%d" % number).decode()}
+        while flooding.is_set():
+            try:
+                refused.append(get(port, headers=wrong, source="127.0.0.%d" % (30 + number % 8))[0])
+            except (OSError, http.client.HTTPException):
+                pass
+    flooders = [threading.Thread(target=flood, args=(n,)) for n in range(40)]
+    for thread in flooders:
+        thread.start()
+    wait_until(lambda: len(refused) >= 10)  # the flood is under way
+    latencies = []
+    for _ in range(100):
+        began = time.monotonic()
+        status = get(port, headers=right, source="127.0.0.2")[0]
+        latencies.append((time.monotonic() - began, status))
+    latencies.sort()
+    check(all(status == 200 for _, status in latencies) and latencies[98][0] < 0.05,
+          "authorised scrapes during a wrong-password flood: 99th percentile %.1f ms" %
+          (1000 * latencies[98][0]))
+    print("authorised scrape during the flood: median %.1f ms, 99th percentile %.1f ms" %
+          (1000 * latencies[50][0], 1000 * latencies[98][0]))
+    began = time.monotonic()
+    host.send_signal(signal.SIGTERM)
+    try:
+        status = host.wait(timeout=20)
+    except subprocess.TimeoutExpired:
+        host.kill()
+        status = "still running"
+    ended = time.monotonic() - began
+    flooding.clear()
+    for thread in flooders:
+        thread.join()
+    check(status == 0 and ended < 2, "SIGTERM during the flood ends the host in %.2f s: %r" %
+          (ended, status))
 
     # TLS, with a certificate made for the test.
     key, cert = os.path.join(WORK, "server.key"), os.path.join(WORK, "server.crt")
@@ -284,6 +423,66 @@ def check_access():
     check(wait_until(lambda: get(port)[0] != 200, 2) is None, "no plain HTTP beside TLS")
     host.terminate()
     host.wait(timeout=20)
+    check_client_certificates(cert)
+
+
+def openssl(*arguments):
+    made = subprocess.run(["openssl"] + list(arguments), capture_output=True, timeout=60,
+                          check=False, cwd=WORK)
+    check(made.returncode == 0, "openssl %s: %r" % (arguments[0], made.stderr))
+
+
+def make_client_certificate(name, ca):
+    """A key and a certificate for a client, signed by the CA named `ca`."""
+    openssl("req", "-new", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:P-256", "-nodes",
+            "-keyout", name + ".key", "-out", name + ".csr", "-subj", "/CN=" + name)
+    openssl("x509", "-req", "-in", name + ".csr", "-CA", ca + ".crt", "-CAkey", ca + ".key",
+            "-CAcreateserial", "-days", "1", "-out", name + ".crt")
+
+
+def check_client_certificates(server_cert):
+    # A server that lets in only clients with a certificate from its client CA, and a
+    # password: Prometheus scrapes it with both; others are turned away.
+    for ca in ("clients-ca", "other-ca"):
+        openssl("req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:P-256",
+                "-nodes", "-keyout", ca + ".key", "-out", ca + ".crt", "-days", "1",
+                "-subj", "/CN=" + ca)
+    make_client_certificate("scraper", "clients-ca")
+    make_client_certificate("stranger", "other-ca")
+    port = free_port()
+    host = start_host("--serve", str(port), "--web-config", web_config(
+        "tls_server_config:\n  cert_file: server.crt\n  key_file: server.key\n"
+        "  client_auth_type: RequireAndVerifyClientCert\n  client_ca_file: clients-ca.crt\n"
+        "basic_auth_users:\n  alice: '%s'\n" % HASH))
+    right = {"Authorization": "Basic " + base64.b64encode(b"alice:secret").decode()}
+
+    def status_with(certificate):
+        context = ssl.create_default_context(cafile=server_cert)
+        if certificate:
+            context.load_cert_chain(os.path.join(WORK, certificate + ".crt"),
+                                    os.path.join(WORK, certificate + ".key"))
+        try:
+            return get(port, headers=right, context=context)[0]
+        except (OSError, http.client.HTTPException) as error:
+            return type(error).__name__
+
+    check(wait_until(lambda: status_with("scraper") == 200), "a client certificate from the CA")
+    for certificate in (None, "stranger"):
+        check(status_with(certificate) == 403, "refused: %s" % status_with(certificate))
+
+    prometheus, prometheus_port = start_prometheus(
+        "    scheme: https\n    basic_auth:\n      username: alice\n      password: secret\n"
+        "    tls_config:\n      ca_file: %s\n      cert_file: %s\n      key_file: %s\n"
+        "    static_configs:\n      - targets: ['127.0.0.1:%d']\n" %
+        (server_cert, os.path.join(WORK, "scraper.crt"), os.path.join(WORK, "scraper.key"), port))
+    try:
+        up = wait_until(lambda: query(prometheus_port, 'up{job="zarmite"} == 1'), 90)
+        check(bool(up), "Prometheus scrapes with TLS, a client certificate and a password")
+    finally:
+        prometheus.terminate()
+        prometheus.wait(timeout=60)
+        host.terminate()
+        host.wait(timeout=20)
 
 
 def main():
@@ -302,4 +501,9 @@ def main():
 
 
 if __name__ == "__main__":
-    sys.exit(main())
+    try:
+        sys.exit(main())
+    finally:
+        for process in started:
+            if process.poll() is None:
+                process.kill()
