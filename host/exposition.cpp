@@ -13,7 +13,8 @@
 namespace {
 
 // Our own families: a source whose name would give one of these is named by its index.
-const char* const kOwnFamilies[] = {"zarmite_source_info",
+const char* const kOwnFamilies[] = {"zarmite_build_info",
+                                    "zarmite_source_info",
                                     "zarmite_source_up",
                                     "zarmite_source_failed_readings_total",
                                     "zarmite_round_timestamp_seconds",
@@ -46,8 +47,9 @@ std::string Label(const char* name, const std::string& value) {
     return std::string(name) + "=\"" + Escaped(Utf8(value), true) + "\"";
 }
 
-// The shortest decimal text that reads back as the same double.
-std::string Number(double value) {
+}  // namespace
+
+std::string MetricNumber(double value) {
     if (std::isnan(value)) return "NaN";
     if (std::isinf(value)) return value > 0 ? "+Inf" : "-Inf";
     char text[40];
@@ -56,6 +58,12 @@ std::string Number(double value) {
         if (strtod(text, nullptr) == value) break;
     }
     return text;
+}
+
+namespace {
+
+std::string Number(double value) {
+    return MetricNumber(value);
 }
 
 // The power of ten that `factor` is, where it is one (1 to 10^12).
@@ -108,24 +116,41 @@ BaseUnit BaseUnitOf(const std::string& units) {
     static const std::string celsius = plat_utf8_to_host_text(
         "\xC2\xB0"
         "C");
+    static const char kRatio[] = "as a ratio (1 is 100 %)";
     const struct {
         const char* units;
         BaseUnit unit;
     } table[] = {
-        {"%", {"_ratio", 1, 100}},
-        {"MHz", {"_hertz", 1e6, 1}},
-        {"mW", {"_watts", 1, 1000}},
-        {"W", {"_watts", 1, 1}},
-        {"MiB", {"_bytes", 1048576, 1}},
-        {"KB/s", {"_bytes_per_second", 1000, 1}},
-        {"MB/s", {"_bytes_per_second", 1e6, 1}},
-        {"ms", {"_seconds", 1, 1000}},
-        {"C", {"_celsius", 1, 1}},
+        {"%", {"_ratio", 1, 100, kRatio}},
+        {"Hz", {"_hertz", 1, 1, "in hertz"}},
+        {"kHz", {"_hertz", 1e3, 1, "in hertz"}},
+        {"MHz", {"_hertz", 1e6, 1, "in hertz"}},
+        {"GHz", {"_hertz", 1e9, 1, "in hertz"}},
+        {"mW", {"_watts", 1, 1000, "in watts"}},
+        {"W", {"_watts", 1, 1, "in watts"}},
+        {"mV", {"_volts", 1, 1000, "in volts"}},
+        {"V", {"_volts", 1, 1, "in volts"}},
+        {"mA", {"_amperes", 1, 1000, "in amperes"}},
+        {"A", {"_amperes", 1, 1, "in amperes"}},
+        {"mJ", {"_joules", 1, 1000, "in joules"}},
+        {"J", {"_joules", 1, 1, "in joules"}},
+        {"B", {"_bytes", 1, 1, "in bytes"}},
+        {"KiB", {"_bytes", 1024, 1, "in bytes"}},
+        {"MiB", {"_bytes", 1048576, 1, "in bytes"}},
+        {"GiB", {"_bytes", 1073741824, 1, "in bytes"}},
+        {"B/s", {"_bytes_per_second", 1, 1, "in bytes per second"}},
+        {"KB/s", {"_bytes_per_second", 1000, 1, "in bytes per second"}},
+        {"MB/s", {"_bytes_per_second", 1e6, 1, "in bytes per second"}},
+        {"s", {"_seconds", 1, 1, "in seconds"}},
+        {"ms", {"_seconds", 1, 1000, "in seconds"}},
+        {"us", {"_seconds", 1, 1e6, "in seconds"}},
+        {"C", {"_celsius", 1, 1, "in degrees Celsius"}},
     };
     for (const auto& row : table)
         if (units == row.units) return row.unit;
-    if (!celsius.empty() && units == celsius) return BaseUnit{"_celsius", 1, 1};
-    return BaseUnit{"", 1, 1};
+    if (!celsius.empty() && units == celsius)
+        return BaseUnit{"_celsius", 1, 1, "in degrees Celsius"};
+    return BaseUnit{"", 1, 1, ""};
 }
 
 std::string FamilyName(const std::string& name, uint32_t index, const std::string& units) {
@@ -146,6 +171,11 @@ std::string FamilyName(const std::string& name, uint32_t index, const std::strin
     for (const char* own : kOwnFamilies)
         if (family == own)
             family = "zarmite_source" + std::to_string(index) + BaseUnitOf(units).suffix;
+    for (const char* kept : {"_total", "_count", "_sum", "_bucket"}) {
+        const size_t length = strlen(kept);
+        if (family.size() > length && family.compare(family.size() - length, length, kept) == 0)
+            return family + "_value";
+    }
     return family;
 }
 
@@ -156,34 +186,58 @@ bool IsFailedReading(float value) {
     return !std::isfinite(value);
 }
 
+namespace {
+
+// What a family's values are in, as its HELP says it: the base unit, or the source's own
+// units where they have none.
+std::string UnitPhrase(const std::string& units) {
+    const BaseUnit unit = BaseUnitOf(units);
+    if (*unit.suffix != '\0') return std::string(", ") + unit.words;
+    return units.empty() ? "" : ", in " + units;
+}
+
+// The unit a series is exported in: the base unit, or the source's units as they are. A
+// family holds one of them only.
+std::string ExportedUnit(const std::string& units) {
+    const BaseUnit unit = BaseUnitOf(units);
+    return *unit.suffix != '\0' ? std::string(unit.suffix) : "as is: " + units;
+}
+
+}  // namespace
+
 Exposition::Exposition(const std::vector<HostSource>& sources)
     : sources_(sources), failed_(sources.size(), 0), up_(sources.size(), false) {
-    // Families in the order of their first source; a family's series stay together.
+    // Families in the order of their first source; a family's series stay together. A
+    // source whose family already holds another unit (a "p ratio" in Raw beside a "p" in
+    // %) is named by its index instead, so that no family mixes units.
     std::map<std::string, size_t> familyAt;
-    std::map<std::string, int> labelSets;  // family and group: how many sources share them
+    std::map<std::string, std::string> familyUnit;
     std::vector<std::string> names(sources.size());
     for (size_t i = 0; i < sources.size(); ++i) {
-        names[i] = FamilyName(sources[i].name, static_cast<uint32_t>(i), sources[i].units);
-        ++labelSets[names[i] + '\n' + sources[i].group];
-    }
-    for (size_t i = 0; i < sources.size(); ++i) {
         const HostSource& source = sources[i];
+        names[i] = FamilyName(source.name, static_cast<uint32_t>(i), source.units);
+        const std::string unit = ExportedUnit(source.units);
+        const auto known = familyUnit.emplace(names[i], unit).first;
+        if (known->second != unit) {
+            names[i] =
+                FamilyName("source" + std::to_string(i), static_cast<uint32_t>(i), source.units);
+            familyUnit.emplace(names[i], unit);
+        }
         auto found = familyAt.find(names[i]);
         if (found == familyAt.end()) {
-            const std::string help = source.units.empty()
-                                         ? source.description
-                                         : source.description + " (" + source.units + ")";
+            // One line for the family: what its series measure, in the unit exported.
+            const std::string name =
+                source.name.empty() ? "Source " + std::to_string(i) : source.name;
             found = familyAt.emplace(names[i], families_.size()).first;
-            families_.push_back(SourceFamily{names[i], Escaped(Utf8(help), false), {}});
+            families_.push_back(
+                SourceFamily{names[i], Escaped(Utf8(name + UnitPhrase(source.units)), false), {}});
         }
-        std::vector<std::string> labels;
-        if (!source.group.empty()) labels.push_back(Label("group", source.group));
-        if (labelSets[names[i] + '\n' + source.group] > 1)
-            labels.push_back("source=\"" + std::to_string(i) + "\"");
-        std::string text;
-        for (const std::string& label : labels) text += (text.empty() ? "{" : ",") + label;
-        if (!text.empty()) text += "}";
-        families_[found->second].series.push_back(Series{i, text, BaseUnitOf(source.units)});
+        // Every series has the same labels whatever the other sources are: its group and
+        // its position in the configuration, which zarmite_source_info is joined on.
+        std::string labels = "{";
+        if (!source.group.empty()) labels += Label("group", source.group) + ",";
+        labels += "source=\"" + std::to_string(i) + "\"}";
+        families_[found->second].series.push_back(Series{i, labels, BaseUnitOf(source.units)});
     }
     FamilyHeader(infoFamily_, "zarmite_source_info", "gauge",
                  "Each source of the configuration, and the family that holds its series");
@@ -192,6 +246,13 @@ Exposition::Exposition(const std::vector<HostSource>& sources)
                        Label("name", sources[i].name) + "," + Label("units", sources[i].units) +
                        "," + Label("group", sources[i].group) + ",metric=\"" + names[i] + "\"} 1\n";
     }
+    infoFamily_ += BuildFamily();
+}
+
+std::string Exposition::BuildFamily() {
+    std::string out;
+    FamilyHeader(out, "zarmite_build_info", "gauge", "The host's version; the value is always 1");
+    return out + "zarmite_build_info{version=\"" ZARMITE_VERSION "\"} 1\n";
 }
 
 std::string Exposition::RoundFamilies(const HostRound* round) {
@@ -208,7 +269,7 @@ std::string Exposition::RoundFamilies(const HostRound* round) {
 }
 
 std::string Exposition::BeforeFirstRound() {
-    return RoundFamilies(nullptr);
+    return BuildFamily() + RoundFamilies(nullptr);
 }
 
 std::string Exposition::Take(const HostRound& round) {

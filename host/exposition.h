@@ -1,7 +1,8 @@
 // The sources as Prometheus reads them: the text exposition format, version 0.0.4. Each
 // source is one series of a gauge family named from its name and units, in base units
-// where its units are known; beside them, what ties a series back to its source, whether
-// its last reading was good, and the rounds themselves. Pure text, built once a round.
+// where its units are known, labelled with its group and its position in the
+// configuration; beside them, what ties a series back to its source, whether its last
+// reading was good, the rounds themselves and the build. Pure text, built once a round.
 #pragma once
 
 #include <cstdint>
@@ -17,13 +18,20 @@ struct BaseUnit {
     const char* suffix;
     double multiplier;
     double divisor;
+    const char* words;  // the exported unit, for HELP
 };
 BaseUnit BaseUnitOf(const std::string& units);
 
 // The family name of a source: "zarmite_", its name in lower case with every run of
-// other characters than a-z and 0-9 made one "_" and "_" trimmed at both ends (empty:
-// "source<index>"), then the unit suffix.
+// other characters than a-z and 0-9 made one "_" and "_" trimmed at both ends (empty, or
+// one of the host's own families: "source<index>"), then the unit suffix; "_value" after
+// a name that would end in "_total", "_count", "_sum" or "_bucket", which Prometheus
+// keeps for counters, histograms and summaries.
 std::string FamilyName(const std::string& name, uint32_t index, const std::string& units);
+
+// The shortest decimal text that reads back as the same double; NaN, +Inf, -Inf as the
+// exposition writes them.
+std::string MetricNumber(double value);
 
 // Whether a value the plug-in returned is a failed reading: one of its in-band failure
 // values, bit for bit, or not finite.
@@ -40,7 +48,7 @@ public:
 private:
     struct Series {
         size_t source;
-        std::string labels;  // {group="..",source=".."}, or empty
+        std::string labels;  // {group="..",source=".."}, the group left out where empty
         BaseUnit unit;
     };
     struct SourceFamily {
@@ -49,6 +57,7 @@ private:
         std::vector<Series> series;
     };
     static std::string RoundFamilies(const HostRound* round);
+    static std::string BuildFamily();
 
     std::vector<HostSource> sources_;
     std::vector<SourceFamily> families_;

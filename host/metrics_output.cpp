@@ -5,6 +5,7 @@
 #include "platform.h"
 #if defined(ZARMITE_HOST_ENDPOINT)
 #include "metrics_endpoint.h"
+#include "process_metrics.h"
 #endif
 
 bool MetricsOutput::Start(const HostOptions& options) {
@@ -59,7 +60,7 @@ void MetricsOutput::Take(const HostRound& round) {
         textfileWritten_ = textfileWritten_ || written;
     }
 #if defined(ZARMITE_HOST_ENDPOINT)
-    if (endpoint_ != nullptr) PublishMetrics(endpoint_, std::move(text));
+    if (endpoint_ != nullptr) PublishMetrics(endpoint_, text + ProcessFamilies());
 #endif
 }
 

@@ -44,6 +44,10 @@ def main():
         text = source(int(counter), name, kind == "Percent")
         if text:
             sections.append("[Source%d]\n%s" % (len(sections) - 1, text))
+    if len(sections) == 1:
+        sys.stderr.write("fleet-config: the probe listed no GPU counters (gpu<g>_...): is it "
+                         "using the GPU or NVML counter library?\n")
+        return 1
     sys.stdout.write("\n".join(sections))
     return 0
 

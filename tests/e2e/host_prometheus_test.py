@@ -24,6 +24,8 @@ import urllib.parse
 import urllib.request
 
 HOST, PLUGIN, SIM_DIR, WORK = sys.argv[1:5]
+ALERTS = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "docs",
+                      "zarmite-alerts.yml")
 CONFIG = """[Source0]
 ID=0
 Name=GPU busy
@@ -121,7 +123,8 @@ def start_prometheus(job):
     shutil.rmtree(data, ignore_errors=True)
     configuration = os.path.join(WORK, "prometheus.yml")
     with open(configuration, "w") as file:
-        file.write("global:\n  scrape_interval: 1s\nscrape_configs:\n  - job_name: zarmite\n" + job)
+        file.write("global:\n  scrape_interval: 1s\n  evaluation_interval: 1s\nrule_files: ['%s']\n"
+                   "scrape_configs:\n  - job_name: zarmite\n%s" % (ALERTS, job))
     prometheus = subprocess.Popen(
         ["prometheus", "--config.file=" + configuration, "--storage.tsdb.path=" + data,
          "--web.listen-address=127.0.0.1:%d" % prometheus_port],
@@ -135,13 +138,22 @@ def check_with_prometheus():
     host = start_host("--serve", "127.0.0.1:%d" % port, "--interval-ms", "200",
                       "--textfile", textfile)
     text = wait_until(lambda: get(port)[2] if "zarmite_rounds_total 0" not in get(port)[2] else None)
-    check(text is not None and "zarmite_gpu_busy_ratio{group=\"GPU0\"}" in text,
-          "a scrape holds a source's series: %r" % text)
+    check(text is not None and "zarmite_gpu_busy_ratio{group=\"GPU0\",source=\"0\"}" in text and
+          "\nprocess_open_fds " in text and "\nzarmite_build_info{version=" in text,
+          "a scrape holds a source's series, the host's build and process: %r" % text)
     checked = promtool(text or "")
-    check(checked.returncode == 0, "promtool accepts a scrape: %r" % checked.stdout)
+    check(checked.returncode == 0 and not checked.stdout and not checked.stderr,
+          "promtool accepts a scrape without a warning: %r" % checked)
     with open(textfile, encoding="utf-8") as file:
-        checked = promtool(file.read())
-    check(checked.returncode == 0, "promtool accepts the textfile: %r" % checked.stdout)
+        exposition = file.read()
+    checked = promtool(exposition)
+    check(checked.returncode == 0 and not checked.stdout and not checked.stderr,
+          "promtool accepts the textfile without a warning: %r" % checked)
+    check("process_" not in exposition, "no process metrics in the textfile, which the "
+          "collector's own would clash with")
+    rules = subprocess.run(["promtool", "check", "rules", ALERTS], capture_output=True,
+                           timeout=60, check=False)
+    check(rules.returncode == 0, "promtool accepts the alert rules: %r" % rules.stdout)
 
     prometheus, prometheus_port = start_prometheus(
         "    static_configs:\n      - targets: ['127.0.0.1:%d']\n" % port)
@@ -153,6 +165,11 @@ def check_with_prometheus():
               busy[0]["metric"].get("group") == "GPU0", "a source's value: %r" % busy)
         failed = wait_until(lambda: query(prometheus_port, 'zarmite_source_up{source="1"} == 0'), 30)
         check(bool(failed), "the failed source's zarmite_source_up is 0")
+        # The alert on failing sources joins zarmite_source_info: it names the source.
+        alert = wait_until(lambda: [a for a in query(prometheus_port, 'ALERTS{alertname='
+                                                     '"ZarmiteSourceFailing"}')], 30)
+        check(bool(alert) and alert[0]["metric"].get("name") == "Broken" and len(alert) == 1,
+              "the failing source's alert, with its name: %r" % alert)
         with urllib.request.urlopen("http://127.0.0.1:%d/api/v1/targets" % prometheus_port,
                                     timeout=10) as answer:
             targets = json.load(answer)["data"]["activeTargets"]

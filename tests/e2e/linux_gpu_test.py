@@ -16,6 +16,7 @@ sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."
 import fake_gpu_machine as fake  # noqa: E402
 
 HOST, PLUGIN, PROBE, LIBRARY_DIR, FLEET_CONFIG, WORK = sys.argv[1:7]
+DEMO_CONFIG = os.path.join(os.path.dirname(FLEET_CONFIG), "..", "demo", "Zarmite-gpu0.cfg")
 ROOT = os.path.join(WORK, "root")
 failures = []
 
@@ -39,6 +40,30 @@ def environment():
                 ZARMITE_SAMPLE_PERIOD_MS="50")
 
 
+def rows_and_textfile(plugin, awaited):
+    """The first CSV rows of the host over the plug-in, and its textfile once it holds
+    `awaited`."""
+    textfile = os.path.join(WORK, "gpu.prom")
+    host = subprocess.Popen([HOST, "--plugin", plugin, "--csv", "--interval-ms", "100",
+                             "--textfile", textfile], stdout=subprocess.PIPE, text=True,
+                            env=environment())
+    rows = [host.stdout.readline(), host.stdout.readline(), host.stdout.readline()]
+    deadline = time.monotonic() + 30
+    exposition = ""
+    while awaited not in exposition and time.monotonic() < deadline:
+        exposition = open(textfile).read() if os.path.exists(textfile) else ""
+        time.sleep(0.05)
+    host.terminate()
+    host.communicate(timeout=30)
+    return rows, exposition
+
+
+def families(exposition, label):
+    """The families that hold a series with the label."""
+    return {line.split("{")[0] for line in exposition.splitlines()
+            if not line.startswith("#") and label in line}
+
+
 def main():
     amd = machine()
     listing = subprocess.run([PROBE], stdin=subprocess.DEVNULL, capture_output=True, text=True,
@@ -48,29 +73,35 @@ def main():
           "(GPU 1: amdgpu 0000:03:00.0, Navi 21)\nType: Percent" in listing,
           "the AMD GPU is GPU 1, after the Intel one's lower PCI address", listing[:2000])
 
-    fleet = subprocess.run([sys.executable, FLEET_CONFIG, PROBE], capture_output=True, text=True,
+    # The guide runs the script directly; a probe without GPU counters gives no configuration.
+    fleet = subprocess.run([FLEET_CONFIG, PROBE], capture_output=True, text=True,
                            env=environment(), timeout=120)
     check(fleet.returncode == 0 and "Group=GPU1" in fleet.stdout, "fleet-config.py", fleet.stderr)
+    other_probe = os.path.join(WORK, "other-probe.sh")
+    with open(other_probe, "w") as out:
+        out.write("#!/bin/sh\nprintf 'Counter 0: frame_time\\nType: Raw\\n'\n")
+    os.chmod(other_probe, 0o755)
+    empty = subprocess.run([FLEET_CONFIG, other_probe], capture_output=True, text=True, timeout=60)
+    check(empty.returncode == 1 and not empty.stdout and "no GPU counters" in empty.stderr,
+          "fleet-config.py without GPU counters fails", empty)
     plugin = os.path.join(WORK, os.path.basename(PLUGIN))
     shutil.copy(PLUGIN, plugin)
     with open(os.path.join(WORK, "Zarmite.cfg"), "w") as out:
         out.write(fleet.stdout)
-    textfile = os.path.join(WORK, "gpu.prom")
-    host = subprocess.Popen([HOST, "--plugin", plugin, "--csv", "--interval-ms", "100",
-                             "--textfile", textfile], stdout=subprocess.PIPE, text=True,
-                            env=environment())
-    rows = [host.stdout.readline(), host.stdout.readline(), host.stdout.readline()]
+    rows, exposition = rows_and_textfile(plugin, 'source="16"} 0.37')
     amd_values = rows[-1].strip().split(",")[17:]  # after GPU 0's 16
     check(amd_values[:2] == ["37", "12"], "the AMD GPU's busy through the plug-in", rows)
     check(amd_values[8:11] == ["45", "187000", "20"], "its temperature, power, fan (pwm1)", rows)
-    deadline = time.monotonic() + 30
-    exposition = ""
-    while 'GPU1"} 0.37' not in exposition and time.monotonic() < deadline:
-        exposition = open(textfile).read() if os.path.exists(textfile) else ""
-        time.sleep(0.05)
-    check('zarmite_busy_ratio{group="GPU1"} 0.37' in exposition, "the textfile", exposition[:600])
-    host.terminate()
-    host.communicate(timeout=30)
+    check('zarmite_busy_ratio{group="GPU1",source="16"} 0.37' in exposition, "the textfile",
+          exposition[:600])
+    # The demo's configuration names GPU 0's series as the fleet's does.
+    fleet_families = families(exposition, 'group="GPU0"')
+    shutil.copy(DEMO_CONFIG, os.path.join(WORK, "Zarmite.cfg"))
+    demo_families = families(rows_and_textfile(plugin, "zarmite_pcie_tx")[1], 'group="GPU0"')
+    check(demo_families and demo_families <= fleet_families,
+          "the demo's families are the fleet's", sorted(demo_families - fleet_families))
+    with open(os.path.join(WORK, "Zarmite.cfg"), "w") as out:
+        out.write(fleet.stdout)
 
     # The temperature sensor hangs in the kernel: a FIFO that no one writes.
     os.remove(os.path.join(ROOT, amd, "hwmon/hwmon2/temp1_input"))

@@ -22,6 +22,10 @@ HostRound Round(uint64_t number, std::vector<float> values) {
     return HostRound{number, 1765200000.125, 0.0005, "T", std::move(values)};
 }
 
+const std::string kBuildFamily =
+    "# HELP zarmite_build_info The host's version; the value is always 1\n"
+    "# TYPE zarmite_build_info gauge\nzarmite_build_info{version=\"" ZARMITE_VERSION "\"} 1\n";
+
 const char kRoundFamilies[] =
     "# HELP zarmite_round_timestamp_seconds When the latest round of polling ended, in seconds "
     "since 1970\n# TYPE zarmite_round_timestamp_seconds gauge\n"
@@ -51,6 +55,24 @@ TEST(Exposition, NamesAreLowerCaseRunsOfLettersAndDigitsWithABaseUnitSuffix) {
                          9, ""),
               "zarmite_ber");
     EXPECT_EQ(FamilyName("Rounds total", 10, ""), "zarmite_source10") << "one of our own families";
+    // Base units written as such, and names Prometheus keeps for counters and histograms.
+    const struct {
+        const char* name;
+        const char* units;
+        const char* family;
+    } cases[] = {{"Uptime", "s", "zarmite_uptime_seconds"},
+                 {"Heap", "B", "zarmite_heap_bytes"},
+                 {"Clock", "Hz", "zarmite_clock_hertz"},
+                 {"Core", "mV", "zarmite_core_volts"},
+                 {"Energy", "J", "zarmite_energy_joules"},
+                 {"Draw", "A", "zarmite_draw_amperes"},
+                 {"Draws total", "Raw", "zarmite_draws_total_value"},
+                 {"Frames count", "", "zarmite_frames_count_value"},
+                 {"Time sum", "ms", "zarmite_time_sum_seconds"},
+                 {"Bucket", "", "zarmite_bucket_value"}};
+    for (const auto& c : cases) EXPECT_EQ(FamilyName(c.name, 11, c.units), c.family) << c.name;
+    const BaseUnit volts = BaseUnitOf("mV");
+    EXPECT_EQ(1250 * volts.multiplier / volts.divisor, 1.25);
     const BaseUnit ratio = BaseUnitOf("%");
     EXPECT_EQ(37.5 * ratio.multiplier / ratio.divisor, 0.375);
     const BaseUnit bytes = BaseUnitOf("MB/s");
@@ -65,36 +87,37 @@ TEST(Exposition, FailedReadingsAreTheInBandValuesBitForBitAndWhatIsNotFinite) {
 }
 
 TEST(Exposition, SeriesLabelsEscapingAndFailedReadings) {
-    Exposition exposition({Source(0, "GPU busy", "%", "GPU \"0\"", "Busy\\\nshare"),
+    Exposition exposition({Source(0, "GPU\\\nbusy", "%", "GPU \"0\""),
                            Source(1, "GPU busy", "%", "GPU \"0\""), Source(2, "Power", "W", ""),
                            Source(3, "Power", "mW", "")});
     const std::string text = exposition.Take(Round(1, {37.5f, 0.4f, 215.25f, INFINITY}));
     EXPECT_EQ(text,
-              "# HELP zarmite_gpu_busy_ratio Busy\\\\\\nshare (%)\n"
+              "# HELP zarmite_gpu_busy_ratio GPU\\\\\\nbusy, as a ratio (1 is 100 %)\n"
               "# TYPE zarmite_gpu_busy_ratio gauge\n"
               "zarmite_gpu_busy_ratio{group=\"GPU \\\"0\\\"\",source=\"0\"} 0.375\n"
-              "# HELP zarmite_power_watts D (W)\n# TYPE zarmite_power_watts gauge\n"
+              "# HELP zarmite_power_watts Power, in watts\n# TYPE zarmite_power_watts gauge\n"
               "zarmite_power_watts{source=\"2\"} 215.25\n"
               "# HELP zarmite_source_info Each source of the configuration, and the family that "
               "holds its series\n# TYPE zarmite_source_info gauge\n"
-              "zarmite_source_info{source=\"0\",name=\"GPU busy\",units=\"%\",group=\"GPU "
+              "zarmite_source_info{source=\"0\",name=\"GPU\\\\\\nbusy\",units=\"%\",group=\"GPU "
               "\\\"0\\\"\",metric=\"zarmite_gpu_busy_ratio\"} 1\n"
               "zarmite_source_info{source=\"1\",name=\"GPU busy\",units=\"%\",group=\"GPU "
               "\\\"0\\\"\",metric=\"zarmite_gpu_busy_ratio\"} 1\n"
               "zarmite_source_info{source=\"2\",name=\"Power\",units=\"W\",group=\"\",metric="
               "\"zarmite_power_watts\"} 1\n"
               "zarmite_source_info{source=\"3\",name=\"Power\",units=\"mW\",group=\"\",metric="
-              "\"zarmite_power_watts\"} 1\n"
-              "# HELP zarmite_source_up 1 when the source's latest reading was good, 0 when it "
-              "failed\n# TYPE zarmite_source_up gauge\n"
-              "zarmite_source_up{source=\"0\"} 1\nzarmite_source_up{source=\"1\"} 0\n"
-              "zarmite_source_up{source=\"2\"} 1\nzarmite_source_up{source=\"3\"} 0\n"
-              "# HELP zarmite_source_failed_readings_total Readings of the source that failed\n"
-              "# TYPE zarmite_source_failed_readings_total counter\n"
-              "zarmite_source_failed_readings_total{source=\"0\"} 0\n"
-              "zarmite_source_failed_readings_total{source=\"1\"} 1\n"
-              "zarmite_source_failed_readings_total{source=\"2\"} 0\n"
-              "zarmite_source_failed_readings_total{source=\"3\"} 1\n" +
+              "\"zarmite_power_watts\"} 1\n" +
+                  kBuildFamily +
+                  "# HELP zarmite_source_up 1 when the source's latest reading was good, 0 when it "
+                  "failed\n# TYPE zarmite_source_up gauge\n"
+                  "zarmite_source_up{source=\"0\"} 1\nzarmite_source_up{source=\"1\"} 0\n"
+                  "zarmite_source_up{source=\"2\"} 1\nzarmite_source_up{source=\"3\"} 0\n"
+                  "# HELP zarmite_source_failed_readings_total Readings of the source that failed\n"
+                  "# TYPE zarmite_source_failed_readings_total counter\n"
+                  "zarmite_source_failed_readings_total{source=\"0\"} 0\n"
+                  "zarmite_source_failed_readings_total{source=\"1\"} 1\n"
+                  "zarmite_source_failed_readings_total{source=\"2\"} 0\n"
+                  "zarmite_source_failed_readings_total{source=\"3\"} 1\n" +
                   std::string(kRoundFamilies) + "1\n");
     // The failures count up; a good reading brings the series and up = 1 back.
     const std::string next = exposition.Take(Round(2, {0.1f, 50, 1, 1500}));
@@ -105,6 +128,27 @@ TEST(Exposition, SeriesLabelsEscapingAndFailedReadings) {
               std::string::npos);
     EXPECT_NE(next.find("zarmite_source_up{source=\"1\"} 1\n"), std::string::npos);
     EXPECT_EQ(next.find("source=\"0\"} 0.001"), std::string::npos) << "0.1 is never a number";
+}
+
+TEST(Exposition, ASeriesKeepsItsLabelsWhenSourcesAreAddedAndNoFamilyMixesUnits) {
+    const std::string alone = Exposition({Source(0, "Busy", "%", "GPU0")}).Take(Round(1, {50}));
+    const std::string beside =
+        Exposition({Source(0, "Busy", "%", "GPU0"), Source(1, "Busy", "%", "GPU0"),
+                    Source(2, "p ratio", "Raw", ""), Source(3, "p", "%", ""),
+                    Source(4, "Busy", "Raw", "")})
+            .Take(Round(1, {50, 60, 7, 25, 3}));
+    const std::string series = "zarmite_busy_ratio{group=\"GPU0\",source=\"0\"} 0.5\n";
+    EXPECT_NE(alone.find(series), std::string::npos) << alone;
+    EXPECT_NE(beside.find(series), std::string::npos) << beside;
+    // Raw values and converted ones never share a family: the later source is named by
+    // its position, and its HELP says its unit.
+    EXPECT_NE(beside.find("zarmite_p_ratio{source=\"2\"} 7\n"), std::string::npos);
+    EXPECT_NE(beside.find("# HELP zarmite_source3_ratio p, as a ratio (1 is 100 %)\n"
+                          "# TYPE zarmite_source3_ratio gauge\nzarmite_source3_ratio{source=\"3\"} "
+                          "0.25\n"),
+              std::string::npos)
+        << beside;
+    EXPECT_NE(beside.find("# HELP zarmite_busy Busy, in Raw\n"), std::string::npos);
 }
 
 TEST(Exposition, ValuesAreTheReadingsShortestTextScaledInDecimal) {
@@ -131,14 +175,16 @@ TEST(Exposition, ValuesAreTheReadingsShortestTextScaledInDecimal) {
 }
 
 TEST(Exposition, NoSourcesAndNoRoundYetGiveTheRoundFamiliesAlone) {
-    EXPECT_EQ(Exposition::BeforeFirstRound(),
-              "# HELP zarmite_round_timestamp_seconds When the latest round of polling ended, in "
-              "seconds since 1970\n# TYPE zarmite_round_timestamp_seconds gauge\n"
-              "zarmite_round_timestamp_seconds 0\n"
-              "# HELP zarmite_round_duration_seconds How long the latest round of polling took\n"
-              "# TYPE zarmite_round_duration_seconds gauge\nzarmite_round_duration_seconds 0\n"
-              "# HELP zarmite_rounds_total Rounds of polling completed\n"
-              "# TYPE zarmite_rounds_total counter\nzarmite_rounds_total 0\n");
+    EXPECT_EQ(
+        Exposition::BeforeFirstRound(),
+        kBuildFamily +
+            "# HELP zarmite_round_timestamp_seconds When the latest round of polling ended, in "
+            "seconds since 1970\n# TYPE zarmite_round_timestamp_seconds gauge\n"
+            "zarmite_round_timestamp_seconds 0\n"
+            "# HELP zarmite_round_duration_seconds How long the latest round of polling took\n"
+            "# TYPE zarmite_round_duration_seconds gauge\nzarmite_round_duration_seconds 0\n"
+            "# HELP zarmite_rounds_total Rounds of polling completed\n"
+            "# TYPE zarmite_rounds_total counter\nzarmite_rounds_total 0\n");
     Exposition empty({});
     const std::string text = empty.Take(Round(3, {}));
     EXPECT_EQ(text.substr(text.size() - (sizeof kRoundFamilies - 1) - 2),
