@@ -105,13 +105,17 @@ int Run(const PluginApi& api, uint32_t count, const HostOptions& options, Metric
 #if defined(ZARMITE_HOST_WATCH)
     if (options.mode == HostMode::kWatch)
         return RunWatch(api, sources, options.intervalMs, options.noColour,
-                        [&](const HostRound& round) { metrics.Take(round); });
+                        [&](const HostRound& round) {
+                            metrics.Take(round);
+                            return RoundVerdict{false, 0};
+                        });
 #endif
     const int headStatus = WriteHead(api, sources, count, options);
     if (headStatus >= 0) return headStatus;
     // Rows with no rounds asked for are the descriptors alone; the others poll until told.
     if (options.mode == HostMode::kRows && options.rounds == 0) return 0;
-    return RunRounds(api, sources, options.rounds, options.intervalMs, [&](const HostRound& round) {
+    PollSchedule schedule(options.intervalMs);
+    return RunRounds(api, sources, options.rounds, schedule, [&](const HostRound& round) {
         metrics.Take(round);
         const std::string line = RoundLine(options, sources, round);
         if (line.empty()) return RoundVerdict{false, 0};

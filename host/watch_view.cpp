@@ -28,8 +28,6 @@ using Clock = std::chrono::steady_clock;
 constexpr int kPanelHeight = 8;  // title, six chart rows, a separator
 constexpr int kPanelMinWidth = 50;
 constexpr int kPanelGap = 2;  // blank columns after a panel, so that a value never meets a name
-constexpr uint32_t kMinIntervalMs = 10;
-constexpr uint32_t kMaxIntervalMs = 60 * 60 * 1000;
 
 // Any thread may take the signal (the metrics endpoint's too): a lock-free atomic flag.
 std::atomic<bool> g_interrupted{false};
@@ -51,14 +49,12 @@ struct LayoutItem {
 
 struct View {
     const std::vector<HostSource>* sources;
-    RoundListener onRound;
-    uint64_t rounds = 0;
     std::vector<SourceHistory> histories;
-    uint32_t intervalMs;
-    Clock::time_point lastPoll{};
-    Clock::time_point nextPoll{};
-    bool paused = false;
-    int scroll = 0;  // rows scrolled off the top
+    uint32_t intervalMs;       // shown in the status line
+    uint32_t startIntervalMs;  // on the ladder of intervals that + and - step through
+    PollSchedule* schedule = nullptr;
+    bool paused = false;  // the view is frozen; the rounds, and other outputs, go on
+    int scroll = 0;       // rows scrolled off the top
     bool colour = false;
     CellStyles styles{};
     ChartGlyphs glyphs = ChartGlyphs::kAscii;
@@ -276,23 +272,10 @@ bool ColourWanted(bool noColour) {
     return !noColour && (setting == nullptr || setting[0] == '\0');
 }
 
-void Poll(const PluginApi& api, View& view) {
-    view.lastPoll = Clock::now();
-    const HostRound round = TakeRound(api, *view.sources, ++view.rounds);
-    for (size_t i = 0; i < round.values.size(); ++i) view.histories[i].Add(round.values[i]);
-    if (view.onRound) view.onRound(round);
-    view.nextPoll = Clock::now() + std::chrono::milliseconds(view.intervalMs);
-}
-
-uint32_t BoundedInterval(uint64_t milliseconds) {
-    return static_cast<uint32_t>(
-        std::min<uint64_t>(kMaxIntervalMs, std::max<uint64_t>(kMinIntervalMs, milliseconds)));
-}
-
-// A new pace counts from the last poll, not from the deadline the old pace set.
-void SetInterval(View& view, uint64_t milliseconds) {
-    view.intervalMs = BoundedInterval(milliseconds);
-    view.nextPoll = view.lastPoll + std::chrono::milliseconds(view.intervalMs);
+// A new pace counts from the last round, not from the deadline the old pace set.
+void StepPace(View& view, int direction) {
+    view.intervalMs = StepInterval(view.intervalMs, view.startIntervalMs, direction);
+    if (view.schedule != nullptr) view.schedule->SetInterval(view.intervalMs, Clock::now());
 }
 
 constexpr int kInputEnded = -2;
@@ -332,10 +315,10 @@ bool HandleKey(int key, View& view) {
             view.paused = !view.paused;
             break;
         case '+':
-            SetInterval(view, view.intervalMs / 2);
+            StepPace(view, -1);
             break;
         case '-':
-            SetInterval(view, static_cast<uint64_t>(view.intervalMs) * 2);
+            StepPace(view, +1);
             break;
         case 'j':
         case KEY_DOWN:
@@ -360,9 +343,12 @@ bool HandleKey(int key, View& view) {
 }  // namespace
 
 int RunWatch(const PluginApi& api, const std::vector<HostSource>& sources, uint32_t intervalMs,
-             bool noColour, const RoundListener& onRound) {
-    View view{&sources, onRound, 0, std::vector<SourceHistory>(sources.size(), SourceHistory(0)),
-              BoundedInterval(intervalMs)};
+             bool noColour, const RoundConsumer& others) {
+    intervalMs = std::min<uint32_t>(std::max<uint32_t>(intervalMs, 10), 3600000);
+    View view{&sources, std::vector<SourceHistory>(sources.size(), SourceHistory(0)), intervalMs,
+              intervalMs};
+    PollSchedule schedule(intervalMs);
+    view.schedule = &schedule;
     setlocale(LC_ALL, "");
     set_escdelay(25);
     if (initscr() == nullptr) {
@@ -387,24 +373,33 @@ int RunWatch(const PluginApi& api, const std::vector<HostSource>& sources, uint3
     view.glyphs = GlyphsForLocale();
     FitHistories(view);
 
-    bool running = true;
-    while (running && !g_interrupted && !plat_termination_requested()) {
-        if (!view.paused && Clock::now() >= view.nextPoll) Poll(api, view);
-        Draw(view);
-        const auto left =
-            std::chrono::duration_cast<std::chrono::milliseconds>(view.nextPoll - Clock::now())
-                .count();
-        // Woken at least every quarter second, for Ctrl+C and a paused view.
-        timeout(view.paused
-                    ? 250
-                    : static_cast<int>(std::max<long long>(0, std::min<long long>(left, 250))));
-        int key = getch();
-        if (key == ERR) key = KeyOrEnd();
-        if (key == kInputEnded) break;
-        if (key != ERR) running = HandleKey(key, view);
-    }
+    // The view draws the rounds of the host's one loop; paused, it keeps what it shows
+    // while the rounds go on for the other outputs.
+    const RoundConsumer draw = [&](const HostRound& round) {
+        if (!view.paused)
+            for (size_t i = 0; i < round.values.size(); ++i) view.histories[i].Add(round.values[i]);
+        return others ? others(round) : RoundVerdict{false, 0};
+    };
+    // Between rounds: redraw, and take keys until the next round is due.
+    const RoundWait keys = [&](PollSchedule& due) {
+        for (;;) {
+            if (g_interrupted || plat_termination_requested()) return false;
+            Draw(view);
+            const auto left =
+                std::chrono::duration_cast<std::chrono::milliseconds>(due.Next() - Clock::now())
+                    .count();
+            if (left <= 0) return true;
+            // Woken at least every quarter second, for Ctrl+C.
+            timeout(static_cast<int>(std::min<long long>(left, 250)));
+            int key = getch();
+            if (key == ERR) key = KeyOrEnd();
+            if (key == kInputEnded) return false;
+            if (key != ERR && !HandleKey(key, view)) return false;
+        }
+    };
+    const int status = RunRounds(api, sources, 0, schedule, draw, keys);
     endwin();
-    return 0;
+    return status;
 }
 
 double TimeRedraw(size_t count, int width, int height, int redraws) {
@@ -413,7 +408,7 @@ double TimeRedraw(size_t count, int width, int height, int redraws) {
         sources.push_back(HostSource{static_cast<uint32_t>(i), true, "source " + std::to_string(i),
                                      "%", "", "group " + std::to_string(i / 8), 100, 0, 25});
     }
-    View view{&sources, nullptr, 0, std::vector<SourceHistory>(count, SourceHistory(1000)), 1000};
+    View view{&sources, std::vector<SourceHistory>(count, SourceHistory(1000)), 1000, 1000};
     for (size_t i = 0; i < count; ++i)
         for (size_t k = 0; k < 1000; ++k)
             view.histories[i].Add(static_cast<float>((k * 7 + i) % 120));

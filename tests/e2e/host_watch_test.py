@@ -207,6 +207,11 @@ def check_blocks_and_colour():
     screen = wait_until(lambda s: "PAUSED" in s[-1])
     check("PAUSED" in screen[-1] and not any("these keys" in line for line in screen),
           "the keys hidden, the view paused", screen)
+    # Paused, the view is frozen but the rounds go on for the other outputs.
+    polls = record_polls()
+    check(wait_for_file(os.path.join(WORK, "record.txt"),
+                        lambda text: text.count("Sample") >= polls + 3),
+          "the plug-in is still polled while the view is paused")
     finish(["q"])
 
     for environment, arguments in (("LC_ALL=C.UTF-8 NO_COLOR=1", ""),
