@@ -29,14 +29,17 @@ const char kHostUsage[] =
     "                      (at most 65536)\n"
     "  --no-unload         exit without unloading the plug-in, as some hosts do\n"
     "  --serve [ADDR:]PORT serve every round to Prometheus at http://ADDR:PORT/metrics\n"
-    "                      (a bare port: 127.0.0.1 only; 0.0.0.0:PORT, [::]:PORT for\n"
-    "                      all); until SIGINT or SIGTERM, or --rounds N; Linux build only\n"
+    "                      (a bare port or localhost:PORT: the loopback only; :PORT or\n"
+    "                      [::]:PORT: every interface, IPv4 and IPv6; 0.0.0.0:PORT: every\n"
+    "                      IPv4 one); until SIGINT, SIGTERM or SIGHUP, or --rounds N;\n"
+    "                      Linux build only\n"
     "  --web-config FILE   TLS and basic authentication for --serve, in the exporters'\n"
     "                      web configuration file (YAML)\n"
     "  --textfile PATH     write every round's exposition to PATH, replaced at once\n"
     "                      (for node_exporter's or windows_exporter's textfile collector)\n"
     "                      --serve and --textfile work alone, or beside another output\n"
-    "  --help              this text\n"
+    "  -h, --help          this text\n"
+    "  --version           the host's version\n"
     "\n"
     "Numbers are decimal; --desc-version also takes 0x and hexadecimal digits.\n";
 
@@ -90,8 +93,12 @@ int ParseHostOptions(int argc, const char* const* argv, HostOptions* options, FI
                      FILE* err) {
     for (int i = 1; i < argc; ++i) {
         const char* option = argv[i];
-        if (strcmp(option, "--help") == 0) {
+        if (strcmp(option, "--help") == 0 || strcmp(option, "-h") == 0) {
             fputs(kHostUsage, out);
+            return 1;
+        }
+        if (strcmp(option, "--version") == 0) {
+            fputs("zarmite-host " ZARMITE_VERSION "\n", out);
             return 1;
         }
         if (strcmp(option, "--no-color") == 0) {

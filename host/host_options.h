@@ -32,6 +32,6 @@ extern const char kHostUsage[];
 // nothing; with `hexAllowed`, also 0x and hexadecimal digits. At most 4294967295.
 bool ParseHostNumber(const char* text, bool hexAllowed, uint32_t* out);
 
-// Returns 0 to go on, 1 after --help (printed to `out`), 2 on a usage error (one message
-// on `err`).
+// Returns 0 to go on, 1 after --help or --version (printed to `out`), 2 on a usage error
+// (one message on `err`).
 int ParseHostOptions(int argc, const char* const* argv, HostOptions* options, FILE* out, FILE* err);

@@ -57,10 +57,16 @@ bool ParseListenAddress(const std::string& text, ListenAddress* address, std::st
         address->host = text.substr(1, close - 1);
         address->ipv6 = true;
         port = text.substr(close + 2);
+    } else if (!text.empty() && text[0] == ':') {
+        // Every interface, as operators write it: IPv6 and IPv4 on one socket.
+        address->host = "::";
+        address->ipv6 = true;
+        port = text.substr(1);
     } else if (text.find(':') != std::string::npos) {
         const size_t colon = text.rfind(':');
         address->host = text.substr(0, colon);
         port = text.substr(colon + 1);
+        if (address->host == "localhost") address->host = "127.0.0.1";
         if (!IsIpv4(address->host)) {
             *error = "not a numeric IPv4 address: " + address->host;
             return false;

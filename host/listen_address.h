@@ -10,6 +10,7 @@ struct ListenAddress {
     uint16_t port;
 };
 
-// A bare port listens on the loopback address 127.0.0.1 only; any other address must be
-// named: 0.0.0.0:9101, [::]:9101, [::1]:9101. False, with a reason, for anything else.
+// A bare port, or localhost:PORT, listens on the loopback address 127.0.0.1 only; :PORT
+// and [::]:PORT on every interface, IPv6 and IPv4 alike; other addresses are numeric:
+// 0.0.0.0:9101, [::1]:9101. False, with a reason, for anything else.
 bool ParseListenAddress(const std::string& text, ListenAddress* address, std::string* error);

@@ -205,7 +205,9 @@ int Listen(const ListenAddress& address, std::string* error) {
     }
     const int on = 1;
     setsockopt(listening, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-    if (address.ipv6) setsockopt(listening, IPPROTO_IPV6, IPV6_V6ONLY, &on, sizeof on);
+    // [::] takes IPv4 too (dual stack); any other IPv6 address only itself.
+    const int v6Only = address.host == "::" ? 0 : 1;
+    if (address.ipv6) setsockopt(listening, IPPROTO_IPV6, IPV6_V6ONLY, &v6Only, sizeof v6Only);
     if (bind(listening, reinterpret_cast<sockaddr*>(&storage), length) != 0 ||
         listen(listening, 128) != 0) {
         *error = std::string("cannot listen on ") + (address.ipv6 ? "[" : "") + address.host +

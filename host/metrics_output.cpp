@@ -37,6 +37,9 @@ bool MetricsOutput::Start(const HostOptions& options) {
         fprintf(stderr, "zarmite-host: %s\n", error.c_str());
         return false;
     }
+    url_ = std::string(config.certFile.empty() ? "http://" : "https://") +
+           (address.ipv6 ? "[" + address.host + "]" : address.host) + ":" +
+           std::to_string(address.port) + "/metrics";
     return true;
 #else
     fprintf(stderr, "zarmite-host: --serve is in the Linux build only; here use --textfile\n");
@@ -46,6 +49,17 @@ bool MetricsOutput::Start(const HostOptions& options) {
 
 void MetricsOutput::SetSources(const std::vector<HostSource>& sources) {
     exposition_ = std::make_unique<Exposition>(sources);
+    if (!Active()) return;
+    std::string where;
+    if (!url_.empty()) where = "serving at " + url_;
+    if (!textfile_.empty())
+        where += (where.empty() ? "writing to " : " and writing to ") + textfile_;
+    fprintf(stderr, "zarmite-host: %s, %u source%s\n", where.c_str(),
+            static_cast<unsigned>(sources.size()), sources.size() == 1 ? "" : "s");
+    if (sources.empty())
+        fprintf(stderr,
+                "zarmite-host: warning: the plug-in offers no source (has it a configuration "
+                "beside it?); only the host's own metrics are exported\n");
 }
 
 void MetricsOutput::Take(const HostRound& round) {

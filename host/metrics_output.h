@@ -23,6 +23,8 @@ public:
     // with one line on standard error, when that cannot be done.
     bool Start(const HostOptions& options);
     bool Active() const { return endpoint_ != nullptr || !textfile_.empty(); }
+    // Takes the sources, and says on standard error, in one line, where they go and how
+    // many they are (and warns when there are none).
     void SetSources(const std::vector<HostSource>& sources);
     void Take(const HostRound& round);
     void Stop();
@@ -31,6 +33,7 @@ private:
     std::unique_ptr<Exposition> exposition_;
     MetricsEndpoint* endpoint_ = nullptr;
     std::string textfile_;
+    std::string url_;               // where the endpoint serves, when it does
     bool textfileFailing_ = false;  // said once, until it works again
     bool textfileWritten_ = false;  // removed when the host stops
 };

@@ -111,8 +111,9 @@ void plat_sleep_ms(uint32_t milliseconds);
 // so that scripted runs finish.
 bool plat_key_pressed();
 
-// From now on SIGINT and SIGTERM (Ctrl+C and a console's close on Windows) only set a flag
-// that plat_termination_requested reads, so that a program can end in order.
+// From now on SIGINT, SIGTERM and SIGHUP where it is not ignored (Ctrl+C and a console's
+// close on Windows) only set a flag that plat_termination_requested reads, so that a
+// program can end in order.
 void plat_catch_termination();
 bool plat_termination_requested();
 

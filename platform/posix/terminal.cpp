@@ -24,6 +24,11 @@ void plat_catch_termination() {
     action.sa_handler = OnTermination;
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
+    // A hang-up (the terminal gone, or a service manager's reload) ends in order too,
+    // unless the program was started with hang-ups ignored (nohup).
+    struct sigaction hangUp {};
+    if (sigaction(SIGHUP, nullptr, &hangUp) == 0 && hangUp.sa_handler != SIG_IGN)
+        sigaction(SIGHUP, &action, nullptr);
 }
 
 bool plat_termination_requested() {

@@ -316,7 +316,37 @@ def check_paths_and_methods():
     check(get(port, "/metrics", method="HEAD")[0] == 200, "HEAD is answered")
     host.send_signal(signal.SIGINT)
     status = host.wait(timeout=20)
-    check(status == 0, "SIGINT ends it with status 0, not %r: %r" % (status, host.stderr.read()))
+    said = host.stderr.read().decode()
+    check(status == 0, "SIGINT ends it with status 0, not %r: %r" % (status, said))
+    check(said.splitlines()[:1] == ["zarmite-host: serving at http://127.0.0.1:%d/metrics, 3 "
+                                    "sources" % port], "one line at start says where: %r" % said)
+
+    # Every interface, as operators write it: IPv4 reaches [::] and :PORT too. SIGHUP ends
+    # the host in order, the plug-in unloaded.
+    for address in ("[::]:%d", ":%d"):
+        port = free_port()
+        host = start_host("--serve", address % port)
+        check(wait_until(lambda: get(port)[0] == 200), "IPv4 reaches %s" % address)
+        host.send_signal(signal.SIGHUP)
+        status = host.wait(timeout=20)
+        with open(os.path.join(WORK, "record.txt")) as record:
+            lines = [line.strip() for line in record if line.strip()]
+        check(status == 0 and lines[-2:] == ["RemoveAllCounters", "Shutdown"],
+              "SIGHUP ends the host in order: %r %r" % (status, lines[-2:]))
+
+    # A plug-in without a configuration offers no source: said, not served in silence.
+    bare = os.path.join(WORK, "bare")
+    os.makedirs(bare, exist_ok=True)
+    shutil.copy(PLUGIN, bare)
+    result = subprocess.run([HOST, "--plugin", os.path.join(bare, os.path.basename(PLUGIN)),
+                             "--textfile", os.path.join(bare, "x.prom"), "--rounds", "1"],
+                            capture_output=True, text=True, env=environment(), timeout=60)
+    check(result.returncode == 0 and "warning: the plug-in offers no source" in result.stderr,
+          "a warning for no source: %r" % result.stderr)
+    for option, expected in (("--version", "zarmite-host "), ("-h", "Usage: zarmite-host")):
+        result = subprocess.run([HOST, option], capture_output=True, text=True, timeout=60)
+        check(result.returncode == 0 and result.stdout.startswith(expected),
+              "%s: %r" % (option, result.stdout[:80]))
 
     # A port in use and addresses that do not parse: one line, status 2.
     blocker = socket.socket()
