@@ -109,10 +109,13 @@ std::vector<int> GridRows(const ChartScale& scale, double gridDim, int rows) {
     if (!(gridDim > 0) || !std::isfinite(gridDim) || rows <= 0) return result;
     const double span = scale.high - scale.low;
     if (!(span > 0)) return result;
-    const double first = std::floor(scale.low / gridDim) + 1;
+    double first = std::floor(scale.low / gridDim) + 1;
     const double last = std::ceil(scale.high / gridDim) - 1;
-    if (last - first + 1 > rows) return result;  // more lines than rows
-    for (double k = first; k <= last; ++k) {
+    // More lines than rows: every n-th line, the multiples of n steps, so that they fit.
+    const double every = std::fmax(1, std::ceil((last - first + 1) / rows));
+    if (!std::isfinite(every) || every > 1e15) return result;
+    first = std::ceil(first / every) * every;
+    for (double k = first; k <= last; k += every) {
         int clamped = 0;
         const int row = ChartRow(k * gridDim, scale, rows, &clamped);
         if (clamped == 0 && row >= 0 && (result.empty() || result.back() != row))

@@ -55,7 +55,8 @@ char32_t BlockGlyph(int eighths);
 ChartCell HeatOf(double value, const ChartScale& scale);
 
 // The rows that hold a grid line: every multiple of gridDim above the low end and below
-// the high end. None when gridDim is not above zero or there would be more lines than rows.
+// the high end; where that is more lines than rows, the multiples of n steps for the
+// smallest n that fits. None when gridDim is not above zero.
 std::vector<int> GridRows(const ChartScale& scale, double gridDim, int rows);
 
 // The number in at most `width` characters (6 at least), with fewer digits where the

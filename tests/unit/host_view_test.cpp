@@ -40,7 +40,10 @@ TEST(StripChart, ValuesFindTheirRowsAndOutsideValuesAreClampedAndMarked) {
 TEST(StripChart, GridLinesEveryStepUnlessThereAreMoreThanRows) {
     const ChartScale scale{0, 100, false};
     EXPECT_EQ(GridRows(scale, 25, 6), (std::vector<int>{4, 2, 1}));  // 25, 50, 75
-    EXPECT_TRUE(GridRows(scale, 10, 6).empty());                     // nine lines, six rows
+    // Nine lines for six rows: every second one, at 20, 40, 60 and 80.
+    EXPECT_EQ(GridRows(scale, 10, 6), (std::vector<int>{4, 3, 2, 1}));
+    const size_t tiny = GridRows(scale, 1e-9, 6).size();
+    EXPECT_TRUE(tiny >= 3 && tiny <= 6) << tiny << ": a tiny step still gives a few lines";
     EXPECT_TRUE(GridRows(scale, 0, 6).empty());
     EXPECT_TRUE(GridRows(scale, -5, 6).empty());
     EXPECT_TRUE(GridRows(scale, NAN, 6).empty());
