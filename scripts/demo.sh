@@ -7,7 +7,7 @@
 # simulated counter library. It says which.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-bash scripts/install-deps.sh
+bash scripts/install-deps.sh demo
 
 cmake --preset linux >/dev/null
 cmake --build --preset linux --target Zarmite ZarmiteCLI zarmite-host nvpmapi nvpmapi_nvml \

@@ -1,19 +1,29 @@
 #!/usr/bin/env bash
 # Installs what building and testing Zarmite needs on Debian 12, and nothing when it is
 # all present already. Needs root (or sudo) only when something is missing.
+#   install-deps.sh        everything: the builds, the tests and the checks
+#   install-deps.sh demo   only what the Linux build and its demo need
 set -euo pipefail
 
-packages=(
-  cmake make g++ googletest libgtest-dev clang-format  # the native build and its tests
+# The Linux build, with the host's live view and metrics endpoint; configuring the build
+# needs googletest even where no test runs.
+demo_packages=(
+  cmake make g++ googletest libgtest-dev python3          # the native build
+  libncurses-dev                                          # the live view
+  libmicrohttpd-dev libgnutls28-dev libyaml-cpp-dev libcrypt-dev  # the metrics endpoint: HTTP, TLS, auth
+  pci.ids                                                 # GPU model names in the GPU library
+)
+test_packages=(
+  clang-format                                         # the formatting check
   g++-mingw-w64-i686 wine wine32:i386                  # the Windows build, run under Wine
   g++-mingw-w64-x86-64 wine64                          # the same under 64-bit Wine
   clang libclang-rt-14-dev                             # libFuzzer with the sanitizers
   valgrind gcovr libbenchmark-dev                      # memcheck, coverage, benchmarks
-  libncurses-dev tmux python3                          # the live view and its tests
-  libmicrohttpd-dev libgnutls28-dev libyaml-cpp-dev libcrypt-dev  # the metrics endpoint: HTTP, TLS, auth
-  prometheus openssl                                   # its tests: a real Prometheus, a cert
-  pci.ids                                              # GPU model names in the GPU library
+  tmux                                                 # the live view's tests
+  prometheus openssl                                   # the endpoint's tests: a real Prometheus, certs
 )
+packages=("${demo_packages[@]}")
+[ "${1:-}" = demo ] || packages+=("${test_packages[@]}")
 
 missing=()
 for package in "${packages[@]}"; do
@@ -26,6 +36,8 @@ echo "Installing: ${missing[*]}"
 sudo=""
 [ "$(id -u)" -eq 0 ] || sudo="sudo"
 # Wine runs the 32-bit Windows build and needs the i386 architecture for it.
-dpkg --print-foreign-architectures | grep -qx i386 || $sudo dpkg --add-architecture i386
+if [[ " ${missing[*]} " == *":i386 "* ]]; then
+  dpkg --print-foreign-architectures | grep -qx i386 || $sudo dpkg --add-architecture i386
+fi
 $sudo apt-get update -qq
 DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}" >/dev/null
