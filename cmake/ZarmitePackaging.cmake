@@ -1,6 +1,6 @@
 # What a user installs. Two components: "release" (the plug-in, the probe, the example
-# configuration and the user guide) and "demo" (a host, the simulated counter library and
-# a ready configuration). The simulated library never goes into the release: beside a
+# configuration and the user guide; on Linux the host as a service too) and "demo" (the
+# simulated counter library and a ready configuration, with a host on Windows). The simulated library never goes into the release: beside a
 # host it would stand in for the vendor's library.
 include(GNUInstallDirs)
 
@@ -64,7 +64,24 @@ else()
     install(CODE "file(RPATH_REMOVE FILE \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${demo_dir}/$<TARGET_FILE_NAME:Zarmite>\")"
             COMPONENT demo)
   endif()
-  install(PROGRAMS $<TARGET_FILE:zarmite-host> DESTINATION ${release_bin_dir} COMPONENT demo)
+endif()
+
+if(NOT WIN32)
+  # zarmite-host as a service: the host, a systemd unit that runs it, a configuration beside
+  # the plug-in with GPU 0's counters named as the fleet script names them, and the fleet
+  # script to write one for every GPU. The unit names the prefix it is installed under.
+  install(PROGRAMS $<TARGET_FILE:zarmite-host> DESTINATION ${release_bin_dir} COMPONENT release)
+  install(FILES host/service/Zarmite.cfg DESTINATION ${release_plugin_dir} COMPONENT release)
+  install(PROGRAMS scripts/fleet-config.py DESTINATION ${release_bin_dir}
+          RENAME zarmite-fleet-config COMPONENT release)
+  install(CODE "
+    set(BIN_DIR \"\${CMAKE_INSTALL_PREFIX}/${release_bin_dir}\")
+    set(PLUGIN_DIR \"\${CMAKE_INSTALL_PREFIX}/${release_plugin_dir}\")
+    set(DOC_DIR \"\${CMAKE_INSTALL_PREFIX}/${release_doc_dir}\")
+    set(unit \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/lib/systemd/system/zarmite-host.service\")
+    message(STATUS \"Installing: \${unit}\")
+    configure_file(\"${PROJECT_SOURCE_DIR}/host/service/zarmite-host.service.in\" \"\${unit}\" @ONLY)
+  " COMPONENT release)
 endif()
 
 if(WIN32)

@@ -21,6 +21,7 @@ test_packages=(
   valgrind gcovr libbenchmark-dev                      # memcheck, coverage, benchmarks
   tmux                                                 # the live view's tests
   prometheus openssl                                   # the endpoint's tests: a real Prometheus, certs
+  systemd                                              # systemd-analyze checks the service's unit
 )
 packages=("${demo_packages[@]}")
 [ "${1:-}" = demo ] || packages+=("${test_packages[@]}")

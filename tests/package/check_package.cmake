@@ -61,7 +61,7 @@ elseif(MODE STREQUAL "install")
     message(FATAL_ERROR "install failed:\n${out}")
   endif()
   expect_files("${prefix}"
-    "bin/ZarmiteCLI;bin/zarmite-host;lib/zarmite/Zarmite.so;lib/zarmite/nvml/libnvpmapi.so;lib/zarmite/gpu/libnvpmapi.so;lib/zarmite/demo/Zarmite.so;lib/zarmite/demo/Zarmite.cfg;lib/zarmite/demo/libnvpmapi.so;share/doc/Zarmite/Zarmite.cfg.example;share/doc/Zarmite/user-guide.md")
+    "bin/ZarmiteCLI;bin/zarmite-host;bin/zarmite-fleet-config;lib/systemd/system/zarmite-host.service;lib/zarmite/Zarmite.cfg;lib/zarmite/Zarmite.so;lib/zarmite/nvml/libnvpmapi.so;lib/zarmite/gpu/libnvpmapi.so;lib/zarmite/demo/Zarmite.so;lib/zarmite/demo/Zarmite.cfg;lib/zarmite/demo/libnvpmapi.so;share/doc/Zarmite/Zarmite.cfg.example;share/doc/Zarmite/user-guide.md")
   execute_process(COMMAND bash "${CMAKE_CURRENT_LIST_DIR}/check_search_paths.sh" "${prefix}"
     RESULT_VARIABLE status OUTPUT_VARIABLE out ERROR_VARIABLE out)
   if(NOT status EQUAL 0)
@@ -84,6 +84,24 @@ elseif(MODE STREQUAL "install")
   endif()
   expect_output("${WORK_DIR}" "Number of available counters: 16" "${prefix}/bin/ZarmiteCLI")
   expect_output("${WORK_DIR}" "(GPU 0: nvidia 0000:01:00.0, Stand-in GPU 0)" "${prefix}/bin/ZarmiteCLI")
+  # The installed service configuration is the fleet script's for a machine with one GPU,
+  # and the installed script writes it.
+  execute_process(COMMAND "${prefix}/bin/zarmite-fleet-config" "${prefix}/bin/ZarmiteCLI"
+    OUTPUT_VARIABLE fleet ERROR_VARIABLE err RESULT_VARIABLE status TIMEOUT 120)
+  file(READ "${prefix}/lib/zarmite/Zarmite.cfg" installed)
+  string(REGEX REPLACE "^(;[^\n]*\n)+" "" installed "${installed}")
+  if(NOT status EQUAL 0 OR NOT fleet STREQUAL installed)
+    message(FATAL_ERROR "zarmite-fleet-config: status ${status} ${err}\n${fleet}\ninstalled:\n${installed}")
+  endif()
+  # The unit names the installed files and passes systemd's own check.
+  find_program(SYSTEMD_ANALYZE systemd-analyze)
+  if(SYSTEMD_ANALYZE)
+    execute_process(COMMAND ${SYSTEMD_ANALYZE} verify "${prefix}/lib/systemd/system/zarmite-host.service"
+      OUTPUT_VARIABLE out ERROR_VARIABLE out RESULT_VARIABLE status TIMEOUT 120)
+    if(NOT status EQUAL 0 OR NOT out STREQUAL "")
+      message(FATAL_ERROR "systemd-analyze verify: ${status}\n${out}")
+    endif()
+  endif()
   file(WRITE "${prefix}/lib/zarmite/Zarmite.cfg" "[Source0]\nID=0\n")
   expect_output("${WORK_DIR}" "Round 1: 40.000000" "${prefix}/bin/zarmite-host"
                 --plugin "${prefix}/lib/zarmite/Zarmite.so" --rounds 1 --interval-ms 0)
