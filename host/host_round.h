@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "host_source.h"
+#include "platform.h"
 #include "plugin_api.h"
 
 struct HostRound {
@@ -16,6 +17,10 @@ struct HostRound {
     std::string localTimestamp;  // ISO 8601 local time of its start, for the scripts
     std::vector<float> values;   // by source
 };
+
+// ISO 8601 local time with milliseconds and the offset from UTC:
+// 2026-12-08T14:03:22.051+01:00.
+std::string IsoTimestamp(const PlatLocalTime& time, int utcOffsetMinutes);
 
 // Polls every source once.
 HostRound TakeRound(const PluginApi& api, const std::vector<HostSource>& sources, uint64_t number);

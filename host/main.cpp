@@ -104,11 +104,17 @@ int Run(const PluginApi& api, uint32_t count, const HostOptions& options, Metric
     metrics.SetSources(sources);
 #if defined(ZARMITE_HOST_WATCH)
     if (options.mode == HostMode::kWatch)
-        return RunWatch(api, sources, options.intervalMs, options.noColour,
-                        [&](const HostRound& round) {
-                            metrics.Take(round);
-                            return RoundVerdict{false, 0};
-                        });
+        return RunWatch(
+            sources, options.intervalMs, options.noColour,
+            [&](PollSchedule& schedule, const RoundConsumer& draw, const RoundWait& keys) {
+                return RunRounds(
+                    api, sources, 0, schedule,
+                    [&](const HostRound& round) {
+                        metrics.Take(round);
+                        return draw(round);
+                    },
+                    keys);
+            });
 #endif
     const int headStatus = WriteHead(api, sources, count, options);
     if (headStatus >= 0) return headStatus;

@@ -5,15 +5,6 @@
 
 #include "display_text.h"
 
-std::string IsoTimestamp(const PlatLocalTime& time, int utcOffsetMinutes) {
-    const int offset = utcOffsetMinutes < 0 ? -utcOffsetMinutes : utcOffsetMinutes;
-    char text[48];
-    snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d.%03d%c%02d:%02d", time.year,
-             time.month, time.day, time.hour, time.minute, time.second, time.millisecond,
-             utcOffsetMinutes < 0 ? '-' : '+', offset / 60, offset % 60);
-    return text;
-}
-
 std::string CsvField(const std::string& rawText) {
     const std::string text = ValidUtf8(rawText);
     if (text.find_first_of(",\"\r\n") == std::string::npos) return text;

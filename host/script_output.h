@@ -8,10 +8,6 @@
 #include "host_source.h"
 #include "platform.h"
 
-// ISO 8601 local time with milliseconds and the offset from UTC:
-// 2026-12-08T14:03:22.051+01:00.
-std::string IsoTimestamp(const PlatLocalTime& time, int utcOffsetMinutes);
-
 // A field quoted as RFC 4180 has it: in double quotes, with quotes doubled, when it holds
 // a comma, a quote, a CR or an LF; otherwise as it is. Bytes that are not UTF-8 become
 // U+FFFD, as in JSON.

@@ -342,8 +342,8 @@ bool HandleKey(int key, View& view) {
 
 }  // namespace
 
-int RunWatch(const PluginApi& api, const std::vector<HostSource>& sources, uint32_t intervalMs,
-             bool noColour, const RoundConsumer& others) {
+int RunWatch(const std::vector<HostSource>& sources, uint32_t intervalMs, bool noColour,
+             const RoundLoop& loop) {
     intervalMs = std::min<uint32_t>(std::max<uint32_t>(intervalMs, 10), 3600000);
     View view{&sources, std::vector<SourceHistory>(sources.size(), SourceHistory(0)), intervalMs,
               intervalMs};
@@ -378,7 +378,7 @@ int RunWatch(const PluginApi& api, const std::vector<HostSource>& sources, uint3
     const RoundConsumer draw = [&](const HostRound& round) {
         if (!view.paused)
             for (size_t i = 0; i < round.values.size(); ++i) view.histories[i].Add(round.values[i]);
-        return others ? others(round) : RoundVerdict{false, 0};
+        return RoundVerdict{false, 0};
     };
     // Between rounds: redraw, and take keys until the next round is due.
     const RoundWait keys = [&](PollSchedule& due) {
@@ -397,7 +397,7 @@ int RunWatch(const PluginApi& api, const std::vector<HostSource>& sources, uint3
             if (key != ERR && !HandleKey(key, view)) return false;
         }
     };
-    const int status = RunRounds(api, sources, 0, schedule, draw, keys);
+    const int status = loop(schedule, draw, keys);
     endwin();
     return status;
 }

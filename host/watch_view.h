@@ -8,16 +8,17 @@
 
 #include "host_round.h"
 #include "host_source.h"
-#include "plugin_api.h"
 #include "poll_loop.h"
 
-// Runs the host's loop of rounds, drawing each (and handing it to `others`, the other
-// outputs), until q, Esc or Ctrl+C; restores the terminal before it returns. Space freezes
-// the view only; + and - step the interval. Returns the exit status.
+// Runs the host's loop of rounds with `loop` (the view never calls the plug-in), drawing
+// each round and handing it on, until q, Esc or Ctrl+C; restores the terminal before it
+// returns. Space freezes the view only; + and - step the interval. Returns the exit status.
 // Draws in colour unless `noColour`, NO_COLOR or the terminal says otherwise, and with
 // block characters where the locale is UTF-8.
-int RunWatch(const PluginApi& api, const std::vector<HostSource>& sources, uint32_t intervalMs,
-             bool noColour, const RoundConsumer& others);
+using RoundLoop =
+    std::function<int(PollSchedule& schedule, const RoundConsumer& draw, const RoundWait& keys)>;
+int RunWatch(const std::vector<HostSource>& sources, uint32_t intervalMs, bool noColour,
+             const RoundLoop& loop);
 
 // The processor time one redraw of `count` sources with full histories takes on a terminal
 // of `width` x `height` that writes to nothing, in milliseconds (the mean of `redraws`). In

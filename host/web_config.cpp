@@ -2,11 +2,14 @@
 
 #include <gnutls/x509.h>
 #include <sys/stat.h>
+#include <yaml-cpp/eventhandler.h>
 #include <yaml-cpp/yaml.h>
 
 #include <cstring>
 #include <ctime>
+#include <sstream>
 
+#include "display_text.h"
 #include "platform.h"
 
 namespace {
@@ -259,16 +262,52 @@ bool WellFormedBcryptHash(const std::string& hash) {
 
 bool ReadWebConfig(const std::string& path, WebConfig* config, std::string* error) {
     *config = WebConfig{};
+    std::string text;
+    if (!ReadSmallFile(path, &text, error)) return false;
+    return ParseWebConfig(text, FolderOf(path), path, config, error);
+}
+
+namespace {
+
+// Takes the parser's events and drops them: enough to count documents.
+class NoEvents : public YAML::EventHandler {
+public:
+    void OnDocumentStart(const YAML::Mark&) override {}
+    void OnDocumentEnd() override {}
+    void OnNull(const YAML::Mark&, YAML::anchor_t) override {}
+    void OnAlias(const YAML::Mark&, YAML::anchor_t) override {}
+    void OnScalar(const YAML::Mark&, const std::string&, YAML::anchor_t,
+                  const std::string&) override {}
+    void OnSequenceStart(const YAML::Mark&, const std::string&, YAML::anchor_t,
+                         YAML::EmitterStyle::value) override {}
+    void OnSequenceEnd() override {}
+    void OnMapStart(const YAML::Mark&, const std::string&, YAML::anchor_t,
+                    YAML::EmitterStyle::value) override {}
+    void OnMapEnd() override {}
+};
+
+// Whether the text reads as more than one YAML document. Counted one at a time and never
+// past the second: on some malformed texts (a document that starts with ",") the YAML
+// library reads empty documents for ever, so it is never asked to read them all.
+bool SeveralDocuments(const std::string& text) {
+    std::stringstream stream(text);
+    YAML::Parser parser(stream);
+    NoEvents none;
+    int documents = 0;
+    while (documents < 2 && parser.HandleNextDocument(none)) ++documents;
+    return documents > 1;
+}
+
+bool Parse(const std::string& text, const std::string& folder, const std::string& path,
+           WebConfig* config, std::string* error) {
+    *config = WebConfig{};
     try {
-        std::string text;
-        if (!ReadSmallFile(path, &text, error)) return false;
-        const std::vector<YAML::Node> documents = YAML::LoadAll(text);
-        if (documents.size() > 1) {
+        if (SeveralDocuments(text)) {
             *error = path + " holds more than one YAML document";
             return false;
         }
-        if (documents.empty() || documents[0].IsNull()) return true;  // asks for nothing
-        const YAML::Node& root = documents[0];
+        const YAML::Node root = YAML::Load(text);
+        if (root.IsNull()) return true;  // asks for nothing
         if (!root.IsMap()) {
             *error = path + " is not a map of settings";
             return false;
@@ -278,7 +317,7 @@ bool ReadWebConfig(const std::string& path, WebConfig* config, std::string* erro
             const std::string key = entry.first.as<std::string>();
             bool ok;
             if (key == "tls_server_config")
-                ok = ReadTls(entry.second, FolderOf(path), config, error);
+                ok = ReadTls(entry.second, folder, config, error);
             else if (key == "http_server_config")
                 ok = ReadHttp(entry.second, config, error);
             else if (key == "basic_auth_users")
@@ -297,4 +336,16 @@ bool ReadWebConfig(const std::string& path, WebConfig* config, std::string* erro
         *error = path + ": " + exception.what();
         return false;
     }
+}
+
+}  // namespace
+
+bool ParseWebConfig(const std::string& text, const std::string& folder, const std::string& path,
+                    WebConfig* config, std::string* error) {
+    // Errors and warnings quote the file: shown with escapes, so that they stay one line
+    // and a control character in the file never reaches the terminal.
+    const bool parsed = Parse(text, folder, path, config, error);
+    if (!parsed) *error = PrintableText(*error);
+    for (std::string& warning : config->warnings) warning = PrintableText(warning);
+    return parsed;
 }

@@ -52,6 +52,11 @@ struct WebConfig {
 // cannot be read: a server never starts without the protection it was asked for.
 bool ReadWebConfig(const std::string& path, WebConfig* config, std::string* error);
 
+// The same from the file's text; `folder` (ending in '/', or empty) is where relative
+// paths start, and `path` names the file in errors.
+bool ParseWebConfig(const std::string& text, const std::string& folder, const std::string& path,
+                    WebConfig* config, std::string* error);
+
 // Whether `hash` is a bcrypt hash ($2a$, $2b$ or $2y$, a cost, 53 characters of salt and
 // digest) of a cost from 4 to kMaxBcryptCost.
 bool WellFormedBcryptHash(const std::string& hash);

@@ -102,6 +102,11 @@ TEST(WebConfig, RefusesWhatCouldNotProtectAsAsked) {
         {"http_server_config:\n  headers:\n    \"X-A\": \"a\\nb\"\n", "control characters"},
         {"http_server_config:\n  http2: true\n", "unknown key http2"},
         {"basic_auth_users: [", "end of"},
+        // Texts that the YAML library reads as empty documents for ever.
+        {", ]\n", "more than one YAML document"},
+        {"&\x7f\x7f&,\x7f", "more than one YAML document"},
+        {"a: b\n--- ,\n", "more than one YAML document"},
+        {"\"a\\nb\\x1b[31m\": 1\n", "unknown key a\\x0ab\\x1b[31m"},
     };
     for (const auto& test : cases) {
         WebConfig config;

@@ -7,6 +7,7 @@
 
 #include "display_text.h"
 #include "host_options.h"
+#include "host_round.h"
 #include "script_output.h"
 #include "strip_chart.h"
 
