@@ -8,7 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "display_text.h"
+#include "host_text.h"
 #include "host_options.h"
 #include "host_source.h"
 #include "line_writer.h"

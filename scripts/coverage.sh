@@ -21,8 +21,8 @@ gcovr --root . --object-directory "$build" "$build" \
   --filter 'platform/' --filter 'counterlib/' --filter 'plugin/' --filter 'ZarmiteCLI/' \
   --filter 'counter-libraries/nvml/' --filter 'counter-libraries/linux-gpu/' --filter 'counter-libraries/sampling/' --filter 'counter-libraries/common/' \
   --filter 'counter-libraries/windows-gpu/gpu_instances' --filter 'counter-libraries/windows-gpu/adapter_counters' \
-  --filter 'host/strip_chart' --filter 'host/script_output' --filter 'host/host_source' \
-  --filter 'host/exposition' --filter 'host/display_text' --filter 'host/listen_address' \
+  --filter 'host/watch/strip_chart' --filter 'host/scripts/script_output' --filter 'host/core/host_source' \
+  --filter 'host/metrics/exposition' --filter 'host/core/host_text' --filter 'host/metrics/listen_address' \
   --exclude 'platform/.*/child_process.cpp' --exclude 'platform/.*/process_stats.cpp' \
   --exclude-throw-branches --exclude-unreachable-branches \
   --print-summary --txt "$build/coverage.txt" \

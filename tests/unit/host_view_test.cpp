@@ -5,7 +5,7 @@
 #include <cmath>
 #include <string>
 
-#include "display_text.h"
+#include "host_text.h"
 #include "host_options.h"
 #include "host_round.h"
 #include "script_output.h"

@@ -4,7 +4,7 @@
 #include <cmath>
 #include <cstdio>
 
-#include "display_text.h"
+#include "host_text.h"
 
 namespace {
 

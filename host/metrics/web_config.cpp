@@ -9,7 +9,7 @@
 #include <ctime>
 #include <sstream>
 
-#include "display_text.h"
+#include "host_text.h"
 #include "platform.h"
 
 namespace {

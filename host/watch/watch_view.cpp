@@ -17,7 +17,7 @@
 #include <string>
 #include <vector>
 
-#include "display_text.h"
+#include "host_text.h"
 #include "platform.h"
 #include "strip_chart.h"
 

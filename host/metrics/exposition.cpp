@@ -7,7 +7,7 @@
 #include <cstring>
 #include <map>
 
-#include "display_text.h"
+#include "host_text.h"
 #include "platform.h"
 
 namespace {

@@ -1,4 +1,4 @@
-#include "display_text.h"
+#include "host_text.h"
 
 #include <cstdio>
 

@@ -3,7 +3,7 @@
 #include <cmath>
 #include <cstdio>
 
-#include "display_text.h"
+#include "host_text.h"
 
 std::string CsvField(const std::string& rawText) {
     const std::string text = ValidUtf8(rawText);
