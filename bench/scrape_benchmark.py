@@ -2,12 +2,15 @@
 """The metrics endpoint's costs: a scrape's latency over loopback for 16, 160 and 1,600
 sources with 1 and with 16 scrapers at once; how far rounds drift from their schedule
 while 16 scrapers hammer the endpoint; and the host's own CPU time as a daemon over 60 s
-(128 sources, a round a second, a scrape a second). A benchmark: it prints figures and
-fails nothing. With --gpu ROOT, only the daemon's CPU time, over the library over every
+(128 sources, a round a second, a scrape a second); and scrapes from a second address
+while 1,000 connections send their headers a byte a second, and scrapes with the right
+password while 40 clients send wrong ones (bcrypt cost 10). A benchmark: it prints
+figures and fails nothing. With --gpu ROOT, only the daemon's CPU time, over the library over every
 GPU and the machine that tests/tools/fake_gpu_machine.py wrote at ROOT: its two GPUs'
 32 counters.
 
-Usage: scrape_benchmark.py BUILD_DIR [--quick] [--gpu ROOT]
+Usage: scrape_benchmark.py BUILD_DIR [--quick] [--gpu ROOT | --hostile]
+--hostile: only the slow-header and password-flood figures and the daemon's CPU time.
 """
 import datetime
 import http.client
@@ -138,6 +141,105 @@ def drift(sources):
     return statistics.median(offsets), percentile(offsets, 0.99), len(latencies)
 
 
+# bcrypt of "secret" at cost 10.
+HASH_COST_10 = "$2b$10$NNNNNNNNNNNNNNNNNNNNN.eyhdl/i9W999.GT.6Xg6jG0tqRZPX.m"
+
+
+def timed_scrapes(port, count, headers=None, source="127.0.0.2", pause=0.02):
+    """Latencies in ms of `count` scrapes from `source`, each on a new connection."""
+    latencies = []
+    for _ in range(count):
+        began = time.perf_counter()
+        connection = http.client.HTTPConnection("127.0.0.1", port, timeout=10,
+                                                source_address=(source, 0))
+        connection.request("GET", "/metrics", headers=headers or {})
+        connection.getresponse().read()
+        connection.close()
+        latencies.append(1000 * (time.perf_counter() - began))
+        time.sleep(pause)
+    return statistics.median(latencies), percentile(latencies, 0.99)
+
+
+def slow_headers():
+    """Scrapes from 127.0.0.2 while 1,000 connections from 127.0.0.1 send headers slowly."""
+    folder = folder_with(16)
+    port = free_port()
+    host = start(folder, port)
+    soft, hard = resource.getrlimit(resource.RLIMIT_NOFILE)
+    resource.setrlimit(resource.RLIMIT_NOFILE, (min(hard, 4096), hard))
+    slow = []
+    for _ in range(1000):
+        connection = socket.socket()
+        connection.bind(("127.0.0.1", 0))
+        try:
+            connection.connect(("127.0.0.1", port))
+            connection.sendall(b"GET /metrics HTTP/1.1\r\nX-Slow: ")
+        except OSError:
+            pass
+        slow.append(connection)
+    stop = threading.Event()
+
+    def trickle():
+        while not stop.wait(1):
+            for connection in slow:
+                try:
+                    connection.send(b"a")
+                except OSError:
+                    pass
+    thread = threading.Thread(target=trickle)
+    thread.start()
+    result = timed_scrapes(port, 200)
+    stop.set()
+    thread.join()
+    for connection in slow:
+        connection.close()
+    host.terminate()
+    host.wait()
+    shutil.rmtree(folder)
+    return result
+
+
+def password_flood():
+    """Scrapes with the right password while 40 clients send wrong ones."""
+    folder = folder_with(16)
+    web = os.path.join(folder, "web.yml")
+    with open(web, "w") as file:
+        file.write("basic_auth_users:\n  alice: '%s'\n" % HASH_COST_10)
+    port = free_port()
+    host = subprocess.Popen([HOST, "--plugin", os.path.join(folder, "Zarmite.so"), "--serve",
+                             "127.0.0.1:%d" % port, "--web-config", web],
+                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, env=ENV)
+    right = {"Authorization": "Basic YWxpY2U6c2VjcmV0"}  # alice:secret
+    deadline = time.time() + 30
+    while time.time() < deadline:
+        try:
+            timed_scrapes(port, 1, right)
+            break
+        except OSError:
+            time.sleep(0.05)
+    stop = threading.Event()
+
+    def flood(number):
+        wrong = {"Authorization": "Basic YWxpY2U6d3Jvbmc="}  # alice:wrong
+        while not stop.is_set():
+            try:
+                timed_scrapes(port, 1, wrong, "127.0.0.%d" % (30 + number % 8), 0)
+            except OSError:
+                pass
+    threads = [threading.Thread(target=flood, args=(n,)) for n in range(40)]
+    for thread in threads:
+        thread.start()
+    time.sleep(1)
+    result = timed_scrapes(port, 200, right)
+    stop.set()
+    for thread in threads:
+        thread.join()
+    host.terminate()
+    host.wait()
+    shutil.rmtree(folder)
+    return result
+
+
 def daemon_cpu(sources=128, counters=14):
     folder = folder_with(sources, counters)
     port = free_port()
@@ -173,6 +275,15 @@ def main():
         cpu, elapsed = daemon_cpu(32, 32)
         print("daemon over the GPU library, two GPUs' 32 counters, a round and a scrape a second: "
               "%.3f s of CPU in %.0f s: %.3f %% of a core" % (cpu, elapsed, 100 * cpu / elapsed))
+        return 0
+    if "--hostile" in sys.argv:
+        print("scrapes from a second address during 1,000 slow-header connections: "
+              "median %.2f ms, 99th percentile %.2f ms" % slow_headers())
+        print("authorised scrapes during a wrong-password flood (40 clients, cost 10): "
+              "median %.2f ms, 99th percentile %.2f ms" % password_flood())
+        cpu, elapsed = daemon_cpu()
+        print("daemon, 128 sources, a round and a scrape a second: %.3f s of CPU in %.0f s: "
+              "%.3f %% of a core" % (cpu, elapsed, 100 * cpu / elapsed))
         return 0
     print("| sources | scrapers | median | 99th percentile |\n| --- | --- | --- | --- |")
     for sources in (16, 160, 1600):
