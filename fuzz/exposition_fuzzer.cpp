@@ -35,8 +35,8 @@ void CheckSample(const std::string& line, std::set<std::string>& series) {
             at += 2;
             while (at < line.size() && line[at] != '"') {
                 if (line[at] == '\\') {
-                    if (at + 1 >= line.size() || (line[at + 1] != '\\' && line[at + 1] != '"' &&
-                                                  line[at + 1] != 'n'))
+                    if (at + 1 >= line.size() ||
+                        (line[at + 1] != '\\' && line[at + 1] != '"' && line[at + 1] != 'n'))
                         abort();
                     ++at;
                 }

@@ -8,9 +8,9 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "host_text.h"
 #include "host_options.h"
 #include "host_source.h"
+#include "host_text.h"
 #include "line_writer.h"
 #include "metrics_output.h"
 #include "platform.h"

@@ -210,9 +210,9 @@ TEST(ListenAddress, ABarePortIsTheLoopbackAndAnyOtherAddressMustBeNamed) {
     EXPECT_EQ(address.host, "::");
     ASSERT_TRUE(ParseListenAddress("localhost:9101", &address, &error));
     EXPECT_EQ(address.host, "127.0.0.1");
-    for (const char* bad : {"", "0", "65536", "localhost", "1.2.3:80", "1.2.3.4.5:80",
-                            "256.1.1.1:80", "[::1]9101", "[zz]:80", "9101x", ":", "1.2.3.4:",
-                            "example.com:80"})
+    for (const char* bad :
+         {"", "0", "65536", "localhost", "1.2.3:80", "1.2.3.4.5:80", "256.1.1.1:80", "[::1]9101",
+          "[zz]:80", "9101x", ":", "1.2.3.4:", "example.com:80"})
         EXPECT_FALSE(ParseListenAddress(bad, &address, &error)) << bad;
 }
 

@@ -5,9 +5,9 @@
 #include <cmath>
 #include <string>
 
-#include "host_text.h"
 #include "host_options.h"
 #include "host_round.h"
+#include "host_text.h"
 #include "script_output.h"
 #include "strip_chart.h"
 
