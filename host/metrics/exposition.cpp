@@ -60,11 +60,19 @@ std::string MetricNumber(double value) {
     return text;
 }
 
-namespace {
-
-std::string Number(double value) {
-    return MetricNumber(value);
+void FamilyHeader(std::string& out, const char* name, const char* type, const char* help) {
+    out += "# HELP ";
+    out += name;
+    out += ' ';
+    out += help;
+    out += "\n# TYPE ";
+    out += name;
+    out += ' ';
+    out += type;
+    out += '\n';
 }
+
+namespace {
 
 // The power of ten that `factor` is, where it is one (1 to 10^12).
 bool DecimalExponent(double factor, int* exponent) {
@@ -83,7 +91,7 @@ bool DecimalExponent(double factor, int* exponent) {
 // multiplying otherwise (MiB to bytes).
 std::string ReadingNumber(float reading, const BaseUnit& unit) {
     const double value = static_cast<double>(reading);
-    if (!std::isfinite(reading)) return Number(value * unit.multiplier / unit.divisor);
+    if (!std::isfinite(reading)) return MetricNumber(value * unit.multiplier / unit.divisor);
     char text[48];
     for (int precision = 1; precision <= 9; ++precision) {
         snprintf(text, sizeof text, "%.*g", precision, value);
@@ -91,23 +99,11 @@ std::string ReadingNumber(float reading, const BaseUnit& unit) {
     }
     int up = 0, down = 0;
     if (!DecimalExponent(unit.multiplier, &up) || !DecimalExponent(unit.divisor, &down))
-        return Number(strtod(text, nullptr) * unit.multiplier / unit.divisor);
+        return MetricNumber(strtod(text, nullptr) * unit.multiplier / unit.divisor);
     char* exponent = strchr(text, 'e');
     const long shift = (exponent != nullptr ? strtol(exponent + 1, nullptr, 10) : 0) + up - down;
     if (exponent != nullptr) *exponent = '\0';
-    return Number(strtod((std::string(text) + "e" + std::to_string(shift)).c_str(), nullptr));
-}
-
-void FamilyHeader(std::string& out, const char* name, const char* type, const char* help) {
-    out += "# HELP ";
-    out += name;
-    out += ' ';
-    out += help;
-    out += "\n# TYPE ";
-    out += name;
-    out += ' ';
-    out += type;
-    out += '\n';
+    return MetricNumber(strtod((std::string(text) + "e" + std::to_string(shift)).c_str(), nullptr));
 }
 
 }  // namespace
@@ -259,10 +255,11 @@ std::string Exposition::RoundFamilies(const HostRound* round) {
     std::string out;
     FamilyHeader(out, "zarmite_round_timestamp_seconds", "gauge",
                  "When the latest round of polling ended, in seconds since 1970");
-    out += "zarmite_round_timestamp_seconds " + Number(round ? round->unixSeconds : 0) + "\n";
+    out += "zarmite_round_timestamp_seconds " + MetricNumber(round ? round->unixSeconds : 0) + "\n";
     FamilyHeader(out, "zarmite_round_duration_seconds", "gauge",
                  "How long the latest round of polling took");
-    out += "zarmite_round_duration_seconds " + Number(round ? round->durationSeconds : 0) + "\n";
+    out +=
+        "zarmite_round_duration_seconds " + MetricNumber(round ? round->durationSeconds : 0) + "\n";
     FamilyHeader(out, "zarmite_rounds_total", "counter", "Rounds of polling completed");
     out += "zarmite_rounds_total " + std::to_string(round ? round->number : 0) + "\n";
     return out;

@@ -33,6 +33,9 @@ std::string FamilyName(const std::string& name, uint32_t index, const std::strin
 // exposition writes them.
 std::string MetricNumber(double value);
 
+// A family's HELP and TYPE lines, appended to `out`.
+void FamilyHeader(std::string& out, const char* name, const char* type, const char* help);
+
 // Whether a value the plug-in returned is a failed reading: one of its in-band failure
 // values, bit for bit, or not finite.
 bool IsFailedReading(float value);

@@ -14,8 +14,8 @@
 namespace {
 
 void Family(std::string& out, const char* name, const char* type, const char* help, double value) {
-    out += std::string("# HELP ") + name + " " + help + "\n# TYPE " + name + " " + type + "\n" +
-           name + " " + MetricNumber(value) + "\n";
+    FamilyHeader(out, name, type, help);
+    out += std::string(name) + " " + MetricNumber(value) + "\n";
 }
 
 // The fields of /proc/self/stat after the command's name, which may hold spaces and

@@ -209,12 +209,7 @@ def check_with_prometheus():
     check_slow_clients(port)
 
     early = host.poll()
-    host.send_signal(signal.SIGTERM)
-    try:
-        status = host.wait(timeout=20)
-    except subprocess.TimeoutExpired:
-        host.kill()
-        status = "still running"
+    status = stop_host(host)
     check(status == 0 and early is None, "SIGTERM ends the host with status 0: %r %r" % (status, early))
     said = host.stderr.read().decode(errors="replace")
     with open(os.path.join(WORK, "record.txt")) as record:
@@ -291,6 +286,16 @@ def check_slow_clients(port):
     check(closed_by_server(extra, 2), "a connection beyond the cap is closed at once")
     for connection in full + [extra]:
         connection.close()
+
+
+def stop_host(host):
+    """Sends SIGTERM and returns the exit status, or "still running" after 20 s."""
+    host.send_signal(signal.SIGTERM)
+    try:
+        return host.wait(timeout=20)
+    except subprocess.TimeoutExpired:
+        host.kill()
+        return "still running"
 
 
 def can_connect(port):
@@ -448,12 +453,7 @@ def check_access():
     print("authorised scrape during the flood: median %.1f ms, 99th percentile %.1f ms" %
           (1000 * latencies[50][0], 1000 * latencies[98][0]))
     began = time.monotonic()
-    host.send_signal(signal.SIGTERM)
-    try:
-        status = host.wait(timeout=20)
-    except subprocess.TimeoutExpired:
-        host.kill()
-        status = "still running"
+    status = stop_host(host)
     ended = time.monotonic() - began
     flooding.clear()
     for thread in flooders:
