@@ -53,6 +53,7 @@ struct Sampler {
     uint32_t workers = 0;
     uint32_t reading = 0;
     uint32_t users = 1;  // the owner and every live thread; the last one frees it
+    uint64_t publishWakes = 0;
 };
 
 namespace {
@@ -191,6 +192,7 @@ void Worker(Sampler* sampler) {
         sampler->nextLateAt = std::min(sampler->nextLateAt,
                                        now + std::chrono::milliseconds(sampler->settings.lateMs));
         ++sampler->reading;
+        sampler->finished.notify_all();  // a publish waiting for it learns when it turns late
         const uint32_t index = static_cast<uint32_t>(unit - sampler->units.data());
         try {
             reading.assign(unit->range.count,
@@ -347,14 +349,19 @@ void sampler_publish(Sampler* sampler, uint32_t waitMs) {
     Clock::time_point now = Clock::now();
     const Clock::time_point deadline = now + std::chrono::milliseconds(waitMs);
     while (AwaitingFirstReading(*sampler, now) && now < deadline && !sampler->stopping) {
-        // Woken by a read that ends; at the latest when a read in progress turns late.
+        // Woken by a read that ends; at the latest when a read in progress turns late. A
+        // read that is late already is no reason to wake: its time is past.
         Clock::time_point wake = deadline;
         for (const UnitState& unit : sampler->units)
-            if (unit.busy)
+            if (unit.busy && !IsLate(unit, *sampler, now))
                 wake = std::min(
                     wake, unit.busySince + std::chrono::milliseconds(sampler->settings.lateMs));
         sampler->finished.wait_until(guard, wake);
+        ++sampler->publishWakes;
         now = Clock::now();
+        // A read that turned late leaves its unit's neighbours without a worker: one is
+        // started for them now rather than at the keeper's next look.
+        EnsureWorkers(sampler);
     }
     // Most polls find nothing new: no read completed, none turned late.
     if (sampler->changes == sampler->publishedChanges && now < sampler->nextLateAt) return;
@@ -385,5 +392,6 @@ bool sampler_sleep(Sampler* sampler, uint32_t ms) {
 
 SamplerActivity sampler_activity(Sampler* sampler) {
     std::lock_guard<std::mutex> guard(sampler->lock);
-    return SamplerActivity{sampler->workers + (sampler->keeper ? 1u : 0u), sampler->reading};
+    return SamplerActivity{sampler->workers + (sampler->keeper ? 1u : 0u), sampler->reading,
+                           sampler->publishWakes};
 }

@@ -68,9 +68,11 @@ CounterReading sampler_published(Sampler* sampler, uint32_t counter);
 // For a read: waits `ms` milliseconds, or less when the sampler is stopped. False then.
 bool sampler_sleep(Sampler* sampler, uint32_t ms);
 
-// Threads alive (workers and their keeper) and reads in progress; for tests.
+// Threads alive (workers and their keeper), reads in progress, and how often a publish
+// woke to look again for a first reading; for tests.
 struct SamplerActivity {
     uint32_t threads;
     uint32_t reading;
+    uint64_t publishWakes;
 };
 SamplerActivity sampler_activity(Sampler* sampler);

@@ -134,6 +134,41 @@ TEST(BackgroundSampler, AReadThatNeverEndsHoldsUpNeitherOtherUnitsNorPublishNorS
     EXPECT_TRUE(reads.unitOneReturned) << "the stuck thread ends by itself once released";
 }
 
+// Every read hangs, and there are more units than workers: the first publish waits until
+// each has turned late, sleeping between, and never for a read that is late already.
+TEST(BackgroundSampler, APublishSleepsWhileMoreReadsHangThanThereAreWorkers) {
+    std::atomic<bool> hang{true};
+    std::atomic<int> inRead{0};
+    const ReadUnit read = [](Sampler*, void* context, uint32_t, CounterReading* out) {
+        auto* state = static_cast<std::pair<std::atomic<bool>*, std::atomic<int>*>*>(context);
+        ++*state->second;
+        while (*state->first) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        --*state->second;
+        out[0] = CounterReading{0, 1, 1};
+    };
+    std::pair<std::atomic<bool>*, std::atomic<int>*> state{&hang, &inRead};
+    const std::vector<CounterUnit> units = {{0, 1}, {1, 1}, {2, 1}, {3, 1}};
+    Sampler* sampler =
+        sampler_start(units, 4, SamplerSettings{10, 200, 1, kLate, kMissing}, read, &state);
+    ASSERT_NE(sampler, nullptr);
+    for (uint32_t counter = 0; counter < 4; ++counter) sampler_want(sampler, counter);
+    const auto start = Clock::now();
+    sampler_publish(sampler, 2000);
+    const auto waited = Clock::now() - start;
+    const SamplerActivity activity = sampler_activity(sampler);
+    for (uint32_t counter = 0; counter < 4; ++counter)
+        EXPECT_EQ(sampler_published(sampler, counter).status, kLate) << counter;
+    EXPECT_LT(waited, std::chrono::milliseconds(1900)) << "returns once every read is late";
+    EXPECT_LT(activity.publishWakes, 50u) << "woke " << activity.publishWakes << " times in "
+                                          << std::chrono::duration<double>(waited).count() << " s";
+    EXPECT_FALSE(sampler_stop(sampler, 100));
+    hang = false;
+    const auto deadline = Clock::now() + std::chrono::seconds(5);
+    while (inRead > 0 && Clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    EXPECT_EQ(inRead, 0);
+}
+
 TEST(BackgroundSampler, AUnitWantedWhileAnotherIsBeingReadIsWaitedForOnce) {
     Reads reads;
     reads.slowMs = 100;
