@@ -115,12 +115,6 @@ void EndAtExit() {
         PinThisModule();  // the start's thread is still in the driver
 }
 
-// A read is late past the library's limit, and never before a period and a half-second
-// has gone: a read may wait out a period (the Windows rates' first interval).
-uint32_t LateMs(const DriverParts& parts, uint32_t periodMs) {
-    return std::max(parts.lateMs, periodMs + 500);
-}
-
 // The start, on a thread of its own.
 void Start(Library* library) {
     const DriverParts& parts = *library->parts;
@@ -135,7 +129,7 @@ void Start(Library* library) {
     Sampler* sampler = nullptr;
     const uint32_t periodMs = sampler_period_ms(parts.defaultPeriodMs);
     if (status == 0) {
-        const SamplerSettings settings{periodMs, LateMs(parts, periodMs), parts.workers,
+        const SamplerSettings settings{periodMs, parts.lateMs, parts.workers,
                                        kDriverReadingLate, kDriverNotAdded};
         sampler = sampler_start(units, counters, settings, parts.read, nullptr);
         if (sampler == nullptr) {
@@ -165,7 +159,7 @@ void Start(Library* library) {
     } else if (status == 0) {
         library->sampler = sampler;
         library->counters = counters;
-        library->lateMs = LateMs(parts, periodMs);
+        library->lateMs = parts.lateMs;
         library->phase = Phase::kStarted;
         library->startStatus = 0;
     } else {

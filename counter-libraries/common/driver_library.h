@@ -42,7 +42,7 @@ struct DriverParts {
     std::string (*text)(uint32_t counter, bool description);
     bool (*percent)(uint32_t counter);
     uint32_t defaultPeriodMs;
-    uint32_t lateMs;        // a read in progress this long is late
+    uint32_t lateMs;        // a read in progress this long is late, whatever the period
     uint32_t workers;       // reads at once
     bool stopAtExit;        // whether the driver may still be called at process exit
     int32_t exitingStatus;  // what Initialize returns once the process is ending

@@ -20,6 +20,8 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 constexpr uint32_t kDefaultPeriodMs = 1000;
+// The rates' first interval: a period, but never so long that the first reading is late.
+constexpr uint32_t kFirstIntervalMs = 1000;
 
 struct Adapter {
     AdapterLuid luid;
@@ -98,8 +100,8 @@ void Stop() {
     state.adapters.clear();
 }
 
-// One collection for every counter. The first waits out a period after the baseline, so
-// that the rates cover a real interval.
+// One collection for every counter. The first waits out a period (a second at most) after
+// the baseline, so that the rates cover a real interval.
 void Read(Sampler* sampler, void*, uint32_t, CounterReading* out) {
     WindowsGpu& state = State();
     std::vector<Adapter> adapters;
@@ -108,7 +110,8 @@ void Read(Sampler* sampler, void*, uint32_t, CounterReading* out) {
         std::lock_guard<std::mutex> guard(state.lock);
         adapters = state.adapters;
         if (state.firstReading)
-            firstDue = state.baseline + std::chrono::milliseconds(state.periodMs);
+            firstDue = state.baseline +
+                       std::chrono::milliseconds(std::min(state.periodMs, kFirstIntervalMs));
         state.firstReading = false;
     }
     const auto now = Clock::now();
