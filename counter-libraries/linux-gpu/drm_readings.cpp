@@ -14,6 +14,10 @@ constexpr int64_t kMaxMillidegrees = 200000;
 constexpr int64_t kMaxMicrowatts = 5000LL * 1000 * 1000;
 // A stopped fan may read 65535.
 constexpr int64_t kMaxRpm = 30000;
+// No GPU's clock, and no GPU's memory (its share of system memory included), comes near
+// these: a figure beyond is a fault of the driver, and keeps every sum in range.
+constexpr int64_t kMaxMhz = 20000;
+constexpr int64_t kMaxMemoryBytes = 64LL << 40;  // 64 TiB
 // An integrated GPU's VRAM is a small carve-out of the system's memory.
 constexpr int64_t kCarveOutBytes = 512LL * 1024 * 1024;
 // A first energy reading waits this long for a second one.
@@ -57,15 +61,17 @@ CounterReading Clock(const std::string& levels, const std::string& hertz,
         std::string text;
         if (const int error = drm_read_file(levels, 4096, &text)) return Fail(StatusOf(error));
         uint64_t level = 0;
-        return drm_current_level_mhz(text, &level) ? Raw(level) : Fail(kReadingNoData);
+        if (!drm_current_level_mhz(text, &level) || level > kMaxMhz) return Fail(kReadingNoData);
+        return Raw(level);
     }
     if (!hertz.empty()) {
-        if (const int32_t status = ReadWithin(hertz, 0, INT64_MAX, &value)) return Fail(status);
+        if (const int32_t status = ReadWithin(hertz, 0, kMaxMhz * 1000000, &value))
+            return Fail(status);
         return Raw(static_cast<uint64_t>(value + 500000) / 1000000);
     }
-    if (const int32_t status = ReadWithin(mhz, 0, 100000, &value)) return Fail(status);
+    if (const int32_t status = ReadWithin(mhz, 0, kMaxMhz, &value)) return Fail(status);
     // xe's actual frequency reads 0 while the GPU idles: the requested one says more.
-    if (value == 0 && !idleMhz.empty() && ReadWithin(idleMhz, 0, 100000, &value) != 0) value = 0;
+    if (value == 0 && !idleMhz.empty() && ReadWithin(idleMhz, 0, kMaxMhz, &value) != 0) value = 0;
     return Raw(static_cast<uint64_t>(value));
 }
 
@@ -117,20 +123,21 @@ void drm_read_clocks(const DrmSources& s, CounterReading out[4]) {
 
 void drm_read_memory(const DrmSources& s, CounterReading out[3]) {
     int64_t used = 0, total = 0;
-    int32_t status = ReadWithin(s.vramUsed, 0, INT64_MAX, &used);
-    if (status == 0) status = ReadWithin(s.vramTotal, 0, INT64_MAX, &total);
+    int32_t status = ReadWithin(s.vramUsed, 0, kMaxMemoryBytes, &used);
+    if (status == 0) status = ReadWithin(s.vramTotal, 0, kMaxMemoryBytes, &total);
     // An integrated GPU's memory is mostly system memory that the kernel maps for it (GTT).
     int64_t gttUsed = 0, gttTotal = 0;
     if (status == 0 && (s.integrated || total <= kCarveOutBytes) && !s.gttUsed.empty() &&
-        ReadWithin(s.gttUsed, 0, INT64_MAX, &gttUsed) == 0 &&
-        ReadWithin(s.gttTotal, 0, INT64_MAX, &gttTotal) == 0) {
+        ReadWithin(s.gttUsed, 0, kMaxMemoryBytes, &gttUsed) == 0 &&
+        ReadWithin(s.gttTotal, 0, kMaxMemoryBytes, &gttTotal) == 0) {
         used += gttUsed;
         total += gttTotal;
     }
+    if (status == 0 && used > total) status = kReadingNoData;  // more used than there is
     for (int i = 0; i < 3; ++i) out[i] = Fail(status);
     if (status != 0) return;
     out[0] = Raw(static_cast<uint64_t>(used) / kMiB);
-    out[1] = Raw(static_cast<uint64_t>(used < total ? total - used : 0) / kMiB);
+    out[1] = Raw(static_cast<uint64_t>(total - used) / kMiB);
     out[2] = Raw(static_cast<uint64_t>(total) / kMiB);
 }
 

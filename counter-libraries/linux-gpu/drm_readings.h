@@ -1,6 +1,7 @@
 // Readings from a GPU's sysfs and hwmon files, checked before they reach the host: a fan
-// of 65535 RPM, a busy above 100 %, an energy counter that wrapped or was reset, and a
-// sensor that is missing or refuses (EOPNOTSUPP, EINVAL) fail their reading instead.
+// of 65535 RPM, a busy above 100 %, a clock above 20 GHz, memory above 64 TiB or more of
+// it used than there is, an energy counter that wrapped or was reset, and a sensor that
+// is missing or refuses (EOPNOTSUPP, EINVAL) fail their reading instead.
 #pragma once
 
 #include <cstdint>

@@ -82,7 +82,9 @@ bool fdinfo_parse(const std::string& text, FdinfoClient* client) {
         } else if (key == "drm-client-id" || (key == "pasid" && client->id.empty())) {
             client->id = value;
         } else if (StartsWith(key, "drm-engine-capacity-", &rest)) {
-            if (Number(value, &number) && number > 0) Engine(client, rest).capacity = number;
+            // No engine class has more engines than this: a larger count is garbage.
+            if (Number(value, &number) && number > 0 && number <= 1024)
+                Engine(client, rest).capacity = static_cast<uint32_t>(number);
         } else if (StartsWith(key, "drm-engine-", &rest)) {
             EngineCount& engine = Engine(client, rest);
             if (Number(value, &number)) engine.ns += number, engine.hasNs = true;

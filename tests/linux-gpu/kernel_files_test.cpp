@@ -166,6 +166,37 @@ TEST(KernelFiles, FilesAreReadDefensively) {
     drm_read_clocks(s, clocks);
     EXPECT_EQ(clocks[0].value, 1400u);
     EXPECT_EQ(clocks[2].status, kReadingNotAvailable);
+    // Figures beyond what any hardware gives fail, and sum nothing out of range: a clock,
+    // the VRAM, more used than there is; an integrated GPU's GTT is then left out.
+    const struct {
+        const char* file;
+        const char* text;
+        int32_t clock, memory;
+        uint64_t usedMib;
+    } absurd[] = {
+        {"freq1_input", "9223372036854775807\n", kReadingNoData, 0, 2048},
+        {"pp_dpm_sclk", "0: 500Mhz \n1: 18446744073709551615Mhz *\n", kReadingNoData, 0, 2048},
+        {"vram_used", "9223372036854775807\n", 0, kReadingNoData, 0},
+        {"vram_total", "1073741823\n", 0, kReadingNoData, 0},
+        {"gtt_used", "9223372036854775807\n", 0, 0, 1024},
+    };
+    for (const auto& c : absurd) {
+        DrmSources b;
+        b.graphicsHz = dir.Write("freq1_input", "1400400000\n");
+        b.vramUsed = dir.Write("vram_used", "1073741824\n");
+        b.vramTotal = dir.Write("vram_total", "17179869184\n");
+        b.gttUsed = dir.Write("gtt_used", "1073741824\n");
+        b.gttTotal = dir.Write("gtt_total", "8589934592\n");
+        b.integrated = std::string(c.file) != "vram_total";
+        const std::string path = dir.Write(c.file, c.text);
+        if (std::string(c.file) == "pp_dpm_sclk") b.graphicsLevels = path;
+        drm_read_clocks(b, clocks);
+        CounterReading memory[3];
+        drm_read_memory(b, memory);
+        EXPECT_EQ(clocks[0].status, c.clock) << c.file;
+        EXPECT_EQ(memory[0].status, c.memory) << c.file;
+        EXPECT_EQ(memory[0].value, c.usedMib) << c.file;
+    }
     for (const char* status : {"unsupported", "active"}) {
         s.runtimeStatus = dir.Write("runtime_status", std::string(status) + "\n");
         EXPECT_FALSE(drm_asleep(s)) << status;
