@@ -187,9 +187,14 @@ int32_t COUNTER_CALL DriverInitialize() {
                 break;
         }
         // Registered before the driver starts, so it runs before the driver's own
-        // handlers at exit.
+        // handlers at exit. The module stays loaded from here on: the threads it starts
+        // leave by themselves after a Shutdown, still running its code for a moment (and a
+        // read stuck in the driver, for ever), so that no unload may unmap it under them.
         static std::once_flag registered;
-        std::call_once(registered, [] { atexit(EndAtExit); });
+        std::call_once(registered, [] {
+            atexit(EndAtExit);
+            PinThisModule();
+        });
         JoinEndedStart(library);
         library.phase = Phase::kStarting;
         try {

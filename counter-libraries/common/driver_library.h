@@ -6,7 +6,8 @@
 // The promise it keeps, whatever the driver does: no operation waits on a driver call
 // without a bound, and no lock that an operation takes is held across one. The driver is
 // started on a thread of its own (Initialize waits for it at most kStartWaitMs), read on
-// the sampler's threads, and stopped only when no call into it is in progress.
+// the sampler's threads, and stopped only when no call into it is in progress. Once
+// started, the library's module is never unloaded: its threads are never joined.
 #pragma once
 
 #include <cstdint>

@@ -13,6 +13,7 @@
 
 #include "counter_library.h"
 #include "fake_machine.h"
+#include "platform.h"
 #include "temp_dir.h"
 
 namespace {
@@ -243,6 +244,36 @@ TEST_F(GpuLibrary, AStuckSensorFailsLateWhileEveryPollStaysQuick) {
         EXPECT_EQ(ValueOnce(0, "37/100"), "37/100");
         EXPECT_EQ(ValueOnce(9, "187000/1"), "187000/1");
         Shutdown();
+    }
+}
+
+// A program that loads the library, reads a counter, shuts it down and unloads it, over
+// and over: no thread of the library may be left running in code that is unmapped.
+TEST_F(GpuLibrary, LoadReadShutDownAndUnloadAHundredTimes) {
+    machine_.Gpu(1, kAmd, "0x1002", "0x73bf", "amdgpu", AmdFiles());
+    for (int cycle = 0; cycle < 100; ++cycle) {
+        void* library = plat_library_open(kCounterLibraryFileName);
+        ASSERT_NE(library, nullptr) << plat_library_error();
+        const auto query = reinterpret_cast<CounterQueryEntry>(
+            plat_library_symbol(library, kCounterQueryEntryName));
+        ASSERT_NE(query, nullptr);
+        const auto entry = [&](CounterOperation operation) {
+            return query(kCounterIdentifiers[operation]);
+        };
+        using Plain = int32_t(COUNTER_CALL*)();
+        using Add = int32_t(COUNTER_CALL*)(int32_t);
+        using Sampled = int32_t(COUNTER_CALL*)(void*, uint32_t*);
+        using Value = int32_t(COUNTER_CALL*)(int32_t, int32_t, uint64_t*, uint64_t*);
+        ASSERT_EQ(reinterpret_cast<Plain>(entry(kInitializePosition))(), 0) << cycle;
+        EXPECT_EQ(reinterpret_cast<Add>(entry(kAddCounterPosition))(8), 0);
+        uint32_t count = 0;
+        EXPECT_EQ(reinterpret_cast<Sampled>(entry(kSamplePosition))(nullptr, &count), 0);
+        uint64_t value = 0, cycles = 0;
+        EXPECT_EQ(reinterpret_cast<Value>(entry(kGetCounterValuePosition))(8, 0, &value, &cycles),
+                  0);
+        EXPECT_EQ(value, 45u);
+        EXPECT_EQ(reinterpret_cast<Plain>(entry(kShutdownPosition))(), 0);
+        plat_library_close(library);
     }
 }
 
