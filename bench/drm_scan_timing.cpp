@@ -36,7 +36,7 @@ uint32_t ReadClients(const DrmDescriptors& descriptors, EngineHistory histories[
     uint32_t clients = 0;
     for (int g = 0; g < 2; ++g)
         clients += engine_shares(drm_descriptors_of(descriptors, gpus[g]), drm_read_file,
-                                 &histories[g], NowNs())
+                                 &histories[g], NowNs(), "")
                        .clients;
     return clients;
 }

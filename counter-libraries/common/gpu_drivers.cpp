@@ -54,7 +54,8 @@ int32_t Start(uint32_t* counters, std::vector<CounterUnit>* units) {
         const uint32_t number = static_cast<uint32_t>(numbered.size());
         const GpuDriver& driver = *machine.drivers[owner[f]];
         for (uint32_t u = 0; u < driver.unitsPerGpu; ++u) {
-            const CounterUnit metrics = driver.unitMetrics(u);
+            const CounterUnit metrics = driver.unitMetrics(f, u);
+            if (metrics.count == 0) continue;
             units->push_back(
                 CounterUnit{number * machine.metricsPerGpu + metrics.first, metrics.count});
             places.push_back(UnitPlace{static_cast<uint32_t>(owner[f]), f, u});

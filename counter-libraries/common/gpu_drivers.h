@@ -28,7 +28,9 @@ struct GpuDriver {
     void (*start)(std::vector<FoundGpu>* gpus, std::vector<bool>* owned);
     void (*stop)();
     uint32_t unitsPerGpu;
-    CounterUnit (*unitMetrics)(uint32_t unit);  // the run of metrics one unit serves
+    // The run of metrics that unit `unit` of GPU `gpu` serves, as fixed by the start; a
+    // unit of no metric is none on that GPU.
+    CounterUnit (*unitMetrics)(uint32_t gpu, uint32_t unit);
     // Reads unit `unit` of GPU `gpu` (its index in the list start was given) into
     // out[0] to out[count - 1]. Runs on a sampler's worker.
     void (*read)(Sampler* sampler, uint32_t gpu, uint32_t unit, CounterReading* out);

@@ -18,11 +18,14 @@ bool AllDigits(const char* name) {
     return true;
 }
 
+constexpr char kDri[] = "/dev/dri/";
+constexpr size_t kDriLength = sizeof kDri - 1;
+
 // The DRM descriptors of one process, its links read relative to its fd folder: the path
-// up to them is looked up once a process, not once a descriptor.
-std::vector<DrmDescriptor> DescriptorsOf(DIR* processes, const std::string& proc, const char* pid) {
-    static const char kDri[] = "/dev/dri/";
-    constexpr size_t kDriLength = sizeof kDri - 1;
+// up to them is looked up once a process, not once a descriptor. Stops at the cap, and
+// says so in `capped`.
+std::vector<DrmDescriptor> DescriptorsOf(DIR* processes, const std::string& proc, const char* pid,
+                                         bool* capped) {
     std::vector<DrmDescriptor> found;
     const int folder = openat(dirfd(processes), (std::string(pid) + "/fd").c_str(),
                               O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -38,8 +41,13 @@ std::vector<DrmDescriptor> DescriptorsOf(DIR* processes, const std::string& proc
         const ssize_t length = readlinkat(folder, descriptor->d_name, target, sizeof target - 1);
         if (length <= static_cast<ssize_t>(kDriLength) || strncmp(target, kDri, kDriLength) != 0)
             continue;
+        if (found.size() == kMaxDescriptorsPerProcess) {
+            *capped = true;
+            break;
+        }
         found.push_back(DrmDescriptor{
             std::string(target + kDriLength, static_cast<size_t>(length) - kDriLength),
+            proc + pid + "/fd/" + descriptor->d_name,
             proc + pid + "/fdinfo/" + descriptor->d_name});
     }
     closedir(descriptors);  // and the folder with it
@@ -63,9 +71,11 @@ void drm_walk_step(const std::string& root, uint32_t slices, DrmWalk* walk) {
         const bool seen = std::binary_search(walk->processes.begin(), walk->processes.end(), pid);
         const auto before = walk->known.find(pid);
         std::vector<DrmDescriptor> descriptors;
-        if (!seen || pid % slices == slice)
-            descriptors = DescriptorsOf(folder, proc, process->d_name);
-        else if (before != walk->known.end())
+        if (!seen || pid % slices == slice) {
+            bool capped = false;
+            descriptors = DescriptorsOf(folder, proc, process->d_name, &capped);
+            if (capped) walk->cappedProcess = pid;
+        } else if (before != walk->known.end())
             descriptors.swap(before->second);  // as the last read found them
         if (!descriptors.empty()) known[pid].swap(descriptors);
     }
@@ -78,9 +88,18 @@ void drm_walk_step(const std::string& root, uint32_t slices, DrmWalk* walk) {
 std::vector<std::string> drm_descriptors_of(const DrmDescriptors& known,
                                             const std::vector<std::string>& nodes) {
     std::vector<std::string> paths;
+    char target[256];
     for (const auto& process : known)
-        for (const DrmDescriptor& descriptor : process.second)
-            if (std::find(nodes.begin(), nodes.end(), descriptor.node) != nodes.end())
-                paths.push_back(descriptor.fdinfo);
+        for (const DrmDescriptor& descriptor : process.second) {
+            if (paths.size() == kMaxDescriptorsPerGpu) return paths;
+            if (std::find(nodes.begin(), nodes.end(), descriptor.node) == nodes.end()) continue;
+            const ssize_t length = readlink(descriptor.link.c_str(), target, sizeof target);
+            const size_t size = static_cast<size_t>(length);
+            if (length <= 0 || size != kDriLength + descriptor.node.size() ||
+                memcmp(target, kDri, kDriLength) != 0 ||
+                memcmp(target + kDriLength, descriptor.node.data(), descriptor.node.size()) != 0)
+                continue;
+            paths.push_back(descriptor.fdinfo);
+        }
     return paths;
 }

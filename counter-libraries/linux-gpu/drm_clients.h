@@ -10,8 +10,15 @@
 #include <string>
 #include <vector>
 
+// A process reads at most this many of its DRM descriptors, and a GPU at most this many
+// in all: any user who may open a render node can open it many thousand times, and each
+// descriptor is a file to read every period.
+constexpr size_t kMaxDescriptorsPerProcess = 64;
+constexpr size_t kMaxDescriptorsPerGpu = 4096;
+
 struct DrmDescriptor {
     std::string node;    // the /dev/dri name: "renderD128", "card1"
+    std::string link;    // the path of the descriptor itself: /proc/PID/fd/FD
     std::string fdinfo;  // the path of its fdinfo
 };
 
@@ -23,6 +30,7 @@ struct DrmWalk {
     DrmDescriptors known;
     std::vector<uint32_t> processes;  // every process of the last step, in order
     uint32_t steps = 0;
+    uint32_t cappedProcess = 0;  // the last process found with more than the cap; 0 for none
 };
 
 // One step of the walk over `root` + "/proc": reads the descriptors of the processes that
@@ -30,9 +38,11 @@ struct DrmWalk {
 // id is the step's number modulo `slices`. A new client is found at the next step; a
 // process that has been running opens a new one rarely, and it is found within `slices`
 // steps. Processes that end during the walk, and those whose descriptors this user may
-// not see, are passed over.
+// not see, are passed over; a process's descriptors beyond kMaxDescriptorsPerProcess too.
 void drm_walk_step(const std::string& root, uint32_t slices, DrmWalk* walk);
 
-// The fdinfo paths of the descriptors open on any of `nodes`.
+// The fdinfo paths of the descriptors open on any of `nodes`, kMaxDescriptorsPerGpu at
+// most. A descriptor is checked first: one that was closed, or reopened on another node
+// since the walk found it (a reused descriptor or process id), is no longer that client.
 std::vector<std::string> drm_descriptors_of(const DrmDescriptors& known,
                                             const std::vector<std::string>& nodes);

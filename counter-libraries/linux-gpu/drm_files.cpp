@@ -99,6 +99,14 @@ std::string drm_link_name(const std::string& path) {
     return slash == std::string::npos ? target : target.substr(slash + 1);
 }
 
+std::string drm_real_path(const std::string& path) {
+    char* resolved = realpath(path.c_str(), nullptr);
+    if (resolved == nullptr) return "";
+    std::string text = resolved;
+    free(resolved);
+    return text;
+}
+
 std::string drm_printable(const std::string& text, size_t limit) {
     std::string shown = text.substr(0, limit);
     for (char& c : shown)

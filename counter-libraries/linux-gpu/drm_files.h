@@ -26,6 +26,8 @@ bool drm_exists(const std::string& path);
 std::vector<std::string> drm_list(const std::string& path);
 // The last part of the target a link names, or "" where it is no link.
 std::string drm_link_name(const std::string& path);
+// The path with every link resolved, or "" where it leads nowhere.
+std::string drm_real_path(const std::string& path);
 
 // A file's text as it may be shown: control characters and bytes outside printable ASCII
 // become "?", cut to `limit` bytes.

@@ -19,9 +19,18 @@ constexpr uint64_t kClientWalkNs = 3000000000ULL;
 constexpr uint32_t kWalkSlices = 10;
 // A first look at the engines waits this long for a second one.
 constexpr uint32_t kEngineBaselineMs = 100;
+// A GPU whose files take longer than this to tell what it is counts as hung: it is left
+// out of a find, and the others are read.
+constexpr uint32_t kFindWaitMs = 500;
+// How often /sys/class/drm is looked at for GPUs that went or came.
+constexpr uint64_t kCardCheckNs = 1000000000ULL;
 
+// The sysfs readings (busy, memory busy) and the clients' engine time (encoder, decoder)
+// are read apart, so that a slow pass over many clients never makes the files late. A GPU
+// whose busy comes from its clients too reads all four in one pass.
 enum Unit : uint32_t {
     kUnitActivity,
+    kUnitVideo,
     kUnitClocks,
     kUnitTemperature,
     kUnitPower,
@@ -37,8 +46,11 @@ const std::vector<std::string> kEncoders = {"enc", "video", "vcs"};
 const std::vector<std::string> kDecoders = {"dec", "video", "vcs"};
 
 struct GpuState {
-    // Its files, as the start found them: shared with the reads, which never change them.
-    std::shared_ptr<const DrmGpu> gpu;  // null where the GPU is not this driver's
+    // Its files as the last find saw them, shared with the reads, which never change
+    // them; null where the GPU is not this driver's, or has gone.
+    std::shared_ptr<const DrmGpu> gpu;
+    // As the start found it: what the counters mean and how they are read stays so.
+    std::shared_ptr<const DrmGpu> described;
     EngineHistory engines;
     EnergyHistory energy;
 };
@@ -51,6 +63,9 @@ struct Drm {
     DrmWalk walk;
     uint64_t nextWalkNs = 0;
     bool walking = false;
+    DrmCardList cards;  // /sys/class/drm as the last find saw it
+    uint64_t nextCardCheckNs = 0;
+    bool checkingCards = false;
     std::string root;
     bool seesEveryClient = false;  // as the start found it
 };
@@ -71,6 +86,43 @@ bool SeesEveryClient() {
     return (effective >> 19) & 1;  // CAP_SYS_PTRACE
 }
 
+// Finds the GPUs again when /sys/class/drm changed: a GPU that went is read no more, one
+// that came back at its PCI address is read through its new card, and a GPU that took a
+// card number another one had is never read as that one. Looks at most once a second, on
+// one worker at a time.
+void FollowCards() {
+    Drm& drm = State();
+    const uint64_t now = drm_now_ns();
+    std::unique_lock<std::mutex> guard(drm.lock);
+    if (drm.checkingCards || now < drm.nextCardCheckNs) return;
+    drm.checkingCards = true;
+    const std::string root = drm.root;
+    const DrmCardList last = drm.cards;
+    guard.unlock();
+    const DrmCardList cards = drm_card_list(root);
+    std::vector<DrmGpu> found;
+    if (cards != last) found = drm_find_gpus(root, kFindWaitMs);
+    guard.lock();
+    drm.checkingCards = false;
+    drm.nextCardCheckNs = drm_now_ns() + kCardCheckNs;
+    if (cards == last) return;
+    drm.cards = cards;
+    for (GpuState& state : drm.gpus) {
+        if (state.described == nullptr) continue;  // not this driver's
+        std::shared_ptr<const DrmGpu> again;
+        for (const DrmGpu& gpu : found)
+            if (gpu.found.address == state.described->found.address &&
+                gpu.found.driver == state.described->found.driver)
+                again = std::make_shared<const DrmGpu>(gpu);
+        if (again != nullptr && state.gpu != nullptr && again->device == state.gpu->device &&
+            again->nodes == state.gpu->nodes)
+            continue;  // this one did not change
+        state.gpu = again;
+        state.engines = EngineHistory{};
+        state.energy = EnergyHistory{};
+    }
+}
+
 // The fdinfo paths of a GPU's clients: walks /proc when a walk is due and no other worker
 // is walking; otherwise the last walk's.
 std::vector<std::string> ClientPaths(const std::vector<std::string>& nodes) {
@@ -88,29 +140,44 @@ std::vector<std::string> ClientPaths(const std::vector<std::string>& nodes) {
         drm.nextWalkNs = drm_now_ns() + kClientWalkNs;
         drm.walking = false;
     }
-    return drm_descriptors_of(drm.walk.known, nodes);
+    const DrmDescriptors known = drm.walk.known;
+    guard.unlock();
+    return drm_descriptors_of(known, nodes);
 }
 
-// What a read needs; null where the GPU is not this driver's (any more).
+// What a read needs; null where the GPU is not this driver's, or has gone.
 std::shared_ptr<const DrmGpu> GpuOf(uint32_t gpu) {
     Drm& drm = State();
     std::lock_guard<std::mutex> guard(drm.lock);
     return gpu < drm.gpus.size() ? drm.gpus[gpu].gpu : nullptr;
 }
 
-// Busy, memory busy, encoder and decoder busy. A sleeping GPU is idle, and nothing that
-// would wake it is read.
-void ReadActivity(Sampler* sampler, uint32_t index, const DrmGpu& gpu, CounterReading* out) {
-    const DrmSources& s = gpu.sources;
+std::shared_ptr<const DrmGpu> DescribedGpu(uint32_t gpu) {
+    Drm& drm = State();
+    std::lock_guard<std::mutex> guard(drm.lock);
+    return gpu < drm.gpus.size() ? drm.gpus[gpu].described : nullptr;
+}
+
+// Busy and memory busy from their files. A sleeping GPU is idle.
+void ReadBusyFiles(const DrmSources& s, CounterReading* out) {
     const CounterReading unavailable{kReadingNotAvailable, 0, 0};
-    if (drm_asleep(s)) {
-        for (int m = 0; m < 4; ++m) out[m] = drm_share(0);
-        if (s.memoryBusyPercent.empty()) out[kMemoryBusy] = unavailable;
+    const bool asleep = drm_asleep(s);
+    if (!s.busyFromClients) out[kBusy] = asleep ? drm_share(0) : drm_read_percent(s.busyPercent);
+    if (s.memoryBusyPercent.empty())
+        out[kMemoryBusy] = unavailable;
+    else
+        out[kMemoryBusy] = asleep ? drm_share(0) : drm_read_percent(s.memoryBusyPercent);
+}
+
+// From the clients' engine time: busy (where `busy` is not null), encoder and decoder
+// busy. A sleeping GPU is idle, and no client's file, which might wake it, is read.
+void ReadClients(Sampler* sampler, uint32_t index, const DrmGpu& gpu, CounterReading* busy,
+                 CounterReading* video) {
+    if (drm_asleep(gpu.sources)) {
+        if (busy != nullptr) *busy = drm_share(0);
+        video[0] = video[1] = drm_share(0);
         return;
     }
-    out[kBusy] = s.busyFromClients ? unavailable : drm_read_percent(s.busyPercent);
-    out[kMemoryBusy] =
-        s.memoryBusyPercent.empty() ? unavailable : drm_read_percent(s.memoryBusyPercent);
     Drm& drm = State();
     EngineHistory history;
     {
@@ -119,7 +186,8 @@ void ReadActivity(Sampler* sampler, uint32_t index, const DrmGpu& gpu, CounterRe
     }
     EngineShares shares;
     for (int look = 0; look < 2; ++look) {
-        shares = engine_shares(ClientPaths(gpu.nodes), drm_read_file, &history, drm_now_ns());
+        shares = engine_shares(ClientPaths(gpu.nodes), drm_read_file, &history, drm_now_ns(),
+                               gpu.found.address);
         if (shares.measured || (look == 0 && !sampler_sleep(sampler, kEngineBaselineMs))) break;
     }
     {
@@ -127,22 +195,30 @@ void ReadActivity(Sampler* sampler, uint32_t index, const DrmGpu& gpu, CounterRe
         if (index < drm.gpus.size()) drm.gpus[index].engines = std::move(history);
     }
     const CounterReading noLook{kReadingNoData, 0, 0};
-    if (s.busyFromClients)
-        out[kBusy] = shares.measured ? drm_share(engine_share_of(shares, {})) : noLook;
-    out[kEncoderBusy] = shares.measured ? drm_share(engine_share_of(shares, kEncoders)) : noLook;
-    out[kDecoderBusy] = shares.measured ? drm_share(engine_share_of(shares, kDecoders)) : noLook;
+    if (busy != nullptr) *busy = shares.measured ? drm_share(engine_share_of(shares, {})) : noLook;
+    video[0] = shares.measured ? drm_share(engine_share_of(shares, kEncoders)) : noLook;
+    video[1] = shares.measured ? drm_share(engine_share_of(shares, kDecoders)) : noLook;
 }
 
 bool Offered(const DrmSources& s, uint32_t metric);
+CounterUnit UnitMetrics(uint32_t gpu, uint32_t unit);
 
 void Read(Sampler* sampler, uint32_t index, uint32_t unit, CounterReading* out) {
-    const CounterUnit metrics = kDrmGpuDriver.unitMetrics(unit);
+    const CounterUnit metrics = UnitMetrics(index, unit);
     for (uint32_t i = 0; i < metrics.count; ++i)
         out[i] = CounterReading{kReadingNotAvailable, 0, 0};
+    const std::shared_ptr<const DrmGpu> described = DescribedGpu(index);
+    if (described == nullptr || unit == kUnitPcie) return;
+    FollowCards();
     const std::shared_ptr<const DrmGpu> found = GpuOf(index);
-    if (found == nullptr || unit == kUnitPcie) return;
+    if (found == nullptr) {  // gone from the machine
+        for (uint32_t i = 0; i < metrics.count; ++i)
+            if (Offered(described->sources, metrics.first + i))
+                out[i] = CounterReading{kReadingGpuLost, 0, 0};
+        return;
+    }
     const DrmGpu& gpu = *found;
-    if (unit != kUnitActivity && drm_asleep(gpu.sources)) {
+    if (unit != kUnitActivity && unit != kUnitVideo && drm_asleep(gpu.sources)) {
         for (uint32_t i = 0; i < metrics.count; ++i)
             if (Offered(gpu.sources, metrics.first + i))
                 out[i] = CounterReading{kReadingAsleep, 0, 0};
@@ -150,7 +226,11 @@ void Read(Sampler* sampler, uint32_t index, uint32_t unit, CounterReading* out) 
     }
     switch (unit) {
         case kUnitActivity:
-            return ReadActivity(sampler, index, gpu, out);
+            ReadBusyFiles(gpu.sources, out);
+            if (metrics.count == 2) return;
+            return ReadClients(sampler, index, gpu, &out[kBusy], &out[kEncoderBusy]);
+        case kUnitVideo:
+            return ReadClients(sampler, index, gpu, nullptr, out);
         case kUnitClocks:
             return drm_read_clocks(gpu.sources, out);
         case kUnitTemperature:
@@ -178,10 +258,15 @@ void Read(Sampler* sampler, uint32_t index, uint32_t unit, CounterReading* out) 
     }
 }
 
-CounterUnit UnitMetrics(uint32_t unit) {
-    static const CounterUnit kRanges[kUnits] = {{kBusy, 4},  {kGraphicsClock, 4}, {kTemperature, 1},
-                                                {kPower, 1}, {kFanSpeed, 1},      {kMemoryUsed, 3},
-                                                {kPcieRx, 2}};
+CounterUnit UnitMetrics(uint32_t gpu, uint32_t unit) {
+    static const CounterUnit kRanges[kUnits] = {
+        {kBusy, 2},  {kEncoderBusy, 2}, {kGraphicsClock, 4}, {kTemperature, 1},
+        {kPower, 1}, {kFanSpeed, 1},    {kMemoryUsed, 3},    {kPcieRx, 2}};
+    const std::shared_ptr<const DrmGpu> described = DescribedGpu(gpu);
+    if (described != nullptr && described->sources.busyFromClients) {
+        if (unit % kUnits == kUnitActivity) return CounterUnit{kBusy, 4};
+        if (unit % kUnits == kUnitVideo) return CounterUnit{kEncoderBusy, 0};
+    }
     return kRanges[unit % kUnits];
 }
 
@@ -215,19 +300,25 @@ bool Offered(const DrmSources& s, uint32_t metric) {
 
 std::string Meaning(uint32_t index, uint32_t metric) {
     const std::string meaning = metric_info(metric).meaning;
-    const std::shared_ptr<const DrmGpu> gpu = GpuOf(index);
+    const std::shared_ptr<const DrmGpu> gpu = DescribedGpu(index);
     if (gpu == nullptr || !Offered(gpu->sources, metric))
         return meaning + ": not available on this GPU";
     bool seesEveryClient = false;
+    uint32_t capped = 0;
     {
         std::lock_guard<std::mutex> guard(State().lock);
         seesEveryClient = State().seesEveryClient;
+        capped = State().walk.cappedProcess;
     }
     const bool fromClients = metric == kEncoderBusy || metric == kDecoderBusy ||
                              (metric == kBusy && gpu->sources.busyFromClients);
     if (fromClients)
         return meaning +
-               (seesEveryClient ? ", from clients' engine time" : ", this user's clients only");
+               (seesEveryClient ? ", from clients' engine time" : ", this user's clients only") +
+               (capped == 0 ? ""
+                            : "; process " + std::to_string(capped) + " holds more than " +
+                                  std::to_string(kMaxDescriptorsPerProcess) +
+                                  " descriptors of GPUs: only that many are read");
     if (metric >= kMemoryUsed && metric <= kMemoryTotal && gpu->sources.integrated)
         return meaning + ", VRAM and GTT";
     return meaning;
@@ -243,10 +334,12 @@ void Start(std::vector<FoundGpu>* found, std::vector<bool>* owned) {
     for (size_t f = 0; f < found->size() && f < drm.found.size(); ++f) {
         if (drm.found[f].found.driver == "nvidia") continue;  // read through NVML
         drm.gpus[f].gpu = std::make_shared<const DrmGpu>(drm.found[f]);
+        drm.gpus[f].described = drm.gpus[f].gpu;
         (*owned)[f] = true;
     }
     drm.walk = DrmWalk{};
     drm.nextWalkNs = 0;
+    drm.nextCardCheckNs = drm_now_ns() + kCardCheckNs;
 }
 
 void Stop() {
@@ -258,11 +351,15 @@ void Stop() {
 }  // namespace
 
 int32_t drm_find(std::vector<FoundGpu>* gpus) {
-    std::vector<DrmGpu> found = drm_find_gpus(drm_root());
+    const std::string root = drm_root();
+    // Listed before the find, so that a GPU that goes or comes during it is followed.
+    DrmCardList cards = drm_card_list(root);
+    std::vector<DrmGpu> found = drm_find_gpus(root, kFindWaitMs);
     for (const DrmGpu& gpu : found) gpus->push_back(gpu.found);
     Drm& drm = State();
     std::lock_guard<std::mutex> guard(drm.lock);
     drm.found.swap(found);
+    drm.cards.swap(cards);
     return 0;
 }
 

@@ -1,10 +1,17 @@
 #include "drm_gpus.h"
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <cctype>
+#include <chrono>
+#include <condition_variable>
 #include <cstdlib>
 #include <cstring>
 #include <map>
+#include <memory>
+#include <mutex>
+#include <thread>
 
 #include "drm_files.h"
 #include "pci_ids.h"
@@ -71,8 +78,10 @@ std::string XeFrequencies(const std::string& device) {
     return "";
 }
 
-DrmSources FindSources(const std::string& card, const std::string& driver) {
-    const std::string device = card + "/device";
+// The files of the GPU whose PCI device folder is `device`, its card's folder `card`
+// beneath it.
+DrmSources FindSources(const std::string& device, const std::string& card,
+                       const std::string& driver) {
     const std::string hwmon = HwmonOf(device);
     DrmSources s;
     s.runtimeStatus = IfExists(device + "/power/runtime_status");
@@ -121,11 +130,91 @@ bool IsPciAddress(const std::string& text) {
     return true;
 }
 
+// A GPU to read, before any of its files is opened.
+struct Candidate {
+    std::string address;
+    std::string device;  // resolved
+    std::string card;    // its card's name; "" for an NVIDIA GPU found on the PCI bus
+};
+
+DrmGpu Probe(const std::string& root, const Candidate& candidate) {
+    DrmGpu gpu;
+    gpu.device = candidate.device;
+    gpu.found.address = candidate.address;
+    gpu.found.driver = candidate.card.empty() ? "nvidia" : DriverOf(candidate.device);
+    gpu.found.model = Model(root, candidate.device);
+    if (gpu.found.driver != "nvidia")
+        gpu.sources = FindSources(candidate.device, candidate.device + "/drm/" + candidate.card,
+                                  gpu.found.driver);
+    return gpu;
+}
+
+// The probes of one find, shared with their threads: those that outlast the wait leave
+// their result here for no one.
+struct Probes {
+    std::mutex lock;
+    std::condition_variable ended;
+    std::vector<DrmGpu> gpus;
+    std::vector<bool> done;
+    size_t left = 0;
+};
+
+std::vector<DrmGpu> ProbeAll(const std::string& root, const std::vector<Candidate>& candidates,
+                             uint32_t waitMs) {
+    const auto probes = std::make_shared<Probes>();
+    probes->gpus.resize(candidates.size());
+    probes->done.assign(candidates.size(), false);
+    for (size_t i = 0; i < candidates.size(); ++i) {
+        {
+            std::lock_guard<std::mutex> guard(probes->lock);
+            ++probes->left;
+        }
+        try {
+            std::thread([probes, root, candidate = candidates[i], i] {
+                try {
+                    DrmGpu gpu = Probe(root, candidate);
+                    std::lock_guard<std::mutex> guard(probes->lock);
+                    probes->gpus[i] = std::move(gpu);
+                    probes->done[i] = true;
+                } catch (...) {
+                    // memory ran out: this GPU is left out
+                }
+                std::lock_guard<std::mutex> guard(probes->lock);
+                --probes->left;
+                probes->ended.notify_all();
+            }).detach();
+        } catch (...) {
+            // no thread to be had: this GPU is left out rather than read without a bound
+            std::lock_guard<std::mutex> guard(probes->lock);
+            --probes->left;
+        }
+    }
+    std::unique_lock<std::mutex> guard(probes->lock);
+    probes->ended.wait_for(guard, std::chrono::milliseconds(waitMs),
+                           [&] { return probes->left == 0; });
+    std::vector<DrmGpu> gpus;
+    for (size_t i = 0; i < candidates.size(); ++i)
+        if (probes->done[i]) gpus.push_back(std::move(probes->gpus[i]));
+    return gpus;
+}
+
 }  // namespace
 
-std::vector<DrmGpu> drm_find_gpus(const std::string& root) {
+DrmCardList drm_card_list(const std::string& root) {
+    const std::string drm = root + "/sys/class/drm/";
+    DrmCardList cards;
+    for (const std::string& name : drm_list(drm)) {
+        char target[512];
+        const ssize_t length = readlink((drm + name).c_str(), target, sizeof target);
+        cards.emplace_back(name,
+                           length > 0 ? std::string(target, static_cast<size_t>(length)) : "");
+    }
+    return cards;
+}
+
+std::vector<DrmGpu> drm_find_gpus(const std::string& root, uint32_t waitMs) {
     const std::string drm = root + "/sys/class/drm";
-    std::map<std::string, DrmGpu> byAddress;  // ordered by PCI address
+    std::map<std::string, Candidate> byAddress;  // ordered by PCI address
     std::map<std::string, std::vector<std::string>> nodesOf;
     for (const std::string& name : drm_list(drm)) {
         const bool card = IsCardName(name, "card");
@@ -134,27 +223,23 @@ std::vector<DrmGpu> drm_find_gpus(const std::string& root) {
         for (char& c : address) c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
         if (!IsPciAddress(address)) continue;  // a firmware framebuffer, or no device
         nodesOf[address].push_back(name);
-        const std::string device = drm + "/" + name + "/device";
-        if (!card || byAddress.count(address) != 0 || !drm_exists(device + "/vendor")) continue;
-        DrmGpu& gpu = byAddress[address];
-        gpu.card = drm + "/" + name;
-        gpu.found.address = address;
-        gpu.found.driver = DriverOf(device);
-        gpu.found.model = Model(root, device);
-        if (gpu.found.driver != "nvidia") gpu.sources = FindSources(gpu.card, gpu.found.driver);
+        const std::string device = drm_real_path(drm + "/" + name + "/device");
+        if (!card || byAddress.count(address) != 0 || device.empty() ||
+            !drm_exists(device + "/vendor"))
+            continue;
+        byAddress[address] = Candidate{address, device, name};
     }
     // NVIDIA's driver lists a card only while its modesetting module is loaded, which
     // servers often go without: its GPUs are found on the PCI bus as well.
     const std::string nvidia = root + "/sys/bus/pci/drivers/nvidia/";
     for (const std::string& address : drm_list(nvidia)) {
         if (!IsPciAddress(address) || byAddress.count(address) != 0) continue;
-        DrmGpu& gpu = byAddress[address];
-        gpu.found = FoundGpu{address, "nvidia", Model(root, nvidia + address)};
+        const std::string device = drm_real_path(nvidia + address);
+        if (!device.empty()) byAddress[address] = Candidate{address, device, ""};
     }
-    std::vector<DrmGpu> gpus;
-    for (auto& entry : byAddress) {
-        entry.second.nodes = nodesOf[entry.first];
-        gpus.push_back(std::move(entry.second));
-    }
+    std::vector<Candidate> candidates;
+    for (const auto& entry : byAddress) candidates.push_back(entry.second);
+    std::vector<DrmGpu> gpus = ProbeAll(root, candidates, waitMs);
+    for (DrmGpu& gpu : gpus) gpu.nodes = nodesOf[gpu.found.address];
     return gpus;
 }

@@ -12,7 +12,7 @@
 
 #include "gpu_drivers.h"
 
-// Files found when the library starts; "" where the GPU or its driver has none.
+// A GPU's files, as a find saw them; "" where the GPU or its driver has none.
 struct DrmSources {
     std::string runtimeStatus;  // power/runtime_status: anything but "active" is asleep
     std::string busyPercent;    // amdgpu gpu_busy_percent
@@ -38,11 +38,18 @@ struct DrmSources {
 
 struct DrmGpu {
     FoundGpu found;
-    std::string card;                // its folder under /sys/class/drm
+    std::string device;              // its PCI device's folder, every link resolved
     std::vector<std::string> nodes;  // its /dev/dri names: "card1", "renderD128"
-    DrmSources sources;
+    DrmSources sources;              // under `device`: they follow the GPU, not a card number
 };
+
+// What /sys/class/drm shows: each entry's name and the target its link names. It changes
+// when a GPU goes or comes.
+typedef std::vector<std::pair<std::string, std::string>> DrmCardList;
+DrmCardList drm_card_list(const std::string& root);
 
 // The GPUs under `root` + "/sys/class/drm", in PCI address order, with their models from
 // the root's pci.ids. Their sources are found for every GPU whose driver is not `nvidia`.
-std::vector<DrmGpu> drm_find_gpus(const std::string& root);
+// Each GPU's files are read on a thread of its own, waited for `waitMs` at most: a GPU
+// whose files hang is left out, and the others are found.
+std::vector<DrmGpu> drm_find_gpus(const std::string& root, uint32_t waitMs);

@@ -13,6 +13,7 @@
 // Why a reading failed; the numbers the NVML counter library uses for the same.
 constexpr int32_t kReadingNotAvailable = 3;  // the GPU or its driver does not offer it
 constexpr int32_t kReadingNoPermission = 4;  // the file needs privileges this user lacks
+constexpr int32_t kReadingGpuLost = 15;      // the GPU has gone from the machine
 constexpr int32_t kReadingNoData = 21;       // unreadable now, or a value that cannot be
 constexpr int32_t kReadingAsleep = 27;       // the GPU sleeps and is not woken for it
 

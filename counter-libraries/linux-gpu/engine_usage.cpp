@@ -1,6 +1,7 @@
 #include "engine_usage.h"
 
 #include <algorithm>
+#include <cctype>
 
 namespace {
 
@@ -17,16 +18,24 @@ void Merge(EngineCount* into, const EngineCount& other) {
     into->hasCycles = into->hasCycles || other.hasCycles;
 }
 
+bool SameAddress(const std::string& address, const std::string& lowerCase) {
+    if (address.size() != lowerCase.size()) return false;
+    for (size_t i = 0; i < address.size(); ++i)
+        if (tolower(static_cast<unsigned char>(address[i])) != lowerCase[i]) return false;
+    return true;
+}
+
 }  // namespace
 
 EngineShares engine_shares(const std::vector<std::string>& paths, ReadFdinfo read,
-                           EngineHistory* history, uint64_t nowNs) {
+                           EngineHistory* history, uint64_t nowNs, const std::string& pdev) {
     // Each client once, by its device and its id there.
     std::map<std::string, std::map<std::string, EngineCount>> clients;
     std::string text;
     for (size_t i = 0; i < paths.size(); ++i) {
         FdinfoClient client;
         if (read(paths[i], kFdinfoLimit, &text) != 0 || !fdinfo_parse(text, &client)) continue;
+        if (!pdev.empty() && !client.pdev.empty() && !SameAddress(client.pdev, pdev)) continue;
         // A client without an id is one descriptor: counted on its own.
         const std::string key = client.pdev + "/" + (client.id.empty() ? paths[i] : client.id);
         std::map<std::string, EngineCount>& engines = clients[key];

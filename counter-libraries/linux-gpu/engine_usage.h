@@ -34,9 +34,10 @@ struct EngineShares {
 // Reads the fdinfo files at `paths` at time `nowNs` (a monotonic clock) and compares them
 // with the last look, which `history` keeps. A counter that went backwards counts as no
 // time and keeps its larger value; a client seen for the first time counts from its next
-// look.
+// look. A client whose drm-pdev names another device than `pdev` (a PCI address, lower
+// case) is not counted; "" counts every client.
 EngineShares engine_shares(const std::vector<std::string>& paths, ReadFdinfo read,
-                           EngineHistory* history, uint64_t nowNs);
+                           EngineHistory* history, uint64_t nowNs, const std::string& pdev);
 
 // The largest share among the classes that `names` lists (all classes for none); 0 where
 // none of them was busy.

@@ -53,7 +53,7 @@ void Stop() {
     nvidia.slotOf.clear();
 }
 
-CounterUnit UnitMetrics(uint32_t unit) {
+CounterUnit UnitMetrics(uint32_t, uint32_t unit) {
     return metric_query_metrics(static_cast<MetricQuery>(unit % kQueryCount));
 }
 

@@ -84,11 +84,14 @@ public:
     }
     void Remove(const std::string& path) { std::filesystem::remove_all(root_ + "/" + path); }
 
-private:
+    // Makes `path` a link to `target`, in place of what was there.
     void Link(const std::string& path, const std::string& target) {
         std::filesystem::create_directories(
             std::filesystem::path(root_ + "/" + path).parent_path());
+        std::filesystem::remove(root_ + "/" + path);
         std::filesystem::create_symlink(target, root_ + "/" + path);
     }
+
+private:
     std::string root_;
 };

@@ -8,6 +8,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <functional>
+#include <mutex>
 #include <string>
 #include <thread>
 
@@ -245,6 +246,120 @@ TEST_F(GpuLibrary, AStuckSensorFailsLateWhileEveryPollStaysQuick) {
         EXPECT_EQ(ValueOnce(9, "187000/1"), "187000/1");
         Shutdown();
     }
+}
+
+// A client that keeps an i915 GPU's render engine busy half the time, whichever GPU and node
+// its descriptor is open on, written as it runs.
+class HalfBusyClient {
+public:
+    HalfBusyClient(FakeMachine* machine, int pid, int fd) : machine_(machine), pid_(pid), fd_(fd) {}
+    ~HalfBusyClient() {
+        running_ = false;
+        if (thread_.joinable()) thread_.join();
+    }
+    void Run(const std::string& node, const std::string& address) {
+        Move(node, address);
+        thread_ = std::thread([this] {
+            const Clock::time_point start = Clock::now();
+            while (running_) {
+                std::string address;
+                {
+                    std::lock_guard<std::mutex> guard(lock_);
+                    address = address_;
+                }
+                const auto ns = std::chrono::nanoseconds(Clock::now() - start).count();
+                machine_->Write(Fdinfo(), "drm-driver:\ti915\ndrm-pdev:\t" + address +
+                                              "\ndrm-client-id:\t7\ndrm-engine-render:\t" +
+                                              std::to_string(ns / 2) + " ns\n");
+                std::this_thread::sleep_for(std::chrono::milliseconds(2));
+            }
+        });
+    }
+    // Closes the descriptor and opens the same number on another GPU's node.
+    void Move(const std::string& node, const std::string& address) {
+        std::lock_guard<std::mutex> guard(lock_);
+        address_ = address;
+        machine_->Client(pid_, fd_, node, "drm-driver:\ti915\ndrm-pdev:\t" + address + "\n");
+    }
+
+private:
+    std::string Fdinfo() const {
+        return "proc/" + std::to_string(pid_) + "/fdinfo/" + std::to_string(fd_);
+    }
+    FakeMachine* machine_;
+    const int pid_, fd_;
+    std::mutex lock_;
+    std::string address_;
+    std::atomic<bool> running_{true};
+    std::thread thread_;
+};
+
+TEST_F(GpuLibrary, AClientCountsOnlyForTheGpuItsDescriptorIsOpenOn) {
+    const char* const other = "0000:04:00.0";
+    machine_.Gpu(1, kIntel, "0x8086", "0x46a6", "i915", {});
+    machine_.Gpu(2, other, "0x8086", "0x56a0", "i915", {});
+    HalfBusyClient client(&machine_, 300, 5);
+    client.Run("renderD129", kIntel);
+    ASSERT_EQ(Start(), 32u);
+    // About half: its counter is written every few milliseconds, read a period apart.
+    const std::string half = ValueOnceSo(0, [](const std::string& v) {
+        const long share = atol(v.c_str());
+        return v.find("/10000") != std::string::npos && share > 4000 && share < 6000;
+    });
+    EXPECT_NE(half.find("/10000"), std::string::npos) << half;
+    EXPECT_GT(atol(half.c_str()), 4000) << half;
+    EXPECT_EQ(ValueOnce(16, "0/10000"), "0/10000");
+    // Reopened on the other GPU: the first is idle at once, not when the walk next reads
+    // that process.
+    client.Move("renderD130", other);
+    EXPECT_EQ(ValueOnce(0, "0/10000"), "0/10000");
+}
+
+TEST_F(GpuLibrary, AProcessWithThousandsOfDescriptorsCostsBoundedWorkAndSaysSo) {
+    const std::string device = machine_.Gpu(1, kAmd, "0x1002", "0x73bf", "amdgpu", AmdFiles());
+    for (int fd = 3; fd < 2003; ++fd)
+        machine_.Client(400, fd, "renderD129",
+                        "drm-driver:\tamdgpu\ndrm-pdev:\t" + std::string(kAmd) +
+                            "\ndrm-client-id:\t" + std::to_string(fd) +
+                            "\ndrm-engine-enc:\t0 ns\n");
+    ASSERT_EQ(Start(), 16u);
+    EXPECT_EQ(ValueOnce(2, "0/10000"), "0/10000");  // the encoder, from the clients
+    EXPECT_EQ(ValueOnce(0, "37/100"), "37/100");    // busy, from its file
+    EXPECT_NE(Text(2, true).find("process 400 holds more than 64 descriptors of GPUs: only "
+                                 "that many are read"),
+              std::string::npos)
+        << Text(2, true);
+    EXPECT_EQ(Text(0, true).find("process 400"), std::string::npos) << "busy is from its file";
+}
+
+TEST_F(GpuLibrary, AGpuIsFollowedByItsAddressWhenCardsGoAndCome) {
+    const std::string device = machine_.Gpu(1, kAmd, "0x1002", "0x73bf", "amdgpu", AmdFiles());
+    ASSERT_EQ(Start(), 16u);
+    EXPECT_EQ(ValueOnce(8, "45/1"), "45/1");
+    // Unplugged: its card and render node go. Another GPU then takes its card number.
+    machine_.Remove("sys/class/drm/card1");
+    machine_.Remove("sys/class/drm/renderD129");
+    EXPECT_EQ(ValueOnce(8, "status 15"), "status 15");
+    std::map<std::string, std::string> hot = AmdFiles();
+    hot["hwmon/hwmon2/temp1_input"] = "88000\n";
+    machine_.Gpu(1, "0000:07:00.0", "0x1002", "0x73bf", "amdgpu", hot);
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));  // past a look at the cards
+    EXPECT_EQ(Value(8), "status 15") << "never the other GPU's files";
+    // It comes back at its address, as another card.
+    machine_.Gpu(3, kAmd, "0x1002", "0x73bf", "amdgpu", AmdFiles());
+    EXPECT_EQ(ValueOnce(8, "45/1"), "45/1");
+    EXPECT_NE(Text(8, true).find(kAmd), std::string::npos) << Text(8, true);
+}
+
+TEST_F(GpuLibrary, AGpuWhoseFilesHangAtStartIsLeftOutAndTheOthersAreRead) {
+    const std::string stuck = machine_.Gpu(1, kAmd, "0x1002", "0x73bf", "amdgpu", AmdFiles());
+    machine_.Gpu(2, kIntel, "0x8086", "0x46a6", "i915", {{"drm/card2/gt_act_freq_mhz", "1300\n"}});
+    Fifo(stuck + "/vendor");
+    const Clock::time_point start = Clock::now();
+    ASSERT_EQ(Start(), 16u);
+    EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(1500));
+    EXPECT_NE(Text(0, true).find(kIntel), std::string::npos) << Text(0, true);
+    EXPECT_EQ(ValueOnce(4, "1300/1"), "1300/1");
 }
 
 // A program that loads the library, reads a counter, shuts it down and unloads it, over

@@ -72,7 +72,7 @@ TEST(KernelFiles, EngineSharesCountEachClientOnceAndNeverGoBackwards) {
     g_fdinfo = {{paths[0], I915("17", 1000, 0)},
                 {paths[1], I915("17", 1000, 0)},
                 {paths[2], I915("18", 5000, 0)}};
-    EngineShares shares = engine_shares(paths, ReadFake, &history, 1000000);
+    EngineShares shares = engine_shares(paths, ReadFake, &history, 1000000, "0000:00:02.0");
     EXPECT_FALSE(shares.measured);  // a baseline
     EXPECT_EQ(shares.clients, 2u);
     // 10 ms later: client 17 used the render engine 3 ms, client 18 2 ms and the video
@@ -80,7 +80,7 @@ TEST(KernelFiles, EngineSharesCountEachClientOnceAndNeverGoBackwards) {
     g_fdinfo = {{paths[0], I915("17", 3001000, 0)},
                 {paths[1], I915("17", 3001000, 0)},
                 {paths[2], I915("18", 2005000, 4000000)}};
-    shares = engine_shares(paths, ReadFake, &history, 11000000);
+    shares = engine_shares(paths, ReadFake, &history, 11000000, "0000:00:02.0");
     ASSERT_TRUE(shares.measured);
     EXPECT_NEAR(engine_share_of(shares, {}), 0.5, 1e-9);
     EXPECT_NEAR(engine_share_of(shares, {"video"}), 0.2, 1e-9);
@@ -88,17 +88,28 @@ TEST(KernelFiles, EngineSharesCountEachClientOnceAndNeverGoBackwards) {
     // backwards: no time, and the larger value is kept, so its return counts nothing twice.
     g_fdinfo.erase(paths[0]);
     g_fdinfo[paths[2]] = I915("18", 1000, 4000000);
-    shares = engine_shares(paths, ReadFake, &history, 21000000);
+    shares = engine_shares(paths, ReadFake, &history, 21000000, "0000:00:02.0");
     EXPECT_NEAR(engine_share_of(shares, {}), 0, 1e-9);
     g_fdinfo[paths[2]] = I915("18", 3005000, 4000000);
-    shares = engine_shares(paths, ReadFake, &history, 31000000);
+    shares = engine_shares(paths, ReadFake, &history, 31000000, "0000:00:02.0");
     EXPECT_NEAR(engine_share_of(shares, {"render"}), 0.1, 1e-9);
     EXPECT_EQ(shares.clients, 2u);
     EXPECT_GT(g_deniedErrors, 0);  // another user's client: passed over, never a failure
     // Work beyond the wall time is at most the whole engine.
     g_fdinfo[paths[2]] = I915("18", 900000000, 4000000);
-    shares = engine_shares(paths, ReadFake, &history, 41000000);
+    shares = engine_shares(paths, ReadFake, &history, 41000000, "0000:00:02.0");
     EXPECT_NEAR(engine_share_of(shares, {"render"}), 1.0, 1e-9);
+    // A client of another device (its descriptor reopened there) counts nothing here.
+    const auto other = [](uint64_t render) {
+        std::string text = I915("19", render, 0);
+        return text.replace(text.find("0000:00:02.0"), 12, "0000:03:00.0");
+    };
+    g_fdinfo = {{paths[0], other(0)}};
+    engine_shares(paths, ReadFake, &history, 51000000, "0000:00:02.0");
+    g_fdinfo = {{paths[0], other(9000000)}};
+    shares = engine_shares(paths, ReadFake, &history, 61000000, "0000:00:02.0");
+    EXPECT_EQ(shares.clients, 0u);
+    EXPECT_NEAR(engine_share_of(shares, {}), 0, 1e-9);
 }
 
 TEST(KernelFiles, ClockLevelsModelNamesAndEnergyRates) {
