@@ -15,14 +15,18 @@
 #include <thread>
 
 #include "basic_auth.h"
+#include "connection_caps.h"
+#include "exposition.h"
 #include "request_deadlines.h"
 
 namespace {
 
 // Each connection has a thread of its own, so that a slow client or a password check
-// holds up no other request. Beyond the caps a connection is closed at once, not queued.
+// holds up no other request. Beyond the caps a request is answered 503 at once, not
+// queued (connection_caps.h).
 constexpr unsigned kMaxConnections = 128;
 constexpr unsigned kMaxConnectionsPerAddress = 16;
+constexpr char kRetryAfterSeconds[] = "1";
 constexpr unsigned kIdleSeconds = 10;
 constexpr auto kRequestTime = std::chrono::seconds(5);
 constexpr size_t kRequestLimit = 64 * 1024;
@@ -45,7 +49,8 @@ struct MetricsEndpoint {
     explicit MetricsEndpoint(const WebConfig& webConfig)
         : config(webConfig),
           auth(webConfig.users, ParallelPasswordChecks()),
-          deadlines(kRequestTime, std::chrono::seconds(kIdleSeconds) + kRequestTime) {}
+          deadlines(kRequestTime, std::chrono::seconds(kIdleSeconds) + kRequestTime),
+          caps(kMaxConnections, kMaxConnectionsPerAddress) {}
 
     MHD_Daemon* daemon = nullptr;
     std::mutex lock;  // the latest text, swapped once a round
@@ -53,6 +58,7 @@ struct MetricsEndpoint {
     const WebConfig config;  // the server keeps pointers to its certificate and key
     BasicAuth auth;
     RequestDeadlines deadlines;
+    ConnectionCaps caps;
 };
 
 namespace {
@@ -82,6 +88,25 @@ MHD_Result Queue(MetricsEndpoint* endpoint, MHD_Connection* connection, unsigned
 
 void ReleaseText(void* text) {
     delete static_cast<Text*>(text);
+}
+
+// What marks a connection beyond a cap, as its socket's context.
+char g_refusedMark;
+
+bool Refused(MHD_Connection* connection) {
+    const MHD_ConnectionInfo* info =
+        MHD_get_connection_info(connection, MHD_CONNECTION_INFO_SOCKET_CONTEXT);
+    return info != nullptr && info->socket_context == &g_refusedMark;
+}
+
+MHD_Result QueueRefusal(MetricsEndpoint* endpoint, MHD_Connection* connection) {
+    static const char kBody[] = "Service Unavailable: too many connections; try again\n";
+    MHD_Response* response = MHD_create_response_from_buffer(
+        strlen(kBody), const_cast<char*>(kBody), MHD_RESPMEM_PERSISTENT);
+    if (response == nullptr) return MHD_NO;
+    MHD_add_response_header(response, MHD_HTTP_HEADER_RETRY_AFTER, kRetryAfterSeconds);
+    MHD_add_response_header(response, MHD_HTTP_HEADER_CONNECTION, "close");
+    return Send(endpoint, connection, MHD_HTTP_SERVICE_UNAVAILABLE, response, "text/plain");
 }
 
 MHD_Result QueueMetrics(MetricsEndpoint* endpoint, MHD_Connection* connection) {
@@ -122,7 +147,9 @@ MHD_Result Answer(void* context, MHD_Connection* connection, const char* url, co
     if (*requestState == nullptr) {
         *requestState = endpoint;  // later calls for the same request are not its arrival
         endpoint->deadlines.RequestArrived(connection);
+        endpoint->caps.RequestArrived(connection);
     }
+    if (Refused(connection)) return QueueRefusal(endpoint, connection);
     if (!ClientCertificateAccepted(endpoint, connection))
         return Queue(endpoint, connection, MHD_HTTP_FORBIDDEN,
                      "Forbidden: a client certificate that this server trusts is needed\n",
@@ -151,28 +178,36 @@ MHD_Result Answer(void* context, MHD_Connection* connection, const char* url, co
     return QueueMetrics(endpoint, connection);
 }
 
-void ConnectionEvent(void* context, MHD_Connection* connection, void**,
+void ConnectionEvent(void* context, MHD_Connection* connection, void** socketContext,
                      MHD_ConnectionNotificationCode event) {
-    RequestDeadlines& deadlines = static_cast<MetricsEndpoint*>(context)->deadlines;
+    MetricsEndpoint* endpoint = static_cast<MetricsEndpoint*>(context);
     if (event == MHD_CONNECTION_NOTIFY_CLOSED) {
-        deadlines.Closed(connection);
+        endpoint->deadlines.Closed(connection);
+        endpoint->caps.Closed(connection);
         return;
     }
+    const MHD_ConnectionInfo* address =
+        MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CLIENT_ADDRESS);
+    const bool served = endpoint->caps.Started(
+        connection, ClientAddressKey(address != nullptr ? address->client_addr : nullptr));
+    if (!served) *socketContext = &g_refusedMark;
     const MHD_ConnectionInfo* info =
         MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CONNECTION_FD);
-    if (info != nullptr) deadlines.Opened(connection, info->connect_fd);
+    if (info != nullptr) endpoint->deadlines.Opened(connection, info->connect_fd);
 }
 
-// Beyond the cap a connection is closed as soon as it is accepted: the listening socket
-// keeps being served, so that a refused client learns it at once instead of waiting in
-// the backlog. (The server's own limit, above this one, is never reached.)
-MHD_Result AcceptConnection(void* context, const sockaddr*, socklen_t) {
-    return static_cast<MetricsEndpoint*>(context)->deadlines.Open() < kMaxConnections ? MHD_YES
-                                                                                      : MHD_NO;
+// Beyond twice a cap a connection is closed as soon as it is accepted: the listening
+// socket keeps being served, so that even a flood's client learns it at once instead of
+// waiting in the backlog. (The server's own limit, above this one, is never reached.)
+MHD_Result AcceptConnection(void* context, const sockaddr* address, socklen_t) {
+    return static_cast<MetricsEndpoint*>(context)->caps.MayAccept(ClientAddressKey(address))
+               ? MHD_YES
+               : MHD_NO;
 }
 
 void RequestEnded(void* context, MHD_Connection* connection, void**, MHD_RequestTerminationCode) {
     static_cast<MetricsEndpoint*>(context)->deadlines.Answered(connection);
+    static_cast<MetricsEndpoint*>(context)->caps.Answered(connection);
 }
 
 // The listening socket, bound here so that a bind failure is told as it is.
@@ -252,8 +287,9 @@ MetricsEndpoint* StartMetricsEndpoint(const ListenAddress& address, const WebCon
     endpoint->deadlines.Start();
     endpoint->daemon = MHD_start_daemon(
         flags, 0, AcceptConnection, endpoint.get(), Answer, endpoint.get(),
-        MHD_OPTION_LISTEN_SOCKET, listening, MHD_OPTION_CONNECTION_LIMIT, 2 * kMaxConnections,
-        MHD_OPTION_PER_IP_CONNECTION_LIMIT, kMaxConnectionsPerAddress,
+        // The server counts a connection until it has cleaned up after it, later than the
+        // caps do: its own limit is set well above theirs.
+        MHD_OPTION_LISTEN_SOCKET, listening, MHD_OPTION_CONNECTION_LIMIT, 4 * kMaxConnections,
         MHD_OPTION_CONNECTION_TIMEOUT, kIdleSeconds, MHD_OPTION_CONNECTION_MEMORY_LIMIT,
         kRequestLimit, MHD_OPTION_NOTIFY_CONNECTION, ConnectionEvent, endpoint.get(),
         MHD_OPTION_NOTIFY_COMPLETED, RequestEnded, endpoint.get(), MHD_OPTION_ARRAY,
@@ -272,6 +308,16 @@ void PublishMetrics(MetricsEndpoint* endpoint, std::string text) {
     Text published = std::make_shared<const std::string>(std::move(text));
     std::lock_guard<std::mutex> guard(endpoint->lock);
     endpoint->text.swap(published);
+}
+
+std::string EndpointFamilies(MetricsEndpoint* endpoint) {
+    std::string out;
+    FamilyHeader(out, "zarmite_endpoint_refused_connections_total", "counter",
+                 "Connections refused for the endpoint's caps on connections (answered 503, "
+                 "or beyond twice a cap closed unanswered)");
+    out += "zarmite_endpoint_refused_connections_total " +
+           std::to_string(endpoint->caps.Refused()) + "\n";
+    return out;
 }
 
 void StopMetricsEndpoint(MetricsEndpoint* endpoint) {

@@ -74,7 +74,8 @@ void MetricsOutput::Take(const HostRound& round) {
         textfileWritten_ = textfileWritten_ || written;
     }
 #if defined(ZARMITE_HOST_ENDPOINT)
-    if (endpoint_ != nullptr) PublishMetrics(endpoint_, text + ProcessFamilies());
+    if (endpoint_ != nullptr)
+        PublishMetrics(endpoint_, text + ProcessFamilies() + EndpointFamilies(endpoint_));
 #endif
 }
 

@@ -28,11 +28,6 @@ void RequestDeadlines::Closed(const void* connection) {
     connections_.erase(connection);
 }
 
-size_t RequestDeadlines::Open() {
-    std::lock_guard<std::mutex> guard(lock_);
-    return connections_.size();
-}
-
 unsigned RequestDeadlines::ShutDownLate(Clock::time_point now) {
     std::lock_guard<std::mutex> guard(lock_);
     unsigned count = 0;

@@ -26,7 +26,6 @@ public:
     void RequestArrived(const void* connection);  // its headers are all in: no deadline
     void Answered(const void* connection);        // a new deadline for the next request
     void Closed(const void* connection);          // before its socket is closed
-    size_t Open();                                // connections opened and not closed
 
     // Shuts down the sockets of connections past their deadline; the watch thread calls it
     // every second. Returns how many it shut down.

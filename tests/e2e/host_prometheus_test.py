@@ -206,6 +206,7 @@ def check_with_prometheus():
     check(status == 200, "a scrape is still answered beside them")
     for connection in idle + [big, garbage]:
         connection.close()
+    check_scrapers_sharing_an_address(port)
     check_slow_clients(port)
 
     early = host.poll()
@@ -247,10 +248,40 @@ def closed_by_server(connection, seconds):
         return not isinstance(error, socket.timeout)
 
 
+def check_scrapers_sharing_an_address(port):
+    # Twelve scrapers from one address, within its cap of 16, each opening a connection a
+    # scrape for 3 s: every scrape is answered, none is reset.
+    answers = []
+
+    def scrape_for_three_seconds():
+        until = time.monotonic() + 3
+        while time.monotonic() < until:
+            try:
+                answers.append(get(port, source="127.0.0.5")[0])
+            except OSError as error:
+                answers.append(repr(error))
+
+    scrapers = [threading.Thread(target=scrape_for_three_seconds) for _ in range(12)]
+    for scraper in scrapers:
+        scraper.start()
+    for scraper in scrapers:
+        scraper.join()
+    failed = [answer for answer in answers if answer != 200]
+    check(answers and not failed, "12 scrapers from one address: %d of %d scrapes failed: %r" %
+          (len(failed), len(answers), failed[:3]))
+
+
+def refused_total(port):
+    for line in get(port, source="127.0.0.2")[2].splitlines():
+        if line.startswith("zarmite_endpoint_refused_connections_total "):
+            return int(line.split()[1])
+    raise ValueError("no refusals counted")
+
+
 def check_slow_clients(port):
     # 1,000 clients from one address that send their headers a byte a second: the address
-    # gets 16 connections, the rest are closed at once, the 16 are cut at the request
-    # deadline, and scrapes from elsewhere are not held up.
+    # gets 16 connections served and 16 more waiting for their 503, the rest are closed at
+    # once, all are cut at the request deadline, and scrapes from elsewhere are not held up.
     resource.setrlimit(resource.RLIMIT_NOFILE, (min(4096, resource.getrlimit(
         resource.RLIMIT_NOFILE)[1]), resource.getrlimit(resource.RLIMIT_NOFILE)[1]))
     slow = slow_connections(port, ["127.0.0.1"], 1000)
@@ -273,19 +304,25 @@ def check_slow_clients(port):
           max(latencies)[0] < 1, "scrapes from another address answer within 100 ms: %r" %
           sorted(latencies)[-3:])
     still_open = [c for c in slow if not closed_by_server(c, 0.01)]
-    check(len(still_open) <= 16, "one address holds at most 16 connections: %d" % len(still_open))
+    check(len(still_open) <= 32, "one address holds at most 32 connections: %d" % len(still_open))
     cut = wait_until(lambda: all(closed_by_server(c, 0.2) for c in still_open), 10)
     check(cut and time.monotonic() - started < 10,
           "slow headers are cut at the request deadline (%.1f s)" % (time.monotonic() - started))
     for connection in slow:
         connection.close()
 
-    # 128 connections from eight addresses fill every slot: the next is closed at once.
+    # 128 connections from eight addresses fill every slot: the next request is answered
+    # 503 with a Retry-After at once, and counted.
+    before = refused_total(port)
     full = slow_connections(port, ["127.0.0.%d" % n for n in range(3, 11)], 16)
-    extra = slow_connections(port, ["127.0.0.20"], 1)[0]
-    check(closed_by_server(extra, 2), "a connection beyond the cap is closed at once")
-    for connection in full + [extra]:
+    began = time.monotonic()
+    status, headers, _ = get(port, source="127.0.0.20")
+    check(status == 503 and headers.get("Retry-After") == "1" and time.monotonic() - began < 1,
+          "a request beyond the cap is answered 503 with Retry-After: %r %r" % (status, headers))
+    for connection in full:
         connection.close()
+    counted = wait_until(lambda: refused_total(port) > before, 10)
+    check(bool(counted), "the refusal is counted: %r after %r" % (counted, before))
 
 
 def stop_host(host):

@@ -1,11 +1,12 @@
-// The endpoint's access rules: the web configuration as it is read, and basic
-// authentication's verdicts.
+// The endpoint's access rules: the web configuration as it is read, basic
+// authentication's verdicts, and the caps on connections.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
 #include <string>
 
 #include "basic_auth.h"
+#include "connection_caps.h"
 #include "temp_dir.h"
 #include "web_config.h"
 
@@ -146,6 +147,40 @@ TEST(BasicAuth, VerdictsAndWhatCostsAPasswordCheck) {
     EXPECT_EQ(auth.Check(Basic("bob:secret").c_str()), AuthVerdict::kBusy)
         << "an unknown name costs what a wrong password does";
     EXPECT_EQ(BasicAuth({}, 1).Check(nullptr), AuthVerdict::kGood) << "no users: no auth";
+}
+
+TEST(ConnectionCaps, BeyondACapARequestIsRefusedAndBeyondTwiceAConnection) {
+    ConnectionCaps caps(4, 2);  // 4 in all, 2 from one address
+    int connections[12];
+    const auto start = [&](int n, const char* address) {
+        return caps.MayAccept(address)
+                   ? (caps.Started(&connections[n], address) ? "served" : "refused")
+                   : "closed";
+    };
+    const struct {
+        int connection;
+        const char* address;
+        const char* expected;
+    } steps[] = {
+        {0, "a", "served"},  {1, "a", "served"}, {2, "a", "refused"}, {3, "a", "refused"},
+        {4, "a", "closed"},  {5, "b", "served"}, {6, "c", "served"},  {7, "d", "refused"},
+        {8, "d", "refused"}, {9, "e", "closed"}, {10, "f", "closed"},
+    };
+    for (const auto& step : steps)
+        EXPECT_STREQ(start(step.connection, step.address), step.expected) << step.connection;
+    EXPECT_EQ(caps.Refused(), 7u);
+    // A connection answered (idle, or closing) leaves its place at once; it is served
+    // again with its next request.
+    caps.Answered(&connections[0]);
+    caps.Closed(&connections[2]);  // one waiting for its 503
+    EXPECT_STREQ(start(11, "a"), "served");
+    caps.RequestArrived(&connections[0]);
+    caps.Closed(&connections[0]);
+    caps.Closed(&connections[0]);  // once only
+    caps.Closed(&connections[5]);
+    EXPECT_STREQ(start(4, "a"), "refused") << "both of a's places are taken";
+    EXPECT_STREQ(start(10, "b"), "served");
+    EXPECT_EQ(caps.Refused(), 8u);
 }
 
 }  // namespace
