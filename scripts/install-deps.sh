@@ -40,5 +40,19 @@ sudo=""
 if [[ " ${missing[*]} " == *":i386 "* ]]; then
   dpkg --print-foreign-architectures | grep -qx i386 || $sudo dpkg --add-architecture i386
 fi
-$sudo apt-get update -qq
-DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}" >/dev/null
+# A mirror that is being synced may fail one list (seen: the i386 security list): the
+# packages are then installed from the lists that came.
+$sudo apt-get update -qq || echo "install-deps: some package lists could not be fetched"
+install() {
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "$@" >/dev/null
+}
+install "${missing[@]}" && exit 0
+# 32-bit Wine needs i386 packages of the very versions of their amd64 twins, which such a
+# list may lack: without it the Windows build is tested under 64-bit Wine (scripts/test.sh).
+rest=()
+for package in "${missing[@]}"; do
+  [[ $package == *:i386 ]] || rest+=("$package")
+done
+[ ${#rest[@]} -lt ${#missing[@]} ] || exit 1
+echo "install-deps: 32-bit Wine could not be installed; the Windows build is tested under 64-bit Wine"
+[ ${#rest[@]} -eq 0 ] || install "${rest[@]}"
