@@ -3,9 +3,10 @@
 GPU counter library takes for "/" (ZARMITE_DRM_ROOT). Imported by the tests; run alone, it
 writes the benchmarks' machine: an AMD discrete GPU, an Intel integrated one, simpledrm in
 card0, and PROCESSES processes with DESCRIPTORS descriptors in all, CLIENTS of them DRM
-clients of the two GPUs.
+clients of the two GPUs; and, where HEAVY is given, one more process that has opened the
+AMD GPU's render node HEAVY times.
 
-Usage: fake_gpu_machine.py ROOT [PROCESSES DESCRIPTORS CLIENTS]
+Usage: fake_gpu_machine.py ROOT [PROCESSES DESCRIPTORS CLIENTS [HEAVY]]
 """
 import os
 import shutil
@@ -87,7 +88,16 @@ def processes(root, count, descriptors, clients):
             write(root, "proc/%d/fdinfo/%d" % (pid, fd), "pos:\t0\nflags:\t02\n")
 
 
+def heavy(root, pid, descriptors):
+    """Process PID with DESCRIPTORS clients of its own on the AMD GPU's render node."""
+    for fd in range(3, 3 + descriptors):
+        client(root, pid, fd, "renderD129", "drm-driver:\tamdgpu\ndrm-pdev:\t%s\n"
+               "drm-client-id:\t%d\ndrm-engine-gfx:\t0 ns\ndrm-engine-enc:\t0 ns\n" % (AMD, 100000 + fd))
+
+
 if __name__ == "__main__":
     desktop(sys.argv[1])
     counts = [int(a) for a in sys.argv[2:5]] or [1000, 10000, 20]
     processes(sys.argv[1], *counts)
+    if len(sys.argv) > 5:
+        heavy(sys.argv[1], 999, int(sys.argv[5]))
