@@ -35,8 +35,8 @@ uint32_t ReadClients(const DrmDescriptors& descriptors, EngineHistory histories[
     const std::vector<std::string> gpus[2] = {{"card1", "renderD129"}, {"card2", "renderD130"}};
     uint32_t clients = 0;
     for (int g = 0; g < 2; ++g)
-        clients += engine_shares(drm_descriptors_of(descriptors, gpus[g]), drm_read_file,
-                                 &histories[g], NowNs(), "")
+        clients += engine_shares(drm_fdinfo_of_open(drm_descriptors_on(descriptors, gpus[g])),
+                                 drm_read_file, &histories[g], NowNs(), "")
                        .clients;
     return clients;
 }

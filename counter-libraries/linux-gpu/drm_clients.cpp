@@ -85,21 +85,29 @@ void drm_walk_step(const std::string& root, uint32_t slices, DrmWalk* walk) {
     walk->known.swap(known);  // processes that ended are gone
 }
 
-std::vector<std::string> drm_descriptors_of(const DrmDescriptors& known,
-                                            const std::vector<std::string>& nodes) {
-    std::vector<std::string> paths;
-    char target[256];
+std::vector<DrmDescriptor> drm_descriptors_on(const DrmDescriptors& known,
+                                              const std::vector<std::string>& nodes) {
+    std::vector<DrmDescriptor> on;
     for (const auto& process : known)
         for (const DrmDescriptor& descriptor : process.second) {
-            if (paths.size() == kMaxDescriptorsPerGpu) return paths;
-            if (std::find(nodes.begin(), nodes.end(), descriptor.node) == nodes.end()) continue;
-            const ssize_t length = readlink(descriptor.link.c_str(), target, sizeof target);
-            const size_t size = static_cast<size_t>(length);
-            if (length <= 0 || size != kDriLength + descriptor.node.size() ||
-                memcmp(target, kDri, kDriLength) != 0 ||
-                memcmp(target + kDriLength, descriptor.node.data(), descriptor.node.size()) != 0)
-                continue;
-            paths.push_back(descriptor.fdinfo);
+            if (on.size() == kMaxDescriptorsPerGpu) return on;
+            if (std::find(nodes.begin(), nodes.end(), descriptor.node) != nodes.end())
+                on.push_back(descriptor);
         }
+    return on;
+}
+
+std::vector<std::string> drm_fdinfo_of_open(const std::vector<DrmDescriptor>& descriptors) {
+    std::vector<std::string> paths;
+    char target[256];
+    for (const DrmDescriptor& descriptor : descriptors) {
+        const ssize_t length = readlink(descriptor.link.c_str(), target, sizeof target);
+        const size_t size = static_cast<size_t>(length);
+        if (length <= 0 || size != kDriLength + descriptor.node.size() ||
+            memcmp(target, kDri, kDriLength) != 0 ||
+            memcmp(target + kDriLength, descriptor.node.data(), descriptor.node.size()) != 0)
+            continue;
+        paths.push_back(descriptor.fdinfo);
+    }
     return paths;
 }

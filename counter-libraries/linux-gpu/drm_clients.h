@@ -41,8 +41,11 @@ struct DrmWalk {
 // not see, are passed over; a process's descriptors beyond kMaxDescriptorsPerProcess too.
 void drm_walk_step(const std::string& root, uint32_t slices, DrmWalk* walk);
 
-// The fdinfo paths of the descriptors open on any of `nodes`, kMaxDescriptorsPerGpu at
-// most. A descriptor is checked first: one that was closed, or reopened on another node
-// since the walk found it (a reused descriptor or process id), is no longer that client.
-std::vector<std::string> drm_descriptors_of(const DrmDescriptors& known,
-                                            const std::vector<std::string>& nodes);
+// The descriptors open on any of `nodes`, kMaxDescriptorsPerGpu at most, as the walk found
+// them. Reads nothing.
+std::vector<DrmDescriptor> drm_descriptors_on(const DrmDescriptors& known,
+                                              const std::vector<std::string>& nodes);
+// The fdinfo paths of those of `descriptors` that are still open on the node the walk
+// found them on: one closed, or reopened on another node since (a reused descriptor or
+// process id), is no longer that client.
+std::vector<std::string> drm_fdinfo_of_open(const std::vector<DrmDescriptor>& descriptors);

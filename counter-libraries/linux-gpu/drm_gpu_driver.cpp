@@ -140,9 +140,9 @@ std::vector<std::string> ClientPaths(const std::vector<std::string>& nodes) {
         drm.nextWalkNs = drm_now_ns() + kClientWalkNs;
         drm.walking = false;
     }
-    const DrmDescriptors known = drm.walk.known;
+    const std::vector<DrmDescriptor> descriptors = drm_descriptors_on(drm.walk.known, nodes);
     guard.unlock();
-    return drm_descriptors_of(known, nodes);
+    return drm_fdinfo_of_open(descriptors);
 }
 
 // What a read needs; null where the GPU is not this driver's, or has gone.
