@@ -129,8 +129,8 @@ void Start(Library* library) {
     Sampler* sampler = nullptr;
     const uint32_t periodMs = sampler_period_ms(parts.defaultPeriodMs);
     if (status == 0) {
-        const SamplerSettings settings{periodMs, parts.lateMs, parts.workers,
-                                       kDriverReadingLate, kDriverNotAdded};
+        const SamplerSettings settings{periodMs, parts.lateMs, parts.workers, kDriverReadingLate,
+                                       kDriverNotAdded};
         sampler = sampler_start(units, counters, settings, parts.read, nullptr);
         if (sampler == nullptr) {
             parts.stop();
