@@ -316,9 +316,8 @@ std::string Meaning(uint32_t index, uint32_t metric) {
         return meaning +
                (seesEveryClient ? ", from clients' engine time" : ", this user's clients only") +
                (capped == 0 ? ""
-                            : "; process " + std::to_string(capped) + " holds more than " +
-                                  std::to_string(kMaxDescriptorsPerProcess) +
-                                  " descriptors of GPUs: only that many are read");
+                            : "; only " + std::to_string(kMaxDescriptorsPerProcess) +
+                                  " descriptors of process " + std::to_string(capped) + " read");
     if (metric >= kMemoryUsed && metric <= kMemoryTotal && gpu->sources.integrated)
         return meaning + ", VRAM and GTT";
     return meaning;
@@ -327,19 +326,27 @@ std::string Meaning(uint32_t index, uint32_t metric) {
 void Start(std::vector<FoundGpu>* found, std::vector<bool>* owned) {
     Drm& drm = State();
     const bool seesEveryClient = SeesEveryClient();
-    std::lock_guard<std::mutex> guard(drm.lock);
-    drm.root = drm_root();
+    const std::string root = drm_root();
+    std::unique_lock<std::mutex> guard(drm.lock);
+    drm.root = root;
     drm.seesEveryClient = seesEveryClient;
     drm.gpus.assign(found->size(), GpuState{});
+    bool any = false;
     for (size_t f = 0; f < found->size() && f < drm.found.size(); ++f) {
         if (drm.found[f].found.driver == "nvidia") continue;  // read through NVML
         drm.gpus[f].gpu = std::make_shared<const DrmGpu>(drm.found[f]);
         drm.gpus[f].described = drm.gpus[f].gpu;
-        (*owned)[f] = true;
+        (*owned)[f] = any = true;
     }
-    drm.walk = DrmWalk{};
-    drm.nextWalkNs = 0;
     drm.nextCardCheckNs = drm_now_ns() + kCardCheckNs;
+    guard.unlock();
+    // The first walk, over every process, before the counters are described: a process
+    // that holds more descriptors than are read is named in their descriptions.
+    DrmWalk walk;
+    if (any) drm_walk_step(root, kWalkSlices, &walk);
+    guard.lock();
+    drm.walk = std::move(walk);
+    drm.nextWalkNs = any ? drm_now_ns() + kClientWalkNs : 0;
 }
 
 void Stop() {
