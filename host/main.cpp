@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "gpu_processes.h"
 #include "host_options.h"
 #include "host_source.h"
 #include "host_text.h"
@@ -50,14 +51,24 @@ void PrintDescriptors(const PluginApi& api, uint32_t count, uint32_t version) {
     }
 }
 
+// Who uses the GPU, as JSON members of a round; said once where the counter library
+// does not tell.
+std::string ProcessMembers(GpuProcessReader& reader, bool* told) {
+    const GpuProcessRound round = reader.Take();
+    if (!round.offered && !*told)
+        fprintf(stderr, "zarmite-host: the counter library gives no per-process data\n");
+    *told = true;
+    return JsonProcesses(round);
+}
+
 // A round as one output line: the rows, CSV or JSON; nothing for the daemon.
 std::string RoundLine(const HostOptions& options, const std::vector<HostSource>& sources,
-                      const HostRound& round) {
+                      const HostRound& round, const std::string& members) {
     switch (options.mode) {
         case HostMode::kCsv:
             return CsvRound(round.localTimestamp, round.values);
         case HostMode::kJson:
-            return JsonRound(round.localTimestamp, sources, round.values);
+            return JsonRound(round.localTimestamp, sources, round.values, members);
         case HostMode::kRows: {
             std::string line = "Round " + std::to_string(round.number) + ":";
             for (float value : round.values) {
@@ -121,9 +132,13 @@ int Run(const PluginApi& api, uint32_t count, const HostOptions& options, Metric
     // Rows with no rounds asked for are the descriptors alone; the others poll until told.
     if (options.mode == HostMode::kRows && options.rounds == 0) return 0;
     PollSchedule schedule(options.intervalMs);
+    GpuProcessReader processes;  // let go before the plug-in, which holds the library
+    bool told = false;
     return RunRounds(api, sources, options.rounds, schedule, [&](const HostRound& round) {
         metrics.Take(round);
-        const std::string line = RoundLine(options, sources, round);
+        const std::string line =
+            RoundLine(options, sources, round,
+                      options.processes ? ProcessMembers(processes, &told) : std::string());
         if (line.empty()) return RoundVerdict{false, 0};
         const Written written = WriteLine(line);
         return written == Written::kYes ? RoundVerdict{false, 0}

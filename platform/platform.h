@@ -25,6 +25,9 @@ PlatFunction plat_library_symbol(void* library, const char* name);
 // that a pipe or a device at the path cannot hang the caller. Null on failure, with the
 // reason kept for plat_library_error.
 void* plat_library_open_file(const char* path);
+// The library of that file name where the process has loaded it already, with a reference
+// of its own; null, loading nothing, where it has not.
+void* plat_library_loaded(const char* fileName);
 // Releases one reference to a library opened by plat_library_open.
 void plat_library_close(void* library);
 // The reason the last plat_library_open on this thread failed, for messages.

@@ -157,6 +157,10 @@ CounterEntry Lookup(uint32_t identifier) {
 
 }  // namespace
 
+uint64_t sim_sample_number() {
+    return g_sampleNumber;
+}
+
 extern "C" PLAT_EXPORT CounterEntry COUNTER_CALL NVPMQueryInterface(uint32_t identifier) {
     sim_record("query 0x%08X", identifier);
     if (sim_identifier_refused(identifier)) return nullptr;

@@ -85,3 +85,5 @@ uint32_t sim_built_in_count();
 SimCounterInfo sim_counter_info(int32_t index, char* scratch, size_t scratchSize);
 // The value and cycle of a counter in the sample numbered `sampleNumber`.
 void sim_counter_reading(int32_t index, uint64_t sampleNumber, uint64_t* value, uint64_t* cycle);
+// The number of the last sample taken; 0 before the first.
+uint64_t sim_sample_number();

@@ -3,7 +3,7 @@
 #include <cstring>
 
 const char kHostUsage[] =
-    "Usage: zarmite-host --plugin PATH [--watch [--no-color] | --csv | --json]\n"
+    "Usage: zarmite-host --plugin PATH [--watch [--no-color] | --csv | --json [--processes]]\n"
     "                    [--rounds N] [--interval-ms MS] [--desc-version V] [--count N]\n"
     "                    [--no-unload] [--serve [ADDR:]PORT [--web-config FILE]]\n"
     "                    [--textfile PATH]\n"
@@ -20,6 +20,8 @@ const char kHostUsage[] =
     "  --no-color          the live view without colour (as NO_COLOR=1 does)\n"
     "  --csv               for scripts: a header line, then a line of values a round\n"
     "  --json              for scripts: JSON Lines, the descriptors, then an object a round\n"
+    "  --processes         with --json: who uses the GPU, in every round (where the\n"
+    "                      counter library tells)\n"
     "  --rounds N          rounds of polling (default 0: descriptors only; with --csv and\n"
     "                      --json, 0 polls until the reader goes away)\n"
     "  --interval-ms MS    pause between rounds (default 1000)\n"
@@ -109,6 +111,10 @@ int ParseHostOptions(int argc, const char* const* argv, HostOptions* options, FI
             options->unload = false;
             continue;
         }
+        if (strcmp(option, "--processes") == 0) {
+            options->processes = true;
+            continue;
+        }
         bool isMode = false;
         if (!ParseMode(option, &options->mode, &isMode, err)) return 2;
         if (isMode) continue;
@@ -153,6 +159,10 @@ int ParseHostOptions(int argc, const char* const* argv, HostOptions* options, FI
     }
     if (options->webConfig != nullptr && options->serve == nullptr) {
         fprintf(err, "zarmite-host: --web-config is for --serve\n");
+        return 2;
+    }
+    if (options->processes && options->mode != HostMode::kJson) {
+        fprintf(err, "zarmite-host: --processes is for --json\n");
         return 2;
     }
     if ((options->serve != nullptr || options->textfile != nullptr) &&

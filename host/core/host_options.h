@@ -24,6 +24,7 @@ struct HostOptions {
     const char* serve = nullptr;  // [ADDR:]PORT of the metrics endpoint
     const char* textfile = nullptr;
     const char* webConfig = nullptr;
+    bool processes = false;  // who uses the GPU, in every JSON round
 };
 
 extern const char kHostUsage[];

@@ -83,7 +83,7 @@ std::string JsonDescriptors(const std::vector<HostSource>& sources) {
 }
 
 std::string JsonRound(const std::string& timestamp, const std::vector<HostSource>& sources,
-                      const std::vector<float>& values) {
+                      const std::vector<float>& values, const std::string& members) {
     std::string line = "{\"timestamp\":" + JsonString(timestamp) + ",\"values\":[";
     for (size_t i = 0; i < sources.size() && i < values.size(); ++i) {
         if (i > 0) line += ",";
@@ -92,5 +92,41 @@ std::string JsonRound(const std::string& timestamp, const std::vector<HostSource
                 ",\"units\":" + JsonString(sources[i].units) +
                 ",\"value\":" + JsonNumber(values[i]) + "}";
     }
-    return line + "]}\n";
+    return line + "]" + members + "}\n";
+}
+
+namespace {
+
+// A share in percent with at most two decimals: 60, 2.5, 0.01.
+std::string JsonPercent(double percent) {
+    char number[32];
+    snprintf(number, sizeof number, "%.2f", percent);
+    std::string text = number;
+    while (text.back() == '0') text.pop_back();
+    if (text.back() == '.') text.pop_back();
+    return text;
+}
+
+}  // namespace
+
+std::string JsonProcesses(const GpuProcessRound& round) {
+    std::string out = ",\"processes\":[";
+    for (size_t i = 0; i < round.processes.size(); ++i) {
+        const GpuProcess& p = round.processes[i];
+        if (i > 0) out += ",";
+        out += "{\"gpu\":" + std::to_string(p.gpu) + ",\"pid\":" + std::to_string(p.pid) +
+               ",\"name\":" + JsonString(p.name) + ",\"user\":" + JsonString(p.user) +
+               ",\"busy\":{";
+        bool first = true;
+        for (uint32_t c = 0; c < kGpuEngineClasses; ++c) {
+            if (p.busyPercent[c] < 0) continue;
+            out += std::string(first ? "" : ",") + "\"" + kGpuEngineClassNames[c] +
+                   "\":" + JsonPercent(p.busyPercent[c]);
+            first = false;
+        }
+        out += "},\"memory\":{\"device\":" + std::to_string(p.deviceBytes) +
+               ",\"system\":" + std::to_string(p.systemBytes) +
+               "},\"shared\":" + (p.shared ? "true" : "false") + "}";
+    }
+    return out + "],\"processes_unreadable\":" + std::to_string(round.unreadable);
 }

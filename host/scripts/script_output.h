@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "gpu_processes.h"
 #include "host_source.h"
 #include "platform.h"
 
@@ -21,5 +22,10 @@ std::string JsonString(const std::string& text);
 // A value as a JSON number with the float's precision; not finite: null.
 std::string JsonNumber(float value);
 std::string JsonDescriptors(const std::vector<HostSource>& sources);
+// A round's object; `members` (",\"name\":value..." or "") goes after its values.
 std::string JsonRound(const std::string& timestamp, const std::vector<HostSource>& sources,
-                      const std::vector<float>& values);
+                      const std::vector<float>& values, const std::string& members = "");
+// A round's processes as members of its object: "processes", an array of one object a
+// process and GPU ({"gpu", "pid", "name", "user", "busy": {class: percent of the round},
+// "memory": {"device", "system"} in bytes, "shared"}), and "processes_unreadable".
+std::string JsonProcesses(const GpuProcessRound& round);

@@ -36,6 +36,10 @@ PlatFunction plat_library_symbol(void* library, const char* name) {
     return function;
 }
 
+void* plat_library_loaded(const char* fileName) {
+    return fileName != nullptr ? dlopen(fileName, RTLD_NOW | RTLD_LOCAL | RTLD_NOLOAD) : nullptr;
+}
+
 void plat_library_close(void* library) {
     // Nothing useful can be done when unloading fails; the library just stays mapped.
     if (library != nullptr) dlclose(library);

@@ -82,6 +82,13 @@ void* plat_library_open_file(const char* path) {
     return plat_library_open(utf8_from_wide(full).c_str());
 }
 
+void* plat_library_loaded(const char* fileName) {
+    const std::wstring wideName = fileName != nullptr ? wide_from_utf8(fileName) : std::wstring();
+    HMODULE module = nullptr;
+    if (wideName.empty() || GetModuleHandleExW(0, wideName.c_str(), &module) == 0) return nullptr;
+    return module;
+}
+
 void plat_pin_module_of(const void* address) {
     HMODULE module = nullptr;
     GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_PIN,

@@ -80,6 +80,25 @@ def run_status(*arguments, shell_redirect="", cwd=None):
     return result.returncode, (result.stderr or b"").decode("utf-8", "replace")
 
 
+def check_processes():
+    # Who uses the GPU, from the counter library the plug-in loaded (the simulated one: a
+    # sample is a simulated second, a round three samples).
+    lines = run("--json", "--processes", "--rounds", "3", "--interval-ms", "10").splitlines()
+    rounds = [json.loads(line) for line in lines[1:]]
+    check(len(rounds) == 3 and all(r["processes_unreadable"] == 1 for r in rounds),
+          "every round counts the process that cannot be read: %r" % lines[1:])
+    processes = {p["pid"]: p for p in rounds[-1]["processes"]}
+    game = processes.get(2400, {})
+    check(game.get("name") == "game" and game.get("user") == "alice" and
+          game.get("busy") == {"graphics": 60, "copy": 5} and
+          game.get("memory") == {"device": 2 << 30, "system": 256 << 20} and
+          game.get("shared") is False, "the game's share of the round: %r" % game)
+    check(processes.get(1180, {}).get("shared") is True and 1181 in processes,
+          "a client shared by two processes is in both: %r" % sorted(processes))
+    status, err = run_status("--csv", "--processes")
+    check(status == 2 and "--processes is for --json" in err, "--processes needs --json: %r" % err)
+
+
 def check_lost_output():
     # Output that cannot be written (a full disk, a closed standard output) is an error
     # said once; a reader that leaves is not (checked above).
@@ -154,6 +173,9 @@ def main():
         check([v["index"] for v in values] == [0, 1, 2], "every source's value")
         check(values[1]["name"] == 'Frames, "real"' and values[1]["units"] == "a,b", "texts")
         check(values[2]["value"] is None, "a value that is not finite is null")
+        check("processes" not in round_, "no processes without --processes")
+
+    check_processes()
 
     # Polling with no end, until the reader goes away.
     for mode in ("--csv", "--json"):

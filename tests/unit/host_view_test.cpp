@@ -3,6 +3,8 @@
 
 #include <cfloat>
 #include <cmath>
+#include <cstdio>
+#include <cstring>
 #include <string>
 
 #include "host_options.h"
@@ -177,6 +179,59 @@ TEST(ScriptOutput, JsonEscapesTextsAndWritesNonFiniteValuesAsNull) {
     EXPECT_EQ(JsonRound("T", sources, {INFINITY}),
               "{\"timestamp\":\"T\",\"values\":[{\"index\":0,\"name\":\"GPU busy\",\"units\":\"%\","
               "\"value\":null}]}\n");
+}
+
+// Two snapshots a second apart become a round's processes: shares over the round, a
+// counter that went backwards, a client seen for the first time, a shared client, a
+// reused pid (a new client), and a name that is no text.
+TEST(ScriptOutput, GpuProcessesAreSharesOfTheRoundWithTheirTextsMadeSafe) {
+    const auto client = [](uint32_t pid, uint64_t id, uint64_t graphicsNs, uint64_t videoNs) {
+        GpuClient c;
+        memset(&c, 0, sizeof c);
+        c.pid = pid;
+        c.id = id;
+        c.busyNs[kEngineGraphics] = graphicsNs;
+        c.busyNs[kEngineVideoDecode] = videoNs;
+        c.deviceBytes = 1000;
+        snprintf(c.user, sizeof c.user, "alice");
+        memset(c.name, 'x', sizeof c.name);  // no terminator
+        return c;
+    };
+    std::map<std::pair<uint32_t, uint64_t>, std::array<uint64_t, kGpuEngineClasses>> last;
+    uint64_t lastAtNs = 0;
+    GpuClient shared = client(10, 1, 100, 0);
+    shared.flags = kGpuClientShared;
+    GpuProcessesFrom({shared, client(11, 1, 100, 0), client(12, 2, 5000000000, 0)}, 1000000000, 2,
+                     &last, &lastAtNs);
+    GpuClient named = client(13, 4, 0, 0);
+    snprintf(named.name, sizeof named.name, "bad\x1b[2J\xff");
+    shared.busyNs[kEngineGraphics] = 250000100;  // a quarter of the second
+    const GpuProcessRound round =
+        GpuProcessesFrom({shared, client(11, 1, 250000100, 0), client(12, 2, 1000, 0),
+                          client(12, 3, 0, 500000000), named},
+                         2000000000, 2, &last, &lastAtNs);
+    ASSERT_EQ(round.processes.size(), 4u);
+    EXPECT_EQ(round.processes[0].name, std::string(64, 'x'));
+    const std::string json = JsonProcesses(round);
+    EXPECT_NE(json.find("{\"gpu\":0,\"pid\":10,\"name\":\"" + std::string(64, 'x') +
+                        "\",\"user\":\"alice\",\"busy\":{\"graphics\":25},\"memory\":{"
+                        "\"device\":1000,\"system\":0},\"shared\":true}"),
+              std::string::npos)
+        << json;
+    // Pid 12: its first client went backwards (no time, the larger value kept), its second
+    // is new (0 this round); both counted in one row.
+    EXPECT_NE(json.find("\"pid\":12,\"name\":\"" + std::string(64, 'x') +
+                        "\",\"user\":\"alice\",\"busy\":{\"graphics\":0,\"video_decode\":0},"
+                        "\"memory\":{\"device\":2000"),
+              std::string::npos)
+        << json;
+    EXPECT_EQ(last[std::make_pair(0u, uint64_t{2})][kEngineGraphics], 5000000000u);
+    EXPECT_NE(json.find("\"pid\":13,\"name\":\"bad\\u001b[2J\xEF\xBF\xBD\",\"user\":\"alice\","
+                        "\"busy\":{}"),
+              std::string::npos)
+        << json;
+    EXPECT_NE(json.find("],\"processes_unreadable\":2"), std::string::npos) << json;
+    EXPECT_EQ(JsonProcesses(GpuProcessRound{}), ",\"processes\":[],\"processes_unreadable\":0");
 }
 
 TEST(ScriptOutput, TimestampsAreIso8601LocalTimeWithTheirOffset) {

@@ -1,0 +1,90 @@
+// The simulated GPU clients: a compositor shared with its child, a game, a video player
+// and a compute job that runs for 100 of every 200 samples, a new process each time, each
+// using the engines in a fixed pattern; and one process whose clients cannot be read. Each
+// sample is a simulated second, so that runs are repeatable (a host's round samples once
+// a source).
+#include <cstdio>
+#include <cstring>
+
+#include "gpu_clients.h"
+#include "plat_export.h"
+#include "simulation.h"
+
+namespace {
+
+constexpr uint64_t kSecondNs = 1000000000;
+constexpr uint64_t kMiB = 1024 * 1024;
+constexpr uint64_t kJobCycle = 200;  // the compute job runs from sample 50 to 149 of each
+constexpr uint64_t kJobStart = 50, kJobEnd = 150;
+
+struct SimClient {
+    uint32_t pid;
+    uint64_t id;
+    const char* name;
+    const char* user;
+    uint32_t permille[kGpuEngineClasses];  // of each second, by engine class
+    uint64_t deviceMiB, systemMiB;
+    bool shared;
+    bool job;
+};
+
+const SimClient kClients[] = {
+    {1180, 1, "compositor", "gdm", {50, 0, 10, 0, 0, 0, 0, 0}, 96, 24, true, false},
+    {1181, 1, "compositor", "gdm", {50, 0, 10, 0, 0, 0, 0, 0}, 96, 24, true, false},
+    {2400, 2, "game", "alice", {600, 0, 50, 0, 0, 0, 0, 0}, 2048, 256, false, false},
+    {3100, 3, "video-player", "alice", {20, 0, 0, 0, 250, 0, 0, 0}, 128, 32, false, false},
+    {4500, 4, "compute-job", "bob", {0, 900, 20, 0, 0, 0, 0, 0}, 4096, 64, false, true},
+};
+
+// The client as it stands after `sample` samples; false where it is not there.
+bool ClientAt(const SimClient& sim, uint64_t sample, GpuClient* out) {
+    uint64_t seconds = sample;
+    uint32_t pid = sim.pid;
+    uint64_t id = sim.id;
+    if (sim.job) {
+        const uint64_t cycle = sample / kJobCycle, at = sample % kJobCycle;
+        if (at < kJobStart || at >= kJobEnd) return false;
+        seconds = at - kJobStart;
+        pid += static_cast<uint32_t>(cycle % 1000);  // each run is a new process
+        id += 100 * cycle;
+    }
+    memset(out, 0, sizeof *out);
+    out->gpu = 0;
+    out->pid = pid;
+    out->id = id;
+    for (uint32_t c = 0; c < kGpuEngineClasses; ++c)
+        out->busyNs[c] = seconds * sim.permille[c] * (kSecondNs / 1000);
+    out->deviceBytes = sim.deviceMiB * kMiB;
+    out->systemBytes = sim.systemMiB * kMiB;
+    out->flags = sim.shared ? kGpuClientShared : 0;
+    snprintf(out->name, sizeof out->name, "%s", sim.name);
+    snprintf(out->user, sizeof out->user, "%s", sim.user);
+    return true;
+}
+
+}  // namespace
+
+extern "C" PLAT_EXPORT int32_t COUNTER_CALL ZarmiteGpuClients(GpuClients* snapshot) {
+    sim_record("GpuClients");
+    if (snapshot == nullptr || snapshot->size < sizeof(GpuClients) ||
+        snapshot->clientSize < sizeof(GpuClient) ||
+        (snapshot->capacity > 0 && snapshot->clients == nullptr))
+        return kSimBadArgument;
+    const uint64_t sample = sim_sample_number();
+    snapshot->count = snapshot->total = 0;
+    snapshot->unreadable = sample > 0 ? 1 : 0;
+    snapshot->atNs = sample * kSecondNs;
+    for (const SimClient& sim : kClients) {
+        GpuClient client;
+        if (sample == 0 || !ClientAt(sim, sample, &client)) continue;
+        if (snapshot->count < snapshot->capacity) {
+            GpuClient* at =
+                reinterpret_cast<GpuClient*>(reinterpret_cast<char*>(snapshot->clients) +
+                                             snapshot->count * snapshot->clientSize);
+            *at = client;
+            ++snapshot->count;
+        }
+        ++snapshot->total;
+    }
+    return 0;
+}

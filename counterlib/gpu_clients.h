@@ -1,0 +1,60 @@
+// Who uses the GPU: the one entry that our counter libraries export beside the query entry,
+// a snapshot of the GPU clients as the library's sampler last read them. The entry never
+// waits on a driver. Plain records whose size comes first, so that either side may be
+// newer: a library fills what the caller's sizes have room for. The vendor's library has
+// no such entry, and a host works as before without it.
+#pragma once
+
+#include <cstdint>
+
+#include "counter_library.h"
+
+constexpr const char kGpuClientsEntryName[] = "ZarmiteGpuClients";
+
+// The engine classes, one table for every make of GPU.
+enum GpuEngineClass : uint32_t {
+    kEngineGraphics,
+    kEngineCompute,
+    kEngineCopy,
+    kEngineVideo,  // where one engine decodes and encodes
+    kEngineVideoDecode,
+    kEngineVideoEncode,
+    kEngineVideoEnhance,
+    kEngineOther,
+    kGpuEngineClasses
+};
+
+inline const char* const kGpuEngineClassNames[kGpuEngineClasses] = {
+    "graphics",     "compute",      "copy",          "video",
+    "video_decode", "video_encode", "video_enhance", "other"};
+
+// The client is shared by several processes (a descriptor inherited or passed on).
+constexpr uint32_t kGpuClientShared = 1;
+
+struct GpuClient {
+    uint32_t gpu;  // the library's GPU number: the g of its gpu<g>_ counters
+    uint32_t pid;
+    uint64_t id;  // the client's number, unique on its GPU while the client lives
+    // Engine time in nanoseconds, divided by the number of engines of the class; it only
+    // grows while the client lives.
+    uint64_t busyNs[kGpuEngineClasses];
+    uint64_t deviceBytes;  // memory resident in the GPU's own memory
+    uint64_t systemBytes;  // and in system memory
+    uint32_t flags;
+    char name[64];  // the process's name: untrusted text, which may lack its terminator
+    char user[32];  // its user's name, or number
+};
+
+struct GpuClients {
+    uint32_t size;        // set by the caller: sizeof (GpuClients)
+    uint32_t clientSize;  // set by the caller: sizeof (GpuClient)
+    uint32_t capacity;    // set by the caller: the clients `clients` has room for
+    GpuClient* clients;   // the caller's array
+    uint32_t count;       // clients written
+    uint32_t total;       // clients there are; above count, the array was too small
+    uint32_t unreadable;  // processes whose clients this user could not read
+    uint64_t atNs;        // when the library read them, on a clock of its own that only grows
+};
+
+// 0 with the snapshot filled, or the library's status (not started: no snapshot).
+typedef int32_t(COUNTER_CALL* GpuClientsEntry)(GpuClients* snapshot);

@@ -1,0 +1,60 @@
+// Who uses the GPU, as a host shows it: the snapshot of the GPU clients that the counter
+// library the plug-in loaded hands out (gpu_clients.h), taken once a round and made into
+// one row a process and GPU, with each engine class's busy share over the round.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <map>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "gpu_clients.h"
+
+struct GpuProcess {
+    uint32_t gpu;
+    uint32_t pid;
+    std::string name;  // as the library gave it, cut at its field: untrusted
+    std::string user;
+    // Percent of the round, by engine class; negative for a class the process never used.
+    std::array<double, kGpuEngineClasses> busyPercent;
+    uint64_t deviceBytes;
+    uint64_t systemBytes;
+    bool shared;  // one of its clients is shared with another process
+};
+
+struct GpuProcessRound {
+    bool offered = false;               // whether the counter library gives per-process data
+    std::vector<GpuProcess> processes;  // by GPU, then pid
+    uint32_t unreadable = 0;
+};
+
+class GpuProcessReader {
+public:
+    GpuProcessReader() = default;
+    GpuProcessReader(const GpuProcessReader&) = delete;
+    GpuProcessReader& operator=(const GpuProcessReader&) = delete;
+    ~GpuProcessReader() { Close(); }
+
+    // The round's processes. The first call looks the entry up in the counter library the
+    // plug-in has loaded (never another copy of it); without one nothing is offered.
+    GpuProcessRound Take();
+    // Lets the counter library go; before the plug-in is unloaded.
+    void Close();
+
+private:
+    bool looked_ = false;
+    void* library_ = nullptr;
+    GpuClientsEntry entry_ = nullptr;
+    std::vector<GpuClient> buffer_;
+    // Each client's engine time at the last snapshot, by GPU and client number.
+    std::map<std::pair<uint32_t, uint64_t>, std::array<uint64_t, kGpuEngineClasses>> last_;
+    uint64_t lastAtNs_ = 0;
+};
+
+// The rows from two snapshots' clients (for the tests): `last` is updated to `clients`.
+GpuProcessRound GpuProcessesFrom(
+    const std::vector<GpuClient>& clients, uint64_t atNs, uint32_t unreadable,
+    std::map<std::pair<uint32_t, uint64_t>, std::array<uint64_t, kGpuEngineClasses>>* last,
+    uint64_t* lastAtNs);
