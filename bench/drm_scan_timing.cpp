@@ -30,12 +30,18 @@ uint64_t NowNs() {
 
 constexpr uint32_t kSlices = 10;
 
+std::vector<std::string> Paths(const std::vector<DrmDescriptor>& descriptors) {
+    std::vector<std::string> paths;
+    for (const DrmDescriptor& descriptor : descriptors) paths.push_back(descriptor.fdinfo);
+    return paths;
+}
+
 // Reads every known client's fdinfo, per GPU as each GPU's reading does.
 uint32_t ReadClients(const DrmDescriptors& descriptors, EngineHistory histories[2]) {
     const std::vector<std::string> gpus[2] = {{"card1", "renderD129"}, {"card2", "renderD130"}};
     uint32_t clients = 0;
     for (int g = 0; g < 2; ++g)
-        clients += engine_shares(drm_fdinfo_of_open(drm_descriptors_on(descriptors, gpus[g])),
+        clients += engine_shares(Paths(drm_still_open(drm_descriptors_on(descriptors, gpus[g]))),
                                  drm_read_file, &histories[g], NowNs(), "")
                        .clients;
     return clients;

@@ -1,5 +1,7 @@
 #include "gpu_drivers.h"
 
+#include <algorithm>
+#include <cstring>
 #include <mutex>
 
 #include "driver_library.h"
@@ -139,6 +141,40 @@ DriverParts MakeParts(const GpuMachine& machine) {
 }
 
 }  // namespace
+
+int32_t GpuDriversClients(GpuClients* snapshot) {
+    if (snapshot == nullptr || snapshot->size < sizeof(GpuClients) ||
+        snapshot->clientSize < sizeof(GpuClient) ||
+        (snapshot->capacity > 0 && snapshot->clients == nullptr))
+        return kDriverBadArgument;
+    Drivers& state = State();
+    std::vector<GpuClient> clients;
+    uint32_t unreadable = 0;
+    uint64_t atNs = 0;
+    try {
+        std::lock_guard<std::mutex> guard(state.lock);
+        if (state.machine == nullptr) return kDriverNotStarted;
+        for (uint32_t number = 0; number < state.numbered.size(); ++number) {
+            const GpuDriver& driver = *state.machine->drivers[state.ownerOf[number]];
+            if (driver.clients == nullptr) continue;
+            const size_t first = clients.size();
+            uint32_t refused = 0;
+            atNs = std::max(atNs, driver.clients(state.numbered[number], &clients, &refused));
+            unreadable = std::max(unreadable, refused);
+            for (size_t c = first; c < clients.size(); ++c) clients[c].gpu = number;
+        }
+    } catch (...) {
+        return kDriverBadArgument;  // memory ran out
+    }
+    snapshot->total = static_cast<uint32_t>(clients.size());
+    snapshot->count = std::min(snapshot->total, snapshot->capacity);
+    snapshot->unreadable = unreadable;
+    snapshot->atNs = atNs;
+    for (uint32_t c = 0; c < snapshot->count; ++c)
+        memcpy(reinterpret_cast<char*>(snapshot->clients) + c * snapshot->clientSize, &clients[c],
+               sizeof(GpuClient));
+    return 0;
+}
 
 CounterEntry GpuDriversQueryInterface(const GpuMachine& machine, uint32_t identifier) {
     // Made once, and lives for ever, as the skeleton asks of its parts. The binding asks

@@ -11,6 +11,7 @@
 
 #include "background_sampler.h"
 #include "counter_library.h"
+#include "gpu_clients.h"
 
 // A GPU as the machine lists it, before any driver has read it.
 struct FoundGpu {
@@ -36,6 +37,10 @@ struct GpuDriver {
     void (*read)(Sampler* sampler, uint32_t gpu, uint32_t unit, CounterReading* out);
     // What metric `metric` of GPU `gpu` means there, from what start learned.
     std::string (*meaning)(uint32_t gpu, uint32_t metric);
+    // Who used GPU `gpu` at its last reading, appended to `out` (their GPU numbers left to
+    // the caller), and how many processes could not be read; when, on the library's
+    // monotonic clock. Never a call into the driver. Null for a driver that cannot tell.
+    uint64_t (*clients)(uint32_t gpu, std::vector<GpuClient>* out, uint32_t* unreadable);
 };
 
 struct GpuMachine {
@@ -55,3 +60,6 @@ struct GpuMachine {
 
 // The query entry's answer for a library over `machine`, which must live for ever.
 CounterEntry GpuDriversQueryInterface(const GpuMachine& machine, uint32_t identifier);
+// Who uses the GPUs: the clients' entry (gpu_clients.h) of such a library, from what its
+// drivers last read.
+int32_t GpuDriversClients(GpuClients* snapshot);

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 
@@ -25,11 +26,14 @@ constexpr size_t kDriLength = sizeof kDri - 1;
 // up to them is looked up once a process, not once a descriptor. Stops at the cap, and
 // says so in `capped`.
 std::vector<DrmDescriptor> DescriptorsOf(DIR* processes, const std::string& proc, const char* pid,
-                                         bool* capped) {
+                                         bool* capped, bool* refused) {
     std::vector<DrmDescriptor> found;
     const int folder = openat(dirfd(processes), (std::string(pid) + "/fd").c_str(),
                               O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (folder < 0) return found;  // ended, or another user's
+    if (folder < 0) {  // ended, or another user's
+        *refused = errno == EACCES || errno == EPERM;
+        return found;
+    }
     DIR* descriptors = fdopendir(folder);
     if (descriptors == nullptr) {
         close(folder);
@@ -46,6 +50,7 @@ std::vector<DrmDescriptor> DescriptorsOf(DIR* processes, const std::string& proc
             break;
         }
         found.push_back(DrmDescriptor{
+            static_cast<uint32_t>(strtoul(pid, nullptr, 10)),
             std::string(target + kDriLength, static_cast<size_t>(length) - kDriLength),
             proc + pid + "/fd/" + descriptor->d_name,
             proc + pid + "/fdinfo/" + descriptor->d_name});
@@ -60,7 +65,7 @@ void drm_walk_step(const std::string& root, uint32_t slices, DrmWalk* walk) {
     slices = std::max<uint32_t>(slices, 1);
     const uint32_t slice = walk->steps++ % slices;
     const std::string proc = root + "/proc/";
-    std::vector<uint32_t> processes;
+    std::vector<uint32_t> processes, refusedNow;
     DrmDescriptors known;
     DIR* folder = opendir(proc.c_str());
     if (folder == nullptr) return;
@@ -72,9 +77,12 @@ void drm_walk_step(const std::string& root, uint32_t slices, DrmWalk* walk) {
         const auto before = walk->known.find(pid);
         std::vector<DrmDescriptor> descriptors;
         if (!seen || pid % slices == slice) {
-            bool capped = false;
-            descriptors = DescriptorsOf(folder, proc, process->d_name, &capped);
+            bool capped = false, refused = false;
+            descriptors = DescriptorsOf(folder, proc, process->d_name, &capped, &refused);
             if (capped) walk->cappedProcess = pid;
+            if (refused) refusedNow.push_back(pid);
+        } else if (std::binary_search(walk->refused.begin(), walk->refused.end(), pid)) {
+            refusedNow.push_back(pid);  // as the last read found it
         } else if (before != walk->known.end())
             descriptors.swap(before->second);  // as the last read found them
         if (!descriptors.empty()) known[pid].swap(descriptors);
@@ -83,6 +91,8 @@ void drm_walk_step(const std::string& root, uint32_t slices, DrmWalk* walk) {
     std::sort(processes.begin(), processes.end());
     walk->processes.swap(processes);
     walk->known.swap(known);  // processes that ended are gone
+    std::sort(refusedNow.begin(), refusedNow.end());
+    walk->refused.swap(refusedNow);
 }
 
 std::vector<DrmDescriptor> drm_descriptors_on(const DrmDescriptors& known,
@@ -97,8 +107,8 @@ std::vector<DrmDescriptor> drm_descriptors_on(const DrmDescriptors& known,
     return on;
 }
 
-std::vector<std::string> drm_fdinfo_of_open(const std::vector<DrmDescriptor>& descriptors) {
-    std::vector<std::string> paths;
+std::vector<DrmDescriptor> drm_still_open(const std::vector<DrmDescriptor>& descriptors) {
+    std::vector<DrmDescriptor> open;
     char target[256];
     for (const DrmDescriptor& descriptor : descriptors) {
         const ssize_t length = readlink(descriptor.link.c_str(), target, sizeof target);
@@ -107,7 +117,7 @@ std::vector<std::string> drm_fdinfo_of_open(const std::vector<DrmDescriptor>& de
             memcmp(target, kDri, kDriLength) != 0 ||
             memcmp(target + kDriLength, descriptor.node.data(), descriptor.node.size()) != 0)
             continue;
-        paths.push_back(descriptor.fdinfo);
+        open.push_back(descriptor);
     }
-    return paths;
+    return open;
 }

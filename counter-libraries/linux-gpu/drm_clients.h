@@ -17,6 +17,7 @@ constexpr size_t kMaxDescriptorsPerProcess = 64;
 constexpr size_t kMaxDescriptorsPerGpu = 4096;
 
 struct DrmDescriptor {
+    uint32_t pid;        // its process
     std::string node;    // the /dev/dri name: "renderD128", "card1"
     std::string link;    // the path of the descriptor itself: /proc/PID/fd/FD
     std::string fdinfo;  // the path of its fdinfo
@@ -30,7 +31,8 @@ struct DrmWalk {
     DrmDescriptors known;
     std::vector<uint32_t> processes;  // every process of the last step, in order
     uint32_t steps = 0;
-    uint32_t cappedProcess = 0;  // the last process found with more than the cap; 0 for none
+    uint32_t cappedProcess = 0;     // the last process found with more than the cap; 0 for none
+    std::vector<uint32_t> refused;  // processes whose descriptors this user may not see, in order
 };
 
 // One step of the walk over `root` + "/proc": reads the descriptors of the processes that
@@ -45,7 +47,7 @@ void drm_walk_step(const std::string& root, uint32_t slices, DrmWalk* walk);
 // them. Reads nothing.
 std::vector<DrmDescriptor> drm_descriptors_on(const DrmDescriptors& known,
                                               const std::vector<std::string>& nodes);
-// The fdinfo paths of those of `descriptors` that are still open on the node the walk
-// found them on: one closed, or reopened on another node since (a reused descriptor or
-// process id), is no longer that client.
-std::vector<std::string> drm_fdinfo_of_open(const std::vector<DrmDescriptor>& descriptors);
+// Those of `descriptors` that are still open on the node the walk found them on: one
+// closed, or reopened on another node since (a reused descriptor or process id), is no
+// longer that client.
+std::vector<DrmDescriptor> drm_still_open(const std::vector<DrmDescriptor>& descriptors);

@@ -2,6 +2,11 @@
 
 #include <unistd.h>
 
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 
@@ -53,6 +58,8 @@ struct GpuState {
     std::shared_ptr<const DrmGpu> described;
     EngineHistory engines;
     EnergyHistory energy;
+    std::vector<GpuClient> users;  // who used it at the last look, their GPU not yet numbered
+    uint64_t usersAtNs = 0;
 };
 
 // Never destroyed: a read may still be in the kernel when the process ends.
@@ -67,7 +74,9 @@ struct Drm {
     uint64_t nextCardCheckNs = 0;
     bool checkingCards = false;
     std::string root;
-    bool seesEveryClient = false;  // as the start found it
+    bool seesEveryClient = false;               // as the start found it
+    std::map<uint32_t, std::string> userNames;  // by user id, from the root's /etc/passwd
+    uint32_t refused = 0;  // processes whose clients could not be read, at the last look
 };
 
 Drm& State() {
@@ -123,9 +132,11 @@ void FollowCards() {
     }
 }
 
-// The fdinfo paths of a GPU's clients: walks /proc when a walk is due and no other worker
-// is walking; otherwise the last walk's.
-std::vector<std::string> ClientPaths(const std::vector<std::string>& nodes) {
+// The descriptors of a GPU's clients that are still open: walks /proc when a walk is due
+// and no other worker is walking; otherwise the last walk's. `refused`: the processes
+// whose descriptors this user may not see.
+std::vector<DrmDescriptor> ClientDescriptors(const std::vector<std::string>& nodes,
+                                             uint32_t* refused) {
     Drm& drm = State();
     const uint64_t now = drm_now_ns();
     std::unique_lock<std::mutex> guard(drm.lock);
@@ -141,8 +152,83 @@ std::vector<std::string> ClientPaths(const std::vector<std::string>& nodes) {
         drm.walking = false;
     }
     const std::vector<DrmDescriptor> descriptors = drm_descriptors_on(drm.walk.known, nodes);
+    *refused = static_cast<uint32_t>(drm.walk.refused.size());
     guard.unlock();
-    return drm_fdinfo_of_open(descriptors);
+    return drm_still_open(descriptors);
+}
+
+// A user's name from the root's /etc/passwd (never through the system's name services,
+// which may wait on the network), or the number.
+std::string UserName(const std::string& root, uint32_t uid) {
+    Drm& drm = State();
+    {
+        std::lock_guard<std::mutex> guard(drm.lock);
+        const auto known = drm.userNames.find(uid);
+        if (known != drm.userNames.end()) return known->second;
+    }
+    std::string passwd, name = std::to_string(uid);
+    drm_read_file(root + "/etc/passwd", 1 << 20, &passwd);
+    const std::string number = std::to_string(uid);
+    for (size_t at = 0; at < passwd.size();) {
+        size_t end = passwd.find('\n', at);
+        if (end == std::string::npos) end = passwd.size();
+        const std::string line = passwd.substr(at, end - at);  // name:password:uid:...
+        at = end + 1;
+        const size_t first = line.find(':');
+        const size_t second = first == std::string::npos ? first : line.find(':', first + 1);
+        const size_t third = second == std::string::npos ? second : line.find(':', second + 1);
+        if (first == 0 || third == std::string::npos ||
+            line.compare(second + 1, third - second - 1, number) != 0)
+            continue;
+        name = drm_printable(line.substr(0, first), 31);
+        break;
+    }
+    std::lock_guard<std::mutex> guard(drm.lock);
+    drm.userNames[uid] = name;
+    return name;
+}
+
+// Who used the GPU at a look: a record for each process of each client.
+std::vector<GpuClient> Users(const EngineShares& shares,
+                             const std::vector<DrmDescriptor>& descriptors,
+                             const std::string& root) {
+    std::vector<GpuClient> users;
+    for (const EngineClient& client : shares.byClient) {
+        std::vector<uint32_t> pids;
+        for (size_t path : client.paths)
+            if (path < descriptors.size()) pids.push_back(descriptors[path].pid);
+        std::sort(pids.begin(), pids.end());
+        pids.erase(std::unique(pids.begin(), pids.end()), pids.end());
+        char* end = nullptr;
+        const uint64_t number = strtoull(client.id.c_str(), &end, 10);
+        const uint64_t id =
+            !client.id.empty() && *end == '\0'
+                ? number
+                : std::hash<std::string>()(client.id + "/" + std::to_string(client.paths.front()));
+        for (uint32_t pid : pids) {
+            GpuClient user;
+            memset(&user, 0, sizeof user);
+            user.pid = pid;
+            user.id = id;
+            std::copy(std::begin(client.busyNs), std::end(client.busyNs), user.busyNs);
+            user.deviceBytes = client.deviceBytes;
+            user.systemBytes = client.systemBytes;
+            user.flags = pids.size() > 1 ? kGpuClientShared : 0;
+            const std::string process = root + "/proc/" + std::to_string(pid);
+            snprintf(user.name, sizeof user.name, "%s", drm_read_line(process + "/comm").c_str());
+            std::string status;
+            drm_read_file(process + "/status", 8192, &status);
+            const size_t uid = status.find("\nUid:");
+            const std::string name =
+                uid == std::string::npos
+                    ? ""
+                    : UserName(root, static_cast<uint32_t>(
+                                         strtoul(status.c_str() + uid + 5, nullptr, 10)));
+            snprintf(user.user, sizeof user.user, "%s", name.c_str());
+            users.push_back(user);
+        }
+    }
+    return users;
 }
 
 // What a read needs; null where the GPU is not this driver's, or has gone.
@@ -185,14 +271,31 @@ void ReadClients(Sampler* sampler, uint32_t index, const DrmGpu& gpu, CounterRea
         if (index < drm.gpus.size()) history = drm.gpus[index].engines;
     }
     EngineShares shares;
+    std::vector<DrmDescriptor> descriptors;
+    uint32_t refused = 0;
+    uint64_t atNs = 0;
     for (int look = 0; look < 2; ++look) {
-        shares = engine_shares(ClientPaths(gpu.nodes), drm_read_file, &history, drm_now_ns(),
-                               gpu.found.address);
+        descriptors = ClientDescriptors(gpu.nodes, &refused);
+        std::vector<std::string> paths;
+        for (const DrmDescriptor& descriptor : descriptors) paths.push_back(descriptor.fdinfo);
+        atNs = drm_now_ns();
+        shares = engine_shares(paths, drm_read_file, &history, atNs, gpu.found.address);
         if (shares.measured || (look == 0 && !sampler_sleep(sampler, kEngineBaselineMs))) break;
     }
+    std::string root;
     {
         std::lock_guard<std::mutex> guard(drm.lock);
-        if (index < drm.gpus.size()) drm.gpus[index].engines = std::move(history);
+        root = drm.root;
+    }
+    std::vector<GpuClient> users = Users(shares, descriptors, root);
+    {
+        std::lock_guard<std::mutex> guard(drm.lock);
+        if (index < drm.gpus.size()) {
+            drm.gpus[index].engines = std::move(history);
+            drm.gpus[index].users.swap(users);
+            drm.gpus[index].usersAtNs = atNs;
+        }
+        drm.refused = refused;
     }
     const CounterReading noLook{kReadingNoData, 0, 0};
     if (busy != nullptr) *busy = shares.measured ? drm_share(engine_share_of(shares, {})) : noLook;
@@ -355,6 +458,16 @@ void Stop() {
     drm.gpus.clear();
 }
 
+// Who used GPU `index` at its last look.
+uint64_t Clients(uint32_t index, std::vector<GpuClient>* out, uint32_t* unreadable) {
+    Drm& drm = State();
+    std::lock_guard<std::mutex> guard(drm.lock);
+    *unreadable = drm.refused;
+    if (index >= drm.gpus.size()) return 0;
+    out->insert(out->end(), drm.gpus[index].users.begin(), drm.gpus[index].users.end());
+    return drm.gpus[index].usersAtNs;
+}
+
 }  // namespace
 
 int32_t drm_find(std::vector<FoundGpu>* gpus) {
@@ -370,4 +483,4 @@ int32_t drm_find(std::vector<FoundGpu>* gpus) {
     return 0;
 }
 
-const GpuDriver kDrmGpuDriver = {Start, Stop, kUnits, UnitMetrics, Read, Meaning};
+const GpuDriver kDrmGpuDriver = {Start, Stop, kUnits, UnitMetrics, Read, Meaning, Clients};

@@ -31,6 +31,7 @@ EngineShares engine_shares(const std::vector<std::string>& paths, ReadFdinfo rea
                            EngineHistory* history, uint64_t nowNs, const std::string& pdev) {
     // Each client once, by its device and its id there.
     std::map<std::string, std::map<std::string, EngineCount>> clients;
+    std::map<std::string, EngineClient> users;
     std::string text;
     for (size_t i = 0; i < paths.size(); ++i) {
         FdinfoClient client;
@@ -39,6 +40,16 @@ EngineShares engine_shares(const std::vector<std::string>& paths, ReadFdinfo rea
         // A client without an id is one descriptor: counted on its own.
         const std::string key = client.pdev + "/" + (client.id.empty() ? paths[i] : client.id);
         std::map<std::string, EngineCount>& engines = clients[key];
+        EngineClient& user = users[key];
+        user.id = client.id;
+        user.paths.push_back(i);
+        uint64_t device = 0, system = 0;
+        for (const auto& region : client.residentBytes) {
+            uint64_t& sum = device_memory_region(region.first) ? device : system;
+            sum = region.second > UINT64_MAX - sum ? UINT64_MAX : sum + region.second;
+        }
+        user.deviceBytes = std::max(user.deviceBytes, device);  // one client, read twice
+        user.systemBytes = std::max(user.systemBytes, system);
         for (const EngineCount& engine : client.engines) {
             auto found = engines.find(engine.engine);
             if (found == engines.end())
@@ -58,15 +69,15 @@ EngineShares engine_shares(const std::vector<std::string>& paths, ReadFdinfo rea
             const EngineCount& engine = entry.second;
             double share = 0;
             EngineHistory::Counts now{engine.hasCycles ? engine.cycles : engine.ns,
-                                      engine.hasCycles ? engine.totalCycles : 0};
+                                      engine.hasCycles ? engine.totalCycles : 0, 0};
+            const EngineHistory::Counts* last = nullptr;
+            if (before != history->clients.end()) {
+                const auto found = before->second.find(entry.first);
+                if (found != before->second.end()) last = &found->second;
+            }
             if (engine.percent >= 0) {
                 share = engine.percent / 100.0;  // the driver's own recent share
             } else if (engine.hasNs || engine.hasCycles) {
-                const EngineHistory::Counts* last = nullptr;
-                if (before != history->clients.end()) {
-                    const auto found = before->second.find(entry.first);
-                    if (found != before->second.end()) last = &found->second;
-                }
                 if (last != nullptr && shares.measured) {
                     const uint64_t busy = now.busy > last->busy ? now.busy - last->busy : 0;
                     const uint64_t total = now.total > last->total ? now.total - last->total : 0;
@@ -81,6 +92,12 @@ EngineShares engine_shares(const std::vector<std::string>& paths, ReadFdinfo rea
                     now.total = std::max(now.total, last->total);
                 }
             }
+            // The client's time counts from its second look, at most the whole engine.
+            share = std::min(1.0, std::max(0.0, share));
+            now.usedNs =
+                last == nullptr ? 0 : last->usedNs + (shares.measured ? share * wallNs : 0);
+            uint64_t& used = users[client.first].busyNs[engine_class_of(entry.first)];
+            used += static_cast<uint64_t>(now.usedNs);
             seen[client.first][entry.first] = now;
             double& sum = shares.byEngine[entry.first];
             sum = std::min(1.0, sum + std::max(0.0, share));
@@ -88,7 +105,33 @@ EngineShares engine_shares(const std::vector<std::string>& paths, ReadFdinfo rea
     }
     history->clients.swap(seen);
     history->atNs = nowNs;
+    for (auto& user : users) shares.byClient.push_back(std::move(user.second));
     return shares;
+}
+
+uint32_t engine_class_of(const std::string& engine) {
+    static const std::map<std::string, uint32_t> kClasses = {{"gfx", kEngineGraphics},
+                                                             {"render", kEngineGraphics},
+                                                             {"rcs", kEngineGraphics},
+                                                             {"compute", kEngineCompute},
+                                                             {"ccs", kEngineCompute},
+                                                             {"dma", kEngineCopy},
+                                                             {"copy", kEngineCopy},
+                                                             {"bcs", kEngineCopy},
+                                                             {"video", kEngineVideo},
+                                                             {"vcs", kEngineVideo},
+                                                             {"dec", kEngineVideoDecode},
+                                                             {"jpeg", kEngineVideoDecode},
+                                                             {"enc", kEngineVideoEncode},
+                                                             {"vpe", kEngineVideoEnhance},
+                                                             {"video-enhance", kEngineVideoEnhance},
+                                                             {"vecs", kEngineVideoEnhance}};
+    const auto found = kClasses.find(engine);
+    return found == kClasses.end() ? kEngineOther : found->second;
+}
+
+bool device_memory_region(const std::string& region) {
+    return region == "vram" || region.compare(0, 5, "local") == 0;
 }
 
 double engine_share_of(const EngineShares& shares, const std::vector<std::string>& names) {

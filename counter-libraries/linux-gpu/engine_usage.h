@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "fdinfo.h"
+#include "gpu_clients.h"
 
 // Reads a file: 0, or the errno of the failure. The library's is drm_read_file.
 typedef int (*ReadFdinfo)(const std::string& path, size_t limit, std::string* out);
@@ -19,23 +20,40 @@ struct EngineHistory {
     struct Counts {
         uint64_t busy;   // nanoseconds or cycles
         uint64_t total;  // total cycles; 0 for nanoseconds
+        double usedNs;   // the engine's share summed over the looks' time, divided by capacity
     };
     // By client ("pdev/id"), then by engine class.
     std::map<std::string, std::map<std::string, Counts>> clients;
     uint64_t atNs = 0;  // when; 0 before the first look
 };
 
+// One client as a look saw it, for who uses the GPU.
+struct EngineClient {
+    std::string id;             // its drm-client-id (or pasid); "" where it has none
+    std::vector<size_t> paths;  // the indexes of its descriptors among the look's paths
+    uint64_t busyNs[kGpuEngineClasses] = {};  // engine time by class, divided by capacity
+    uint64_t deviceBytes = 0;                 // resident in the GPU's own memory
+    uint64_t systemBytes = 0;                 // and in system memory
+};
+
 struct EngineShares {
     std::map<std::string, double> byEngine;  // 0 to 1, by engine class
     bool measured = false;                   // false on the first look, which only takes a baseline
     uint32_t clients = 0;                    // clients read
+    std::vector<EngineClient> byClient;
 };
+
+// The engine class of a driver's engine (amdgpu gfx, i915 render, xe rcs: graphics; ...).
+uint32_t engine_class_of(const std::string& engine);
+// Whether a memory region (amdgpu vram, i915 and xe local0) is the GPU's own memory;
+// the others (gtt, cpu, system0, stolen, memory) are system memory.
+bool device_memory_region(const std::string& region);
 
 // Reads the fdinfo files at `paths` at time `nowNs` (a monotonic clock) and compares them
 // with the last look, which `history` keeps. A counter that went backwards counts as no
 // time and keeps its larger value; a client seen for the first time counts from its next
 // look. A client whose drm-pdev names another device than `pdev` (a PCI address, lower
-// case) is not counted; "" counts every client.
+// case) is not counted; "" counts every client. Each client's engine time only grows.
 EngineShares engine_shares(const std::vector<std::string>& paths, ReadFdinfo read,
                            EngineHistory* history, uint64_t nowNs, const std::string& pdev);
 

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdint>
 #include <cstdlib>
 
 namespace {
@@ -49,6 +50,18 @@ bool OldPercent(const std::string& text, double* percent) {
     return true;
 }
 
+// "2048 KiB", "12 MiB", "4096" (bytes), saturating at 64 bits.
+bool Bytes(const std::string& text, uint64_t* bytes) {
+    uint64_t number = 0;
+    if (!Number(text, &number)) return false;
+    const size_t space = text.find(' ');
+    const std::string unit = space == std::string::npos ? "" : text.substr(space + 1);
+    const unsigned shift = unit == "KiB" ? 10 : unit == "MiB" ? 20 : unit == "GiB" ? 30 : 0;
+    if (shift == 0 && !unit.empty()) return false;
+    *bytes = number > (UINT64_MAX >> shift) ? UINT64_MAX : number << shift;
+    return true;
+}
+
 std::string Trim(const std::string& text) {
     size_t start = 0, end = text.size();
     while (start < end && isspace(static_cast<unsigned char>(text[start]))) ++start;
@@ -81,6 +94,13 @@ bool fdinfo_parse(const std::string& text, FdinfoClient* client) {
             drm = true;
         } else if (key == "drm-client-id" || (key == "pasid" && client->id.empty())) {
             client->id = value;
+        } else if (StartsWith(key, "drm-resident-", &rest)) {
+            uint64_t bytes = 0;
+            if (Bytes(value, &bytes)) client->residentBytes[rest] = bytes;
+        } else if (StartsWith(key, "drm-memory-", &rest)) {
+            uint64_t bytes = 0;  // the older name: a drm-resident- key of the region wins
+            if (Bytes(value, &bytes) && client->residentBytes.count(rest) == 0)
+                client->residentBytes[rest] = bytes;
         } else if (StartsWith(key, "drm-engine-capacity-", &rest)) {
             // No engine class has more engines than this: a larger count is garbage.
             if (Number(value, &number) && number > 0 && number <= 1024)

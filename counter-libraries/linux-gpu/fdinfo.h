@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -24,6 +25,9 @@ struct FdinfoClient {
     std::string pdev;    // the PCI address the client's device sits at
     std::string id;      // the client's id on its device: drm-client-id, or the older pasid
     std::vector<EngineCount> engines;
+    // Bytes resident by memory region (drm-resident-<region>, or the older
+    // drm-memory-<region>), as large as 64 bits hold at most.
+    std::map<std::string, uint64_t> residentBytes;
 };
 
 // Parses one fdinfo text. False where it holds no DRM client.

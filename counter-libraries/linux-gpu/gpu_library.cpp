@@ -43,3 +43,8 @@ const GpuMachine kMachine = {
 extern "C" PLAT_EXPORT CounterEntry COUNTER_CALL NVPMQueryInterface(uint32_t identifier) {
     return GpuDriversQueryInterface(kMachine, identifier);
 }
+
+// Who uses the GPUs: for now those the kernel's files tell of, not NVIDIA's.
+extern "C" PLAT_EXPORT int32_t COUNTER_CALL ZarmiteGpuClients(GpuClients* snapshot) {
+    return GpuDriversClients(snapshot);
+}

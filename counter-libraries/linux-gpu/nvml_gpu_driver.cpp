@@ -73,4 +73,4 @@ std::string Meaning(uint32_t, uint32_t metric) {
 
 }  // namespace
 
-const GpuDriver kNvmlGpuDriver = {Start, Stop, kQueryCount, UnitMetrics, Read, Meaning};
+const GpuDriver kNvmlGpuDriver = {Start, Stop, kQueryCount, UnitMetrics, Read, Meaning, nullptr};

@@ -14,6 +14,7 @@
 
 #include "counter_library.h"
 #include "fake_machine.h"
+#include "gpu_clients.h"
 #include "platform.h"
 #include "temp_dir.h"
 
@@ -313,6 +314,68 @@ TEST_F(GpuLibrary, AClientCountsOnlyForTheGpuItsDescriptorIsOpenOn) {
     // that process.
     client.Move("renderD130", other);
     EXPECT_EQ(ValueOnce(0, "0/10000"), "0/10000");
+}
+
+// Who uses the GPU, through the library's clients' entry: a client shared by two processes
+// of one user, its engine time growing at half the wall time, its memory by region.
+TEST_F(GpuLibrary, ItsClientsEntryTellsWhoUsesTheGpu) {
+    machine_.Gpu(1, kIntel, "0x8086", "0x46a6", "i915", {});
+    machine_.Write("etc/passwd", "root:x:0:0::/root:/bin/sh\nalice:x:1000:1000::/home/a:/bin/sh\n");
+    for (const char* pid : {"300", "301"}) {
+        machine_.Write("proc/" + std::string(pid) + "/comm", "game\n");
+        machine_.Write("proc/" + std::string(pid) + "/status", "Name:\tgame\nUid:\t1000\t1000\n");
+    }
+    machine_.Client(301, 6, "renderD129",
+                    "drm-driver:\ti915\ndrm-pdev:\t" + std::string(kIntel) +
+                        "\ndrm-client-id:\t7\ndrm-engine-render:\t0 ns\ndrm-resident-system0:\t"
+                        "8 MiB\ndrm-resident-local0:\t4096 KiB\n");
+    HalfBusyClient client(&machine_, 300, 5);
+    client.Run("renderD129", kIntel);
+    ASSERT_EQ(Start(), 16u);
+    ValueOnceSo(0, [](const std::string& v) { return atol(v.c_str()) > 4000; });
+    void* library = plat_library_loaded(kCounterLibraryFileName);
+    ASSERT_NE(library, nullptr);
+    const auto entry =
+        reinterpret_cast<GpuClientsEntry>(plat_library_symbol(library, kGpuClientsEntryName));
+    ASSERT_NE(entry, nullptr);
+    GpuClient clients[4];
+    const auto take = [&] {
+        GpuClients snapshot{sizeof(GpuClients), sizeof(GpuClient), 4, clients, 0, 0, 0, 0};
+        EXPECT_EQ(entry(&snapshot), 0);
+        return snapshot;
+    };
+    GpuClients small{sizeof(GpuClients) - 1, sizeof(GpuClient), 0, nullptr, 0, 0, 0, 0};
+    EXPECT_NE(entry(&small), 0) << "a record of another size is refused";
+    GpuClients none{sizeof(GpuClients), sizeof(GpuClient), 0, nullptr, 0, 0, 0, 0};
+    EXPECT_EQ(entry(&none), 0);
+    EXPECT_EQ(none.count, 0u);
+    EXPECT_EQ(none.total, 2u) << "how many there are, for a larger array";
+    const GpuClients first = take();
+    ASSERT_EQ(first.count, 2u);
+    const uint64_t busyBefore = clients[0].busyNs[kEngineGraphics];
+    for (uint32_t c = 0; c < 2; ++c) {
+        EXPECT_EQ(clients[c].pid, 300u + c);
+        EXPECT_EQ(clients[c].id, 7u);
+        EXPECT_EQ(clients[c].flags, kGpuClientShared);
+        EXPECT_STREQ(clients[c].name, "game");
+        EXPECT_STREQ(clients[c].user, "alice");
+        EXPECT_EQ(clients[c].deviceBytes, 4u << 20);
+        EXPECT_EQ(clients[c].systemBytes, 8u << 20);
+        EXPECT_EQ(clients[c].busyNs[kEngineCopy], 0u);
+    }
+    // Later, its engine time has grown by about half the time between the two readings.
+    GpuClients second = take();
+    const Clock::time_point deadline = Clock::now() + std::chrono::seconds(3);
+    while (second.atNs < first.atNs + 200000000 && Clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        Value(0);
+        second = take();
+    }
+    const double share = static_cast<double>(clients[0].busyNs[kEngineGraphics] - busyBefore) /
+                         static_cast<double>(second.atNs - first.atNs);
+    EXPECT_GT(share, 0.3) << clients[0].busyNs[kEngineGraphics] << " after " << busyBefore;
+    EXPECT_LT(share, 0.7);
+    plat_library_close(library);
 }
 
 TEST_F(GpuLibrary, AProcessWithThousandsOfDescriptorsCostsBoundedWorkAndSaysSo) {

@@ -64,6 +64,33 @@ TEST(KernelFiles, FdinfoInEveryFormatParses) {
     EXPECT_FALSE(fdinfo_parse("pos:\t0\nflags:\t02\n", &client));  // no DRM client
 }
 
+TEST(KernelFiles, MemoryRegionsAndEngineClassesOfEveryDriver) {
+    FdinfoClient client;
+    ASSERT_TRUE(
+        fdinfo_parse("drm-driver:\tamdgpu\ndrm-memory-vram:\t1 KiB\ndrm-resident-vram:\t2048 "
+                     "KiB\ndrm-memory-gtt:\t3 MiB\ndrm-resident-cpu:\t100\n"
+                     "drm-resident-local0:\t18446744073709551615 GiB\ndrm-resident-x:\t1 TB\n",
+                     &client));
+    EXPECT_EQ(client.residentBytes,
+              (std::map<std::string, uint64_t>{
+                  {"vram", 2048u << 10}, {"gtt", 3u << 20}, {"cpu", 100}, {"local0", UINT64_MAX}}));
+    const struct {
+        const char* engine;
+        uint32_t engineClass;
+    } classes[] = {{"gfx", kEngineGraphics},      {"render", kEngineGraphics},
+                   {"rcs", kEngineGraphics},      {"compute", kEngineCompute},
+                   {"ccs", kEngineCompute},       {"dma", kEngineCopy},
+                   {"bcs", kEngineCopy},          {"video", kEngineVideo},
+                   {"vcs", kEngineVideo},         {"dec", kEngineVideoDecode},
+                   {"jpeg", kEngineVideoDecode},  {"enc", kEngineVideoEncode},
+                   {"vecs", kEngineVideoEnhance}, {"video-enhance", kEngineVideoEnhance},
+                   {"vpe", kEngineVideoEnhance},  {"fragment", kEngineOther}};
+    for (const auto& c : classes) EXPECT_EQ(engine_class_of(c.engine), c.engineClass) << c.engine;
+    EXPECT_TRUE(device_memory_region("vram") && device_memory_region("local0"));
+    EXPECT_FALSE(device_memory_region("gtt") || device_memory_region("system0") ||
+                 device_memory_region("stolen"));
+}
+
 TEST(KernelFiles, EngineSharesCountEachClientOnceAndNeverGoBackwards) {
     const std::vector<std::string> paths = {"/proc/10/fdinfo/5", "/proc/11/fdinfo/5",
                                             "/proc/12/fdinfo/4", "/proc/13/fdinfo/denied"};
