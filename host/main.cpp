@@ -114,9 +114,10 @@ int Run(const PluginApi& api, uint32_t count, const HostOptions& options, Metric
         described ? ReadSources(api, count, options.descVersion) : Positions(count);
     metrics.SetSources(sources);
 #if defined(ZARMITE_HOST_WATCH)
+    GpuProcessReader watchProcesses;  // let go before the plug-in, which holds the library
     if (options.mode == HostMode::kWatch)
         return RunWatch(
-            sources, options.intervalMs, options.noColour,
+            sources, options.intervalMs, options.noColour, [&] { return watchProcesses.Take(); },
             [&](PollSchedule& schedule, const RoundConsumer& draw, const RoundWait& keys) {
                 return RunRounds(
                     api, sources, 0, schedule,

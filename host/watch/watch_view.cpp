@@ -14,11 +14,13 @@
 #include <cstring>
 #include <ctime>
 #include <cwchar>
+#include <functional>
 #include <string>
 #include <vector>
 
 #include "host_text.h"
 #include "platform.h"
+#include "process_panel.h"
 #include "strip_chart.h"
 
 namespace {
@@ -58,7 +60,11 @@ struct View {
     bool colour = false;
     CellStyles styles{};
     ChartGlyphs glyphs = ChartGlyphs::kAscii;
-    bool help = false;  // the keys are shown over the panels
+    bool help = false;                                 // the keys are shown over the panels
+    std::function<GpuProcessRound()> takeProcesses{};  // who uses the GPU, once a round
+    GpuProcessRound processes{};
+    bool processesShown = true;
+    ProcessOrder order = ProcessOrder::kBusy;
 };
 
 // Colour pairs: the bar's scale from low to high (kPairHeat + 0 to kHeatSteps - 1), then
@@ -71,6 +77,8 @@ const char* const kKeys[] = {
     "+  -              poll twice as often, or half as often",
     "j  k  arrows      scroll a line",
     "PgDn  PgUp        scroll a page",
+    "p                 show or hide the processes",
+    "o                 order the processes: busy, memory, pid",
     "?  h              show or hide these keys",
 };
 
@@ -191,11 +199,32 @@ void FitHistories(View& view) {
     for (SourceHistory& history : view.histories) history.Grow(columns);
 }
 
+// The process panel's rows: a line where the library gives no per-process data, else its
+// processes with a heading and a summary, at most a third of the screen.
+int ProcessRows(const View& view) {
+    if (!view.processesShown) return 0;
+    if (!view.processes.offered) return 1;
+    const int wanted = static_cast<int>(view.processes.processes.size()) + 2;
+    return std::min(wanted, std::max(3, (LINES - 1) / 3));
+}
+
+void DrawProcesses(const View& view, int top, int rows) {
+    const std::vector<std::string> lines =
+        ProcessPanelLines(view.processes, view.order, COLS, rows);
+    for (size_t i = 0; i < lines.size(); ++i) {
+        const attr_t attribute = i == 0 && view.processes.offered ? A_BOLD : A_NORMAL;
+        attron(attribute);
+        mvaddnstr(top + static_cast<int>(i), 0, lines[i].c_str(), COLS);
+        attroff(attribute);
+    }
+}
+
 void Draw(View& view) {
     FitHistories(view);
     erase();
     const int width = COLS;
-    const int viewRows = LINES - 1;  // the last line is the status line
+    const int processRows = std::min(ProcessRows(view), std::max(LINES - 2, 0));
+    const int viewRows = LINES - 1 - processRows;  // then the processes, then the status line
     const int columns = std::max(1, width / kPanelMinWidth);
     const int panelWidth = width / columns;
     const std::vector<LayoutItem> items = Layout(*view.sources, columns);
@@ -228,6 +257,7 @@ void Draw(View& view) {
         y += height;
     }
 
+    if (processRows > 0) DrawProcesses(view, viewRows, processRows);
     if (view.help) DrawHelp();
     DrawStatus(view);
     wnoutrefresh(stdscr);
@@ -334,6 +364,12 @@ bool HandleKey(int key, View& view) {
         case KEY_PPAGE:
             view.scroll = std::max(0, view.scroll - (LINES - 2));
             break;
+        case 'p':
+            view.processesShown = !view.processesShown;
+            break;
+        case 'o':
+            view.order = NextProcessOrder(view.order);
+            break;
         default:
             break;  // KEY_RESIZE and anything else: just redraw
     }
@@ -343,10 +379,11 @@ bool HandleKey(int key, View& view) {
 }  // namespace
 
 int RunWatch(const std::vector<HostSource>& sources, uint32_t intervalMs, bool noColour,
-             const RoundLoop& loop) {
+             const std::function<GpuProcessRound()>& processes, const RoundLoop& loop) {
     intervalMs = std::min<uint32_t>(std::max<uint32_t>(intervalMs, 10), 3600000);
     View view{&sources, std::vector<SourceHistory>(sources.size(), SourceHistory(0)), intervalMs,
               intervalMs};
+    view.takeProcesses = processes;
     PollSchedule schedule(intervalMs);
     view.schedule = &schedule;
     setlocale(LC_ALL, "");
@@ -376,8 +413,10 @@ int RunWatch(const std::vector<HostSource>& sources, uint32_t intervalMs, bool n
     // The view draws the rounds of the host's one loop; paused, it keeps what it shows
     // while the rounds go on for the other outputs.
     const RoundConsumer draw = [&](const HostRound& round) {
-        if (!view.paused)
+        if (!view.paused) {
             for (size_t i = 0; i < round.values.size(); ++i) view.histories[i].Add(round.values[i]);
+            if (view.takeProcesses) view.processes = view.takeProcesses();
+        }
         return RoundVerdict{false, 0};
     };
     // Between rounds: redraw, and take keys until the next round is due.
@@ -409,6 +448,7 @@ double TimeRedraw(size_t count, int width, int height, int redraws) {
                                      "%", "", "group " + std::to_string(i / 8), 100, 0, 25});
     }
     View view{&sources, std::vector<SourceHistory>(count, SourceHistory(1000)), 1000, 1000};
+    view.processesShown = false;  // the charts alone, as measured before there were processes
     for (size_t i = 0; i < count; ++i)
         for (size_t k = 0; k < 1000; ++k)
             view.histories[i].Add(static_cast<float>((k * 7 + i) % 120));

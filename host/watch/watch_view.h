@@ -6,6 +6,7 @@
 #include <functional>
 #include <vector>
 
+#include "gpu_processes.h"
 #include "host_round.h"
 #include "host_source.h"
 #include "poll_loop.h"
@@ -17,8 +18,10 @@
 // block characters where the locale is UTF-8.
 using RoundLoop =
     std::function<int(PollSchedule& schedule, const RoundConsumer& draw, const RoundWait& keys)>;
+// `processes` gives who uses the GPU each round, shown under the graphs (p hides it, o
+// orders it).
 int RunWatch(const std::vector<HostSource>& sources, uint32_t intervalMs, bool noColour,
-             const RoundLoop& loop);
+             const std::function<GpuProcessRound()>& processes, const RoundLoop& loop);
 
 // The processor time one redraw of `count` sources with full histories takes on a terminal
 // of `width` x `height` that writes to nothing, in milliseconds (the mean of `redraws`). In

@@ -239,6 +239,30 @@ def check_harmless_texts():
         config.write(CONFIG)
 
 
+def check_processes():
+    # Who uses the GPU, under the graphs, the busiest first: the simulated library's game
+    # before its compositor; o orders by memory, then by pid; p hides the panel.
+    start(100, 30)
+    screen = wait_until(lambda s: any("graphics 60%" in line for line in s) and
+                        any("o order: busy" in line for line in s))
+    rows = [line for line in screen if line.startswith(" 2400 ") or line.startswith(" 1180 ")]
+    check(len(rows) == 2 and rows[0].startswith(" 2400 ") and "graphics 60% copy 5%" in rows[0] and
+          "2048 MiB" in rows[0] and rows[1].rstrip().endswith("compositor (shared)"),
+          "the process panel, the busiest first", screen)
+    check(any("1 could not be read" in line for line in screen), "the unreadable process", screen)
+    tmux("send-keys", "-t", SESSION, "o")
+    wait_for("o order: memory")
+    tmux("send-keys", "-t", SESSION, "o")
+    screen = wait_for("o order: pid")
+    pids = [line.split()[0] for line in screen if "MiB" in line and line.split()[0].isdigit()]
+    check(pids and pids == sorted(pids, key=int), "ordered by pid: %r" % pids, screen)
+    tmux("send-keys", "-t", SESSION, "p")
+    screen = wait_until(lambda s: not any("o order:" in line for line in s))
+    check(screen is not None and not any(" game" in line for line in screen), "p hides the panel",
+          screen)
+    finish(["q"])
+
+
 def main():
     os.makedirs(WORK, exist_ok=True)
     shutil.copy(PLUGIN, WORK)
@@ -299,6 +323,7 @@ def main():
           any("|" in line and "-" * 10 in line for line in screen), "a terminal without colour", screen)
     finish(["q"])
 
+    check_processes()
     check_blocks_and_colour()
     check_what_ends_the_view()
     check_harmless_texts()

@@ -10,6 +10,7 @@
 #include "host_options.h"
 #include "host_round.h"
 #include "host_text.h"
+#include "process_panel.h"
 #include "script_output.h"
 #include "strip_chart.h"
 
@@ -232,6 +233,39 @@ TEST(ScriptOutput, GpuProcessesAreSharesOfTheRoundWithTheirTextsMadeSafe) {
         << json;
     EXPECT_NE(json.find("],\"processes_unreadable\":2"), std::string::npos) << json;
     EXPECT_EQ(JsonProcesses(GpuProcessRound{}), ",\"processes\":[],\"processes_unreadable\":0");
+}
+
+TEST(ProcessPanel, RowsInEachOrderFitTheirWidthAndShowNoControlCharacter) {
+    GpuProcessRound round;
+    round.offered = true;
+    round.unreadable = 3;
+    const auto process = [](uint32_t pid, double graphics, uint64_t mib, const char* name) {
+        GpuProcess p{0, pid, name, "alice", {}, mib << 20, 0, false};
+        p.busyPercent.fill(-1);
+        p.busyPercent[kEngineGraphics] = graphics;
+        return p;
+    };
+    round.processes = {process(30, 5, 900, "big"), process(10, 80, 10, "busy\x1b[2J\xc3\xa9"),
+                       process(20, 40, 500, "mid")};
+    const auto firstColumn = [](const std::vector<std::string>& lines) {
+        std::string pids;
+        for (size_t i = 1; i + 1 < lines.size(); ++i) pids += lines[i].substr(1, 2) + " ";
+        return pids;
+    };
+    EXPECT_EQ(firstColumn(ProcessPanelLines(round, ProcessOrder::kBusy, 120, 10)), "10 20 30 ");
+    EXPECT_EQ(firstColumn(ProcessPanelLines(round, ProcessOrder::kMemory, 120, 10)), "30 20 10 ");
+    EXPECT_EQ(firstColumn(ProcessPanelLines(round, ProcessOrder::kPid, 120, 10)), "10 20 30 ");
+    const std::vector<std::string> lines = ProcessPanelLines(round, ProcessOrder::kBusy, 120, 10);
+    EXPECT_NE(lines[1].find("graphics 80%"), std::string::npos) << lines[1];
+    EXPECT_NE(lines[1].find("busy\\x1b[2J?"), std::string::npos) << lines[1];
+    EXPECT_EQ(lines.back().find(" 3 processes; 3 could not be read"), 0u) << lines.back();
+    // Two rows: the heading and the summary, which says what is not shown.
+    const std::vector<std::string> few = ProcessPanelLines(round, ProcessOrder::kBusy, 40, 3);
+    ASSERT_EQ(few.size(), 3u);
+    EXPECT_EQ(few[2], " 3 processes, 2 not shown; 3 could not b");
+    for (const std::string& line : few) EXPECT_LE(line.size(), 40u);
+    EXPECT_EQ(ProcessPanelLines(GpuProcessRound{}, ProcessOrder::kBusy, 80, 5),
+              std::vector<std::string>{" the counter library gives no per-process data"});
 }
 
 TEST(ScriptOutput, TimestampsAreIso8601LocalTimeWithTheirOffset) {

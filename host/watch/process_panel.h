@@ -1,0 +1,23 @@
+// The live view's process panel: who uses the GPU, one row a process and GPU (PID, user,
+// GPU, the busy share of its busiest engine classes, device and system memory, the
+// command), under the graphs. Pure text, so that the tests draw it.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "gpu_processes.h"
+
+enum class ProcessOrder { kBusy, kMemory, kPid };
+
+// The next order, as the key o steps through them; and its name.
+ProcessOrder NextProcessOrder(ProcessOrder order);
+const char* ProcessOrderName(ProcessOrder order);
+
+// The panel's lines, each at most `width` columns of printable ASCII (a name's control
+// characters escaped, other characters shown as "?"), at most `rows` of them: a heading,
+// the processes in `order` (as many as fit), and a last line that says how many more
+// there are, how many processes could not be read, or that the counter library gives no
+// per-process data.
+std::vector<std::string> ProcessPanelLines(const GpuProcessRound& round, ProcessOrder order,
+                                           int width, int rows);
