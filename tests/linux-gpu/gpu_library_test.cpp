@@ -312,7 +312,7 @@ TEST_F(GpuLibrary, AClientCountsOnlyForTheGpuItsDescriptorIsOpenOn) {
     EXPECT_EQ(ValueOnce(16, "0/10000"), "0/10000");
     // Reopened on the other GPU: the first is idle at once, not when the walk next reads
     // that process.
-    client.Move("renderD130", other);
+    client.Move("card2", other);
     EXPECT_EQ(ValueOnce(0, "0/10000"), "0/10000");
 }
 
@@ -320,15 +320,22 @@ TEST_F(GpuLibrary, AClientCountsOnlyForTheGpuItsDescriptorIsOpenOn) {
 // of one user, its engine time growing at half the wall time, its memory by region.
 TEST_F(GpuLibrary, ItsClientsEntryTellsWhoUsesTheGpu) {
     machine_.Gpu(1, kIntel, "0x8086", "0x46a6", "i915", {});
-    machine_.Write("etc/passwd", "root:x:0:0::/root:/bin/sh\nalice:x:1000:1000::/home/a:/bin/sh\n");
-    for (const char* pid : {"300", "301"}) {
+    // A user's name from /etc/passwd, lines that are no entry passed over; the number where
+    // the user has none.
+    machine_.Write("etc/passwd",
+                   ":x:1000:1000::/:/bin/sh\nbroken\nroot:x:0:0::/root:/bin/sh\n"
+                   "alice:x:1000:1000::/home/a:/bin/sh\n");
+    for (const char* pid : {"300", "301", "302"}) {
+        const std::string uid = pid == std::string("302") ? "4242" : "1000";
         machine_.Write("proc/" + std::string(pid) + "/comm", "game\n");
-        machine_.Write("proc/" + std::string(pid) + "/status", "Name:\tgame\nUid:\t1000\t1000\n");
+        machine_.Write("proc/" + std::string(pid) + "/status",
+                       "Name:\tgame\nUid:\t" + uid + "\t0\n");
     }
-    machine_.Client(301, 6, "renderD129",
-                    "drm-driver:\ti915\ndrm-pdev:\t" + std::string(kIntel) +
-                        "\ndrm-client-id:\t7\ndrm-engine-render:\t0 ns\ndrm-resident-system0:\t"
-                        "8 MiB\ndrm-resident-local0:\t4096 KiB\n");
+    for (int pid : {301, 302})
+        machine_.Client(pid, 6, "renderD129",
+                        "drm-driver:\ti915\ndrm-pdev:\t" + std::string(kIntel) +
+                            "\ndrm-client-id:\t7\ndrm-engine-render:\t0 ns\ndrm-resident-system0:"
+                            "\t8 MiB\ndrm-resident-local0:\t4096 KiB\n");
     HalfBusyClient client(&machine_, 300, 5);
     client.Run("renderD129", kIntel);
     ASSERT_EQ(Start(), 16u);
@@ -344,21 +351,28 @@ TEST_F(GpuLibrary, ItsClientsEntryTellsWhoUsesTheGpu) {
         EXPECT_EQ(entry(&snapshot), 0);
         return snapshot;
     };
-    GpuClients small{sizeof(GpuClients) - 1, sizeof(GpuClient), 0, nullptr, 0, 0, 0, 0};
-    EXPECT_NE(entry(&small), 0) << "a record of another size is refused";
+    EXPECT_NE(entry(nullptr), 0);
+    // Records of other sizes, and an array that is not there.
+    const uint32_t wrong[][3] = {{sizeof(GpuClients) - 1, sizeof(GpuClient), 0},
+                                 {sizeof(GpuClients), sizeof(GpuClient) - 1, 0},
+                                 {sizeof(GpuClients), sizeof(GpuClient), 4}};
+    for (const auto& sizes : wrong) {
+        GpuClients refused{sizes[0], sizes[1], sizes[2], nullptr, 0, 0, 0, 0};
+        EXPECT_NE(entry(&refused), 0) << sizes[0] << " " << sizes[1] << " " << sizes[2];
+    }
     GpuClients none{sizeof(GpuClients), sizeof(GpuClient), 0, nullptr, 0, 0, 0, 0};
     EXPECT_EQ(entry(&none), 0);
     EXPECT_EQ(none.count, 0u);
-    EXPECT_EQ(none.total, 2u) << "how many there are, for a larger array";
+    EXPECT_EQ(none.total, 3u) << "how many there are, for a larger array";
     const GpuClients first = take();
-    ASSERT_EQ(first.count, 2u);
+    ASSERT_EQ(first.count, 3u);
     const uint64_t busyBefore = clients[0].busyNs[kEngineGraphics];
-    for (uint32_t c = 0; c < 2; ++c) {
+    for (uint32_t c = 0; c < 3; ++c) {
         EXPECT_EQ(clients[c].pid, 300u + c);
         EXPECT_EQ(clients[c].id, 7u);
         EXPECT_EQ(clients[c].flags, kGpuClientShared);
         EXPECT_STREQ(clients[c].name, "game");
-        EXPECT_STREQ(clients[c].user, "alice");
+        EXPECT_STREQ(clients[c].user, c < 2 ? "alice" : "4242");
         EXPECT_EQ(clients[c].deviceBytes, 4u << 20);
         EXPECT_EQ(clients[c].systemBytes, 8u << 20);
         EXPECT_EQ(clients[c].busyNs[kEngineCopy], 0u);
@@ -464,6 +478,14 @@ TEST_F(GpuLibrary, NvidiaGpusTakeTheirPlaceThroughNvmlOrAreLeftOutWithoutIt) {
               "Share of time the GPU was busy (GPU 1: nvidia 0000:01:00.0, Stand-in Board)");
     EXPECT_EQ(ValueOnce(16, "40/100"), "40/100");
     EXPECT_EQ(ValueOnce(32, "37/100"), "37/100");
+    void* library = plat_library_loaded(kCounterLibraryFileName);
+    const auto entry =
+        reinterpret_cast<GpuClientsEntry>(plat_library_symbol(library, kGpuClientsEntryName));
+    ASSERT_NE(entry, nullptr);
+    GpuClients snapshot{sizeof(GpuClients), sizeof(GpuClient), 0, nullptr, 0, 0, 0, 0};
+    EXPECT_EQ(entry(&snapshot), 0);
+    EXPECT_EQ(snapshot.total, 0u) << "no clients of any GPU here, NVIDIA's not yet told";
+    plat_library_close(library);
     Shutdown();
     dir_.Write("scenario.txt", "init-fails 9\n");
     ASSERT_EQ(Start(), 32u);
