@@ -1,10 +1,12 @@
 // What the GPU counter library makes of the kernel's files, from texts in the formats the
 // kernel prints: clients' fdinfo, clock levels, the PCI ID list, energy counters.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <map>
 
+#include "drm_clients.h"
 #include "drm_files.h"
 #include "drm_readings.h"
 #include "engine_usage.h"
@@ -137,6 +139,45 @@ TEST(KernelFiles, EngineSharesCountEachClientOnceAndNeverGoBackwards) {
     shares = engine_shares(paths, ReadFake, &history, 61000000, "0000:00:02.0");
     EXPECT_EQ(shares.clients, 0u);
     EXPECT_NEAR(engine_share_of(shares, {}), 0, 1e-9);
+}
+
+TEST(KernelFiles, ClientsWithoutIdsOfOtherDevicesAndWithMemoryPastSixtyFourBits) {
+    const std::vector<std::string> paths = {"/proc/20/fdinfo/4", "/proc/21/fdinfo/4"};
+    g_fdinfo = {{paths[0],
+                 "drm-driver:\ti915\ndrm-pdev:\t0000:00:02.0\ndrm-engine-render:\t1 ns\n"
+                 "drm-resident-vram:\t18446744073709551615\ndrm-resident-local0:\t9\n"},
+                {paths[1], "drm-driver:\ti915\ndrm-pdev:\t0000:00:02.00\ndrm-client-id:\t5\n"}};
+    EngineHistory history;
+    EngineShares shares = engine_shares(paths, ReadFake, &history, 1000, "0000:00:02.0");
+    ASSERT_EQ(shares.byClient.size(), 1u) << "a client of another device is left out";
+    EXPECT_EQ(shares.byClient[0].id, "") << "a client without an id is its descriptor";
+    EXPECT_EQ(shares.byClient[0].deviceBytes, UINT64_MAX);
+    EXPECT_EQ(engine_shares(paths, ReadFake, &history, 2000, "").byClient.size(), 2u)
+        << "every client where no device is named";
+}
+
+TEST(KernelFiles, ADescriptorIsStillAClientOnlyWhileItNamesItsNode) {
+    TempDir dir;
+    const auto link = [&](const char* name, const char* target) {
+        const std::string path = dir.Path(name);
+        EXPECT_EQ(symlink(target, path.c_str()), 0) << name;
+        return path;
+    };
+    const std::vector<DrmDescriptor> found = {
+        {1, "renderD128", link("same", "/dev/dri/renderD128"), "same"},
+        {1, "renderD128", link("other", "/dev/dri/renderD129"), "other"},
+        {1, "renderD128", link("elsewhere", "/dev/drX/renderD128"), "elsewhere"},
+        {1, "renderD128", link("card", "/dev/dri/card1"), "card"},
+        {1, "renderD128", dir.Path("closed"), "closed"}};
+    const std::vector<DrmDescriptor> open = drm_still_open(found);
+    ASSERT_EQ(open.size(), 1u);
+    EXPECT_EQ(open[0].fdinfo, "same");
+    // However many a walk found, a GPU reads a bounded number of them.
+    DrmDescriptors known;
+    for (uint32_t pid = 0; pid < kMaxDescriptorsPerGpu + 10; ++pid)
+        known[pid] = {DrmDescriptor{pid, "renderD128", "", ""}};
+    EXPECT_EQ(drm_descriptors_on(known, {"renderD128"}).size(), kMaxDescriptorsPerGpu);
+    EXPECT_TRUE(drm_descriptors_on(known, {"renderD129"}).empty());
 }
 
 TEST(KernelFiles, ClockLevelsModelNamesAndEnergyRates) {
