@@ -259,7 +259,8 @@ public:
         if (thread_.joinable()) thread_.join();
     }
     void Run(const std::string& node, const std::string& address) {
-        Move(node, address);
+        address_ = address;
+        machine_->Client(pid_, fd_, node, "drm-driver:\ti915\ndrm-pdev:\t" + address + "\n");
         thread_ = std::thread([this] {
             const Clock::time_point start = Clock::now();
             while (running_) {
@@ -276,11 +277,13 @@ public:
             }
         });
     }
-    // Closes the descriptor and opens the same number on another GPU's node.
+    // Closes the descriptor and opens the same number on another GPU's node; its fdinfo,
+    // which only the running thread writes, names that GPU from its next write.
     void Move(const std::string& node, const std::string& address) {
         std::lock_guard<std::mutex> guard(lock_);
         address_ = address;
-        machine_->Client(pid_, fd_, node, "drm-driver:\ti915\ndrm-pdev:\t" + address + "\n");
+        machine_->Link("proc/" + std::to_string(pid_) + "/fd/" + std::to_string(fd_),
+                       "/dev/dri/" + node);
     }
 
 private:
