@@ -5,6 +5,7 @@
 // no such entry, and a host works as before without it.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "counter_library.h"
@@ -45,6 +46,15 @@ struct GpuClient {
     char user[32];  // its user's name, or number
 };
 
+// A GPU's own busy figure, where its library knows one: the engine time of the device as a
+// whole (its busy share integrated over time), in nanoseconds, that only grows. Busy that
+// no client accounts for is the part of it that the GPU's clients do not add up to.
+struct GpuDevice {
+    uint32_t gpu;
+    uint32_t known;  // 1 where busyNs is the device's own figure; 0 where there is none
+    uint64_t busyNs;
+};
+
 struct GpuClients {
     uint32_t size;        // set by the caller: sizeof (GpuClients)
     uint32_t clientSize;  // set by the caller: sizeof (GpuClient)
@@ -54,7 +64,15 @@ struct GpuClients {
     uint32_t total;       // clients there are; above count, the array was too small
     uint32_t unreadable;  // processes whose clients this user could not read
     uint64_t atNs;        // when the library read them, on a clock of its own that only grows
+    // Filled only where `size` has room for them (a caller of the first layout has none).
+    uint32_t deviceCapacity;  // set by the caller: the GPUs `devices` has room for
+    GpuDevice* devices;       // the caller's array
+    uint32_t deviceCount;     // GPUs written, in their numbers' order
 };
+
+// The size of the first layout, without the GPUs' own figures: the least a caller may give.
+constexpr uint32_t kGpuClientsFirstSize = static_cast<uint32_t>(
+    offsetof(GpuClients, atNs) + sizeof(uint64_t));
 
 // 0 with the snapshot filled, or the library's status (not started: no snapshot).
 typedef int32_t(COUNTER_CALL* GpuClientsEntry)(GpuClients* snapshot);

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <mutex>
 
+#include "clients_snapshot.h"
 #include "driver_library.h"
 
 namespace {
@@ -143,12 +144,10 @@ DriverParts MakeParts(const GpuMachine& machine) {
 }  // namespace
 
 int32_t GpuDriversClients(GpuClients* snapshot) {
-    if (snapshot == nullptr || snapshot->size < sizeof(GpuClients) ||
-        snapshot->clientSize < sizeof(GpuClient) ||
-        (snapshot->capacity > 0 && snapshot->clients == nullptr))
-        return kDriverBadArgument;
+    if (!ClientsSnapshotUsable(snapshot)) return kDriverBadArgument;
     Drivers& state = State();
     std::vector<GpuClient> clients;
+    std::vector<GpuDevice> devices;
     uint32_t unreadable = 0;
     uint64_t atNs = 0;
     try {
@@ -159,20 +158,20 @@ int32_t GpuDriversClients(GpuClients* snapshot) {
             if (driver.clients == nullptr) continue;
             const size_t first = clients.size();
             uint32_t refused = 0;
-            atNs = std::max(atNs, driver.clients(state.numbered[number], &clients, &refused));
+            GpuDevice device{number, 0, 0};
+            atNs = std::max(atNs,
+                            driver.clients(state.numbered[number], &clients, &refused, &device));
             unreadable = std::max(unreadable, refused);
             for (size_t c = first; c < clients.size(); ++c) clients[c].gpu = number;
+            device.gpu = number;
+            devices.push_back(device);
         }
     } catch (...) {
         return kDriverBadArgument;  // memory ran out
     }
-    snapshot->total = static_cast<uint32_t>(clients.size());
-    snapshot->count = std::min(snapshot->total, snapshot->capacity);
-    snapshot->unreadable = unreadable;
-    snapshot->atNs = atNs;
-    for (uint32_t c = 0; c < snapshot->count; ++c)
-        memcpy(reinterpret_cast<char*>(snapshot->clients) + c * snapshot->clientSize, &clients[c],
-               sizeof(GpuClient));
+    ClientsSnapshotStart(snapshot, unreadable, atNs);
+    for (const GpuClient& client : clients) ClientsSnapshotAdd(snapshot, client);
+    for (const GpuDevice& device : devices) ClientsSnapshotAddDevice(snapshot, device);
     return 0;
 }
 

@@ -38,9 +38,12 @@ struct GpuDriver {
     // What metric `metric` of GPU `gpu` means there, from what start learned.
     std::string (*meaning)(uint32_t gpu, uint32_t metric);
     // Who used GPU `gpu` at its last reading, appended to `out` (their GPU numbers left to
-    // the caller), and how many processes could not be read; when, on the library's
-    // monotonic clock. Never a call into the driver. Null for a driver that cannot tell.
-    uint64_t (*clients)(uint32_t gpu, std::vector<GpuClient>* out, uint32_t* unreadable);
+    // the caller), how many processes could not be read, and the GPU's own busy time where
+    // the driver knows it (`device`, its number left to the caller); when, on the
+    // library's monotonic clock. Never a call into the driver. Null for a driver that
+    // cannot tell.
+    uint64_t (*clients)(uint32_t gpu, std::vector<GpuClient>* out, uint32_t* unreadable,
+                        GpuDevice* device);
 };
 
 struct GpuMachine {

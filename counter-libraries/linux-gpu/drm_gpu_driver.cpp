@@ -10,11 +10,13 @@
 #include <memory>
 #include <mutex>
 
+#include "busy_time.h"
 #include "drm_clients.h"
 #include "drm_files.h"
 #include "drm_readings.h"
 #include "engine_usage.h"
 #include "metrics.h"
+#include "process_identity.h"
 
 namespace {
 
@@ -60,6 +62,7 @@ struct GpuState {
     EnergyHistory energy;
     std::vector<GpuClient> users;  // who used it at the last look, their GPU not yet numbered
     uint64_t usersAtNs = 0;
+    BusyTime busy;  // its own busy figure, for the busy that no client accounts for
 };
 
 // Never destroyed: a read may still be in the kernel when the process ends.
@@ -74,9 +77,8 @@ struct Drm {
     uint64_t nextCardCheckNs = 0;
     bool checkingCards = false;
     std::string root;
-    bool seesEveryClient = false;               // as the start found it
-    std::map<uint32_t, std::string> userNames;  // by user id, from the root's /etc/passwd
-    uint32_t refused = 0;  // processes whose clients could not be read, at the last look
+    bool seesEveryClient = false;  // as the start found it
+    uint32_t refused = 0;          // processes whose clients could not be read, at the last look
 };
 
 Drm& State() {
@@ -157,37 +159,6 @@ std::vector<DrmDescriptor> ClientDescriptors(const std::vector<std::string>& nod
     return drm_still_open(descriptors);
 }
 
-// A user's name from the root's /etc/passwd (never through the system's name services,
-// which may wait on the network), or the number.
-std::string UserName(const std::string& root, uint32_t uid) {
-    Drm& drm = State();
-    {
-        std::lock_guard<std::mutex> guard(drm.lock);
-        const auto known = drm.userNames.find(uid);
-        if (known != drm.userNames.end()) return known->second;
-    }
-    std::string passwd, name = std::to_string(uid);
-    drm_read_file(root + "/etc/passwd", 1 << 20, &passwd);
-    const std::string number = std::to_string(uid);
-    for (size_t at = 0; at < passwd.size();) {
-        size_t end = passwd.find('\n', at);
-        if (end == std::string::npos) end = passwd.size();
-        const std::string line = passwd.substr(at, end - at);  // name:password:uid:...
-        at = end + 1;
-        const size_t first = line.find(':');
-        const size_t second = first == std::string::npos ? first : line.find(':', first + 1);
-        const size_t third = second == std::string::npos ? second : line.find(':', second + 1);
-        if (first == 0 || third == std::string::npos ||
-            line.compare(second + 1, third - second - 1, number) != 0)
-            continue;
-        name = drm_printable(line.substr(0, first), 31);
-        break;
-    }
-    std::lock_guard<std::mutex> guard(drm.lock);
-    drm.userNames[uid] = name;
-    return name;
-}
-
 // Who used the GPU at a look: a record for each process of each client.
 std::vector<GpuClient> Users(const EngineShares& shares,
                              const std::vector<DrmDescriptor>& descriptors,
@@ -214,17 +185,12 @@ std::vector<GpuClient> Users(const EngineShares& shares,
             user.deviceBytes = client.deviceBytes;
             user.systemBytes = client.systemBytes;
             user.flags = pids.size() > 1 ? kGpuClientShared : 0;
-            const std::string process = root + "/proc/" + std::to_string(pid);
-            snprintf(user.name, sizeof user.name, "%s", drm_read_line(process + "/comm").c_str());
-            std::string status;
-            drm_read_file(process + "/status", 8192, &status);
-            const size_t uid = status.find("\nUid:");
-            const std::string name =
-                uid == std::string::npos
-                    ? ""
-                    : UserName(root, static_cast<uint32_t>(
-                                         strtoul(status.c_str() + uid + 5, nullptr, 10)));
-            snprintf(user.user, sizeof user.user, "%s", name.c_str());
+            const ProcessIdentity identity = process_identity(root, pid);
+            // The program's own name for the client, where it gave one, after its process's.
+            std::string name = identity.name;
+            if (!client.name.empty()) name += " (" + drm_printable(client.name, 40) + ")";
+            snprintf(user.name, sizeof user.name, "%s", name.c_str());
+            snprintf(user.user, sizeof user.user, "%s", identity.user.c_str());
             users.push_back(user);
         }
     }
@@ -288,6 +254,14 @@ void ReadClients(Sampler* sampler, uint32_t index, const DrmGpu& gpu, CounterRea
         root = drm.root;
     }
     std::vector<GpuClient> users = Users(shares, descriptors, root);
+    // Processes whose fdinfo this user may not read count among those whose clients could
+    // not be read, beside those whose descriptors it may not even see.
+    std::vector<uint32_t> denied;
+    for (size_t path : shares.denied)
+        if (path < descriptors.size()) denied.push_back(descriptors[path].pid);
+    std::sort(denied.begin(), denied.end());
+    denied.erase(std::unique(denied.begin(), denied.end()), denied.end());
+    refused += static_cast<uint32_t>(denied.size());
     {
         std::lock_guard<std::mutex> guard(drm.lock);
         if (index < drm.gpus.size()) {
@@ -305,6 +279,18 @@ void ReadClients(Sampler* sampler, uint32_t index, const DrmGpu& gpu, CounterRea
 
 bool Offered(const DrmSources& s, uint32_t metric);
 CounterUnit UnitMetrics(uint32_t gpu, uint32_t unit);
+
+// Keeps the GPU's busy reading as engine time, for the clients' entry.
+void NoteBusy(uint32_t index, const CounterReading& busy) {
+    const uint64_t now = drm_now_ns();
+    const bool ok = busy.status == 0 && busy.cycle > 0;
+    Drm& drm = State();
+    std::lock_guard<std::mutex> guard(drm.lock);
+    if (index < drm.gpus.size())
+        busy_time_add(&drm.gpus[index].busy, ok,
+                      ok ? static_cast<double>(busy.value) / static_cast<double>(busy.cycle) : 0,
+                      now);
+}
 
 void Read(Sampler* sampler, uint32_t index, uint32_t unit, CounterReading* out) {
     const CounterUnit metrics = UnitMetrics(index, unit);
@@ -330,8 +316,9 @@ void Read(Sampler* sampler, uint32_t index, uint32_t unit, CounterReading* out) 
     switch (unit) {
         case kUnitActivity:
             ReadBusyFiles(gpu.sources, out);
-            if (metrics.count == 2) return;
-            return ReadClients(sampler, index, gpu, &out[kBusy], &out[kEncoderBusy]);
+            if (metrics.count > 2)
+                ReadClients(sampler, index, gpu, &out[kBusy], &out[kEncoderBusy]);
+            return NoteBusy(index, out[kBusy]);
         case kUnitVideo:
             return ReadClients(sampler, index, gpu, nullptr, out);
         case kUnitClocks:
@@ -459,12 +446,14 @@ void Stop() {
 }
 
 // Who used GPU `index` at its last look.
-uint64_t Clients(uint32_t index, std::vector<GpuClient>* out, uint32_t* unreadable) {
+uint64_t Clients(uint32_t index, std::vector<GpuClient>* out, uint32_t* unreadable,
+                 GpuDevice* device) {
     Drm& drm = State();
     std::lock_guard<std::mutex> guard(drm.lock);
     *unreadable = drm.refused;
     if (index >= drm.gpus.size()) return 0;
     out->insert(out->end(), drm.gpus[index].users.begin(), drm.gpus[index].users.end());
+    *device = busy_time_device(drm.gpus[index].busy, device->gpu);
     return drm.gpus[index].usersAtNs;
 }
 

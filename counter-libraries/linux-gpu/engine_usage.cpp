@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 
 namespace {
 
@@ -32,16 +33,20 @@ EngineShares engine_shares(const std::vector<std::string>& paths, ReadFdinfo rea
     // Each client once, by its device and its id there.
     std::map<std::string, std::map<std::string, EngineCount>> clients;
     std::map<std::string, EngineClient> users;
+    EngineShares shares;
     std::string text;
     for (size_t i = 0; i < paths.size(); ++i) {
         FdinfoClient client;
-        if (read(paths[i], kFdinfoLimit, &text) != 0 || !fdinfo_parse(text, &client)) continue;
+        const int error = read(paths[i], kFdinfoLimit, &text);
+        if (error == EACCES || error == EPERM) shares.denied.push_back(i);
+        if (error != 0 || !fdinfo_parse(text, &client)) continue;
         if (!pdev.empty() && !client.pdev.empty() && !SameAddress(client.pdev, pdev)) continue;
         // A client without an id is one descriptor: counted on its own.
         const std::string key = client.pdev + "/" + (client.id.empty() ? paths[i] : client.id);
         std::map<std::string, EngineCount>& engines = clients[key];
         EngineClient& user = users[key];
         user.id = client.id;
+        if (!client.name.empty()) user.name = client.name;
         user.paths.push_back(i);
         uint64_t device = 0, system = 0;
         for (const auto& region : client.residentBytes) {
@@ -58,7 +63,6 @@ EngineShares engine_shares(const std::vector<std::string>& paths, ReadFdinfo rea
                 Merge(&found->second, engine);
         }
     }
-    EngineShares shares;
     shares.clients = static_cast<uint32_t>(clients.size());
     shares.measured = history->atNs != 0 && nowNs > history->atNs;
     const double wallNs = shares.measured ? static_cast<double>(nowNs - history->atNs) : 0;

@@ -30,6 +30,7 @@ struct EngineHistory {
 // One client as a look saw it, for who uses the GPU.
 struct EngineClient {
     std::string id;             // its drm-client-id (or pasid); "" where it has none
+    std::string name;           // its drm-client-name: untrusted; "" where it has none
     std::vector<size_t> paths;  // the indexes of its descriptors among the look's paths
     uint64_t busyNs[kGpuEngineClasses] = {};  // engine time by class, divided by capacity
     uint64_t deviceBytes = 0;                 // resident in the GPU's own memory
@@ -41,6 +42,7 @@ struct EngineShares {
     bool measured = false;                   // false on the first look, which only takes a baseline
     uint32_t clients = 0;                    // clients read
     std::vector<EngineClient> byClient;
+    std::vector<size_t> denied;  // the indexes of the paths this user may not read
 };
 
 // The engine class of a driver's engine (amdgpu gfx, i915 render, xe rcs: graphics; ...).

@@ -94,6 +94,8 @@ bool fdinfo_parse(const std::string& text, FdinfoClient* client) {
             drm = true;
         } else if (key == "drm-client-id" || (key == "pasid" && client->id.empty())) {
             client->id = value;
+        } else if (key == "drm-client-name") {
+            client->name = value.substr(0, kClientNameLimit);
         } else if (StartsWith(key, "drm-resident-", &rest)) {
             uint64_t bytes = 0;
             if (Bytes(value, &bytes)) client->residentBytes[rest] = bytes;

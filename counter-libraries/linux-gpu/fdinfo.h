@@ -5,6 +5,7 @@
 // drm-driver), each ring's recent share in percent ("gfx0:\t70.59%").
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <map>
 #include <string>
@@ -20,10 +21,14 @@ struct EngineCount {
     double percent = -1;  // the older format's share, 0 to 100; -1 where there is none
 };
 
+// A client's name is cut to this many bytes: what a GPU client record holds.
+constexpr size_t kClientNameLimit = 63;
+
 struct FdinfoClient {
     std::string driver;  // "" in the older format
     std::string pdev;    // the PCI address the client's device sits at
     std::string id;      // the client's id on its device: drm-client-id, or the older pasid
+    std::string name;    // drm-client-name, as the program set it: untrusted, "" for none
     std::vector<EngineCount> engines;
     // Bytes resident by memory region (drm-resident-<region>, or the older
     // drm-memory-<region>), as large as 64 bits hold at most.

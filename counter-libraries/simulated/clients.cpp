@@ -1,12 +1,13 @@
 // The simulated GPU clients: a compositor shared with its child, a game, a video player
 // and a compute job that runs for 100 of every 200 samples, a new process each time, each
-// using the engines in a fixed pattern; and one process whose clients cannot be read. Each
-// sample is a simulated second, so that runs are repeatable (a host's round samples once
-// a source).
+// using the engines in a fixed pattern; and one process whose clients cannot be read. The
+// GPU's own busy figure is 3 % above what its clients' graphics and compute add up to:
+// busy that no client accounts for. Each sample is a simulated second, so that runs are
+// repeatable (a host's round samples once a source).
 #include <cstdio>
 #include <cstring>
 
-#include "gpu_clients.h"
+#include "clients_snapshot.h"
 #include "plat_export.h"
 #include "simulation.h"
 
@@ -16,13 +17,17 @@ constexpr uint64_t kSecondNs = 1000000000;
 constexpr uint64_t kMiB = 1024 * 1024;
 constexpr uint64_t kJobCycle = 200;  // the compute job runs from sample 50 to 149 of each
 constexpr uint64_t kJobStart = 50, kJobEnd = 150;
+// The GPU's own busy, per mille of a second: what the clients other than the job use of
+// graphics or compute (50 + 600 + 20), 30 that no client accounts for, and the job's.
+constexpr uint64_t kDeviceBusyPermille = 700;
+constexpr uint64_t kJobBusyPermille = 250;
 
 struct SimClient {
     uint32_t pid;
     uint64_t id;
     const char* name;
     const char* user;
-    uint32_t permille[kGpuEngineClasses];  // of each second, by engine class
+    uint64_t permille[kGpuEngineClasses];  // of each second, by engine class
     uint64_t deviceMiB, systemMiB;
     bool shared;
     bool job;
@@ -33,7 +38,15 @@ const SimClient kClients[] = {
     {1181, 1, "compositor", "gdm", {50, 0, 10, 0, 0, 0, 0, 0}, 96, 24, true, false},
     {2400, 2, "game", "alice", {600, 0, 50, 0, 0, 0, 0, 0}, 2048, 256, false, false},
     {3100, 3, "video-player", "alice", {20, 0, 0, 0, 250, 0, 0, 0}, 128, 32, false, false},
-    {4500, 4, "compute-job", "bob", {0, 900, 20, 0, 0, 0, 0, 0}, 4096, 64, false, true},
+    {4500,
+     4,
+     "compute-job",
+     "bob",
+     {0, kJobBusyPermille, 20, 0, 0, 0, 0, 0},
+     4096,
+     64,
+     false,
+     true},
 };
 
 // The client as it stands after `sample` samples; false where it is not there.
@@ -62,29 +75,28 @@ bool ClientAt(const SimClient& sim, uint64_t sample, GpuClient* out) {
     return true;
 }
 
+// The seconds the compute job has run after `sample` samples, over all its runs.
+uint64_t JobSeconds(uint64_t sample) {
+    const uint64_t at = sample % kJobCycle;
+    const uint64_t inThisRun =
+        at < kJobStart ? 0 : (at < kJobEnd ? at - kJobStart : kJobEnd - kJobStart);
+    return sample / kJobCycle * (kJobEnd - kJobStart) + inThisRun;
+}
+
 }  // namespace
 
 extern "C" PLAT_EXPORT int32_t COUNTER_CALL ZarmiteGpuClients(GpuClients* snapshot) {
     sim_record("GpuClients");
-    if (snapshot == nullptr || snapshot->size < sizeof(GpuClients) ||
-        snapshot->clientSize < sizeof(GpuClient) ||
-        (snapshot->capacity > 0 && snapshot->clients == nullptr))
-        return kSimBadArgument;
+    if (!ClientsSnapshotUsable(snapshot)) return kSimBadArgument;
     const uint64_t sample = sim_sample_number();
-    snapshot->count = snapshot->total = 0;
-    snapshot->unreadable = sample > 0 ? 1 : 0;
-    snapshot->atNs = sample * kSecondNs;
+    ClientsSnapshotStart(snapshot, sample > 0 ? 1 : 0, sample * kSecondNs);
+    if (sample == 0) return 0;
     for (const SimClient& sim : kClients) {
         GpuClient client;
-        if (sample == 0 || !ClientAt(sim, sample, &client)) continue;
-        if (snapshot->count < snapshot->capacity) {
-            GpuClient* at =
-                reinterpret_cast<GpuClient*>(reinterpret_cast<char*>(snapshot->clients) +
-                                             snapshot->count * snapshot->clientSize);
-            *at = client;
-            ++snapshot->count;
-        }
-        ++snapshot->total;
+        if (ClientAt(sim, sample, &client)) ClientsSnapshotAdd(snapshot, client);
     }
+    const uint64_t busyPermilleSeconds =
+        sample * kDeviceBusyPermille + JobSeconds(sample) * kJobBusyPermille;
+    ClientsSnapshotAddDevice(snapshot, GpuDevice{0, 1, busyPermilleSeconds * (kSecondNs / 1000)});
     return 0;
 }

@@ -7,6 +7,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
+#include <cstring>
 #include <functional>
 #include <mutex>
 #include <string>
@@ -26,6 +27,17 @@ const char* const kIntel = "0000:00:02.0";
 const char* const kAmd = "0000:03:00.0";
 
 // An AMD discrete GPU's files, as amdgpu writes them.
+GpuClients SnapshotRecord(uint32_t size, uint32_t clientSize, uint32_t capacity,
+                          GpuClient* clients) {
+    GpuClients snapshot;
+    memset(&snapshot, 0, sizeof snapshot);
+    snapshot.size = size;
+    snapshot.clientSize = clientSize;
+    snapshot.capacity = capacity;
+    snapshot.clients = clients;
+    return snapshot;
+}
+
 std::map<std::string, std::string> AmdFiles() {
     return {{"gpu_busy_percent", "37\n"},
             {"mem_busy_percent", "12\n"},
@@ -349,22 +361,30 @@ TEST_F(GpuLibrary, ItsClientsEntryTellsWhoUsesTheGpu) {
         reinterpret_cast<GpuClientsEntry>(plat_library_symbol(library, kGpuClientsEntryName));
     ASSERT_NE(entry, nullptr);
     GpuClient clients[4];
+    GpuDevice devices[2];
     const auto take = [&] {
-        GpuClients snapshot{sizeof(GpuClients), sizeof(GpuClient), 4, clients, 0, 0, 0, 0};
+        GpuClients snapshot = SnapshotRecord(sizeof(GpuClients), sizeof(GpuClient), 4, clients);
+        snapshot.deviceCapacity = 2;
+        snapshot.devices = devices;
         EXPECT_EQ(entry(&snapshot), 0);
         return snapshot;
     };
     EXPECT_NE(entry(nullptr), 0);
-    // Records of other sizes, and an array that is not there.
-    const uint32_t wrong[][3] = {{sizeof(GpuClients) - 1, sizeof(GpuClient), 0},
-                                 {sizeof(GpuClients), sizeof(GpuClient) - 1, 0},
-                                 {sizeof(GpuClients), sizeof(GpuClient), 4}};
+    // Records of other sizes, and arrays that are not there.
+    const uint32_t wrong[][4] = {{kGpuClientsFirstSize - 1, sizeof(GpuClient), 0, 0},
+                                 {sizeof(GpuClients), sizeof(GpuClient) - 1, 0, 0},
+                                 {sizeof(GpuClients), sizeof(GpuClient), 4, 0},
+                                 {sizeof(GpuClients), sizeof(GpuClient), 0, 1}};
     for (const auto& sizes : wrong) {
-        GpuClients refused{sizes[0], sizes[1], sizes[2], nullptr, 0, 0, 0, 0};
+        GpuClients refused = SnapshotRecord(sizes[0], sizes[1], sizes[2], nullptr);
+        refused.deviceCapacity = sizes[3];
         EXPECT_NE(entry(&refused), 0) << sizes[0] << " " << sizes[1] << " " << sizes[2];
     }
-    GpuClients none{sizeof(GpuClients), sizeof(GpuClient), 0, nullptr, 0, 0, 0, 0};
+    // A caller of the first layout, which has no room for the GPUs' own figures.
+    GpuClients none = SnapshotRecord(kGpuClientsFirstSize, sizeof(GpuClient), 0, nullptr);
+    none.deviceCapacity = 99;
     EXPECT_EQ(entry(&none), 0);
+    EXPECT_EQ(none.deviceCapacity, 99u) << "nothing written past the caller's record";
     EXPECT_EQ(none.count, 0u);
     EXPECT_EQ(none.total, 3u) << "how many there are, for a larger array";
     const GpuClients first = take();
@@ -392,6 +412,11 @@ TEST_F(GpuLibrary, ItsClientsEntryTellsWhoUsesTheGpu) {
                          static_cast<double>(second.atNs - first.atNs);
     EXPECT_GT(share, 0.3) << clients[0].busyNs[kEngineGraphics] << " after " << busyBefore;
     EXPECT_LT(share, 0.7);
+    // The GPU's own busy, from the same clients here, grows as theirs does.
+    ASSERT_EQ(second.deviceCount, 1u);
+    EXPECT_EQ(devices[0].gpu, 0u);
+    EXPECT_EQ(devices[0].known, 1u);
+    EXPECT_GT(devices[0].busyNs, 0u);
     plat_library_close(library);
 }
 
@@ -485,7 +510,7 @@ TEST_F(GpuLibrary, NvidiaGpusTakeTheirPlaceThroughNvmlOrAreLeftOutWithoutIt) {
     const auto entry =
         reinterpret_cast<GpuClientsEntry>(plat_library_symbol(library, kGpuClientsEntryName));
     ASSERT_NE(entry, nullptr);
-    GpuClients snapshot{sizeof(GpuClients), sizeof(GpuClient), 0, nullptr, 0, 0, 0, 0};
+    GpuClients snapshot = SnapshotRecord(sizeof(GpuClients), sizeof(GpuClient), 0, nullptr);
     EXPECT_EQ(entry(&snapshot), 0);
     EXPECT_EQ(snapshot.total, 0u) << "no clients of any GPU here, NVIDIA's not yet told";
     plat_library_close(library);
