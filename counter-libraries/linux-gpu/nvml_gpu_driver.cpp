@@ -67,10 +67,22 @@ void Read(Sampler*, uint32_t gpu, uint32_t unit, CounterReading* out) {
     nvml_gpus_read(&nvidia.gpus, slot, static_cast<MetricQuery>(unit % kQueryCount), out);
 }
 
+uint64_t Clients(uint32_t gpu, std::vector<GpuClient>* out, uint32_t* unreadable,
+                 GpuDevice* device) {
+    Nvidia& nvidia = State();
+    uint32_t slot = UINT32_MAX;
+    {
+        std::lock_guard<std::mutex> guard(nvidia.lock);
+        if (gpu < nvidia.slotOf.size()) slot = nvidia.slotOf[gpu];
+    }
+    *unreadable = 0;  // the driver lists every process, whoever asks
+    return nvml_gpus_clients(&nvidia.gpus, slot, out, device);
+}
+
 std::string Meaning(uint32_t, uint32_t metric) {
     return metric_info(metric).meaning;
 }
 
 }  // namespace
 
-const GpuDriver kNvmlGpuDriver = {Start, Stop, kQueryCount, UnitMetrics, Read, Meaning, nullptr};
+const GpuDriver kNvmlGpuDriver = {Start, Stop, kQueryCount, UnitMetrics, Read, Meaning, Clients};

@@ -12,6 +12,8 @@ constexpr nvmlReturn_t NVML_SUCCESS = 0;
 constexpr nvmlReturn_t NVML_ERROR_UNINITIALIZED = 1;
 constexpr nvmlReturn_t NVML_ERROR_INVALID_ARGUMENT = 2;
 constexpr nvmlReturn_t NVML_ERROR_NOT_SUPPORTED = 3;
+constexpr nvmlReturn_t NVML_ERROR_NOT_FOUND = 6;
+constexpr nvmlReturn_t NVML_ERROR_INSUFFICIENT_SIZE = 7;
 constexpr nvmlReturn_t NVML_ERROR_TIMEOUT = 10;
 constexpr nvmlReturn_t NVML_ERROR_LIBRARY_NOT_FOUND = 12;
 constexpr nvmlReturn_t NVML_ERROR_FUNCTION_NOT_FOUND = 13;
@@ -49,6 +51,36 @@ enum nvmlClockType_t {
 enum nvmlTemperatureSensors_t { NVML_TEMPERATURE_GPU = 0 };
 enum nvmlPcieUtilCounter_t { NVML_PCIE_UTIL_TX_BYTES = 0, NVML_PCIE_UTIL_RX_BYTES = 1 };
 
+// One process's use of a GPU in one of the driver's samples: percentages of the sample's
+// time; the timestamp in microseconds of the CPU's clock.
+struct nvmlProcessUtilizationSample_t {
+    unsigned int pid;
+    unsigned long long timeStamp;
+    unsigned int smUtil;
+    unsigned int memUtil;
+    unsigned int encUtil;
+    unsigned int decUtil;
+};
+
+// A process running on a GPU: the first layout, and the later one (versions 2 and 3).
+struct nvmlProcessInfo_v1_t {
+    unsigned int pid;
+    unsigned long long usedGpuMemory;  // bytes, or NVML_VALUE_NOT_AVAILABLE
+};
+struct nvmlProcessInfo_t {
+    unsigned int pid;
+    unsigned long long usedGpuMemory;
+    unsigned int gpuInstanceId;
+    unsigned int computeInstanceId;
+};
+constexpr unsigned long long NVML_VALUE_NOT_AVAILABLE = ~0ULL;
+constexpr unsigned int NVML_DEVICE_MIG_ENABLE = 1;
+
+typedef nvmlReturn_t (*nvmlRunningProcesses_t)(nvmlDevice_t device, unsigned int* count,
+                                               nvmlProcessInfo_t* infos);
+typedef nvmlReturn_t (*nvmlRunningProcesses_v1_t)(nvmlDevice_t device, unsigned int* count,
+                                                  nvmlProcessInfo_v1_t* infos);
+
 // Buffer size the driver's device names fit in.
 constexpr unsigned int kNvmlDeviceNameBufferSize = 96;
 
@@ -75,4 +107,19 @@ struct NvmlFunctions {
     nvmlReturn_t (*nvmlDeviceGetMemoryInfo_v2)(nvmlDevice_t device, nvmlMemory_v2_t* memory);
     nvmlReturn_t (*nvmlDeviceGetPcieThroughput)(nvmlDevice_t device, nvmlPcieUtilCounter_t counter,
                                                 unsigned int* kilobytesPerSecond);
+    // Who uses a GPU: the samples newer than `lastSeen` (a null buffer asks for the count),
+    // the processes running compute and graphics work (the newest layout the driver has),
+    // and whether the GPU is partitioned (MIG), which leaves per-process use unknown.
+    nvmlReturn_t (*nvmlDeviceGetProcessUtilization)(nvmlDevice_t device,
+                                                    nvmlProcessUtilizationSample_t* samples,
+                                                    unsigned int* count,
+                                                    unsigned long long lastSeen);
+    nvmlRunningProcesses_t nvmlDeviceGetComputeRunningProcesses_v3;
+    nvmlRunningProcesses_t nvmlDeviceGetComputeRunningProcesses_v2;
+    nvmlRunningProcesses_v1_t nvmlDeviceGetComputeRunningProcesses;
+    nvmlRunningProcesses_t nvmlDeviceGetGraphicsRunningProcesses_v3;
+    nvmlRunningProcesses_t nvmlDeviceGetGraphicsRunningProcesses_v2;
+    nvmlRunningProcesses_v1_t nvmlDeviceGetGraphicsRunningProcesses;
+    nvmlReturn_t (*nvmlDeviceGetMigMode)(nvmlDevice_t device, unsigned int* current,
+                                         unsigned int* pending);
 };

@@ -34,6 +34,21 @@ bool Load(NvmlFunctions* functions) {
     Resolve(library, "nvmlDeviceGetMemoryInfo", &functions->nvmlDeviceGetMemoryInfo);
     Resolve(library, "nvmlDeviceGetMemoryInfo_v2", &functions->nvmlDeviceGetMemoryInfo_v2);
     Resolve(library, "nvmlDeviceGetPcieThroughput", &functions->nvmlDeviceGetPcieThroughput);
+    Resolve(library, "nvmlDeviceGetProcessUtilization",
+            &functions->nvmlDeviceGetProcessUtilization);
+    Resolve(library, "nvmlDeviceGetComputeRunningProcesses_v3",
+            &functions->nvmlDeviceGetComputeRunningProcesses_v3);
+    Resolve(library, "nvmlDeviceGetComputeRunningProcesses_v2",
+            &functions->nvmlDeviceGetComputeRunningProcesses_v2);
+    Resolve(library, "nvmlDeviceGetComputeRunningProcesses",
+            &functions->nvmlDeviceGetComputeRunningProcesses);
+    Resolve(library, "nvmlDeviceGetGraphicsRunningProcesses_v3",
+            &functions->nvmlDeviceGetGraphicsRunningProcesses_v3);
+    Resolve(library, "nvmlDeviceGetGraphicsRunningProcesses_v2",
+            &functions->nvmlDeviceGetGraphicsRunningProcesses_v2);
+    Resolve(library, "nvmlDeviceGetGraphicsRunningProcesses",
+            &functions->nvmlDeviceGetGraphicsRunningProcesses);
+    Resolve(library, "nvmlDeviceGetMigMode", &functions->nvmlDeviceGetMigMode);
     if (functions->nvmlInit_v2 == nullptr || functions->nvmlShutdown == nullptr ||
         functions->nvmlDeviceGetCount_v2 == nullptr ||
         functions->nvmlDeviceGetHandleByIndex_v2 == nullptr) {

@@ -1,6 +1,9 @@
 #include "nvml_gpus.h"
 
+#include <chrono>
+
 #include "driver_library.h"
+#include "drm_files.h"
 
 namespace {
 
@@ -29,6 +32,41 @@ std::string NameOf(const NvmlFunctions& driver, nvmlDevice_t device) {
 
 void Fail(CounterReading* out, uint32_t count, int32_t status) {
     for (uint32_t i = 0; i < count; ++i) out[i] = CounterReading{status, 0, 0};
+}
+
+uint64_t NowNs() {
+    return static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::nanoseconds>(
+                                     std::chrono::steady_clock::now().time_since_epoch())
+                                     .count());
+}
+
+// With each busy reading: keeps it as engine time, and reads who uses the GPU, on one
+// worker at a time. The lock is not held.
+void ReadUsers(NvmlGpus* state, uint32_t slot, nvmlDevice_t device, const CounterReading& busy) {
+    NvmlProcessHistory history;
+    {
+        std::lock_guard<std::mutex> guard(state->lock);
+        if (slot >= state->gpus.size()) return;
+        NvmlGpu& gpu = state->gpus[slot];
+        busy_time_add(&gpu.busy, busy.status == 0, static_cast<double>(busy.value) / 100, NowNs());
+        if (gpu.readingProcesses) return;
+        gpu.readingProcesses = true;
+        history = gpu.processes;
+    }
+    const uint64_t now = NowNs();
+    std::vector<GpuClient> users;
+    try {
+        users = nvml_read_processes(*state->driver, device, drm_root(), now, &history);
+    } catch (...) {
+        history = NvmlProcessHistory{};  // memory ran out: start again at the next read
+    }
+    std::lock_guard<std::mutex> guard(state->lock);
+    if (slot >= state->gpus.size()) return;
+    NvmlGpu& gpu = state->gpus[slot];
+    gpu.readingProcesses = false;
+    gpu.processes = std::move(history);
+    gpu.users.swap(users);
+    gpu.usersAtNs = now;
 }
 
 }  // namespace
@@ -90,7 +128,29 @@ void nvml_gpus_read(NvmlGpus* state, uint32_t slot, MetricQuery query, CounterRe
             state->gpus[slot].device = nullptr;
             state->gpus[slot].handleStatus = NVML_ERROR_GPU_IS_LOST;
         }
+    } else if (query == kQueryUtilization) {
+        ReadUsers(state, slot, device, readings[kBusy]);
     }
+}
+
+uint64_t nvml_gpus_clients(NvmlGpus* state, uint32_t slot, std::vector<GpuClient>* out,
+                           GpuDevice* device) {
+    std::lock_guard<std::mutex> guard(state->lock);
+    if (slot >= state->gpus.size()) return 0;
+    const NvmlGpu& gpu = state->gpus[slot];
+    out->insert(out->end(), gpu.users.begin(), gpu.users.end());
+    *device = busy_time_device(gpu.busy, device->gpu);
+    return gpu.usersAtNs;
+}
+
+uint32_t nvml_gpus_count(NvmlGpus* state) {
+    std::lock_guard<std::mutex> guard(state->lock);
+    return static_cast<uint32_t>(state->gpus.size());
+}
+
+bool nvml_gpus_partitioned(NvmlGpus* state, uint32_t slot) {
+    std::lock_guard<std::mutex> guard(state->lock);
+    return slot < state->gpus.size() && state->gpus[slot].processes.partitioned;
 }
 
 std::string nvml_gpus_name(NvmlGpus* state, uint32_t slot) {

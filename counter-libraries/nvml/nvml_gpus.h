@@ -10,8 +10,10 @@
 #include <vector>
 
 #include "background_sampler.h"
+#include "busy_time.h"
 #include "metrics.h"
 #include "nvml_api.h"
+#include "nvml_processes.h"
 
 struct NvmlGpu {
     uint32_t index;       // the driver's index, used where there is no address
@@ -20,6 +22,12 @@ struct NvmlGpu {
     int32_t handleStatus = 0;  // why there is no handle, while there is none
     bool asking = false;       // a worker is asking the driver for the handle
     std::string name;
+    // Who used it, read with its busy: the clients at the last read and when.
+    NvmlProcessHistory processes;
+    bool readingProcesses = false;
+    std::vector<GpuClient> users;
+    uint64_t usersAtNs = 0;
+    BusyTime busy;  // its own busy figure, as engine time
 };
 
 // Never destroyed where a read may still be in the driver when the process ends.
@@ -35,5 +43,14 @@ void nvml_gpus_set(NvmlGpus* state, const NvmlFunctions* driver, std::vector<Nvm
 void nvml_gpus_clear(NvmlGpus* state);
 // One query of GPU `slot`: out[0] to out[count - 1], the query's metrics.
 void nvml_gpus_read(NvmlGpus* state, uint32_t slot, MetricQuery query, CounterReading* out);
+// Who used GPU `slot` at its last busy reading, appended to `out` (their GPU numbers left
+// to the caller), and its own busy time in `device`; when, on the steady clock. Never a
+// call into the driver.
+uint64_t nvml_gpus_clients(NvmlGpus* state, uint32_t slot, std::vector<GpuClient>* out,
+                           GpuDevice* device);
+// How many GPUs are read.
+uint32_t nvml_gpus_count(NvmlGpus* state);
+// Whether GPU `slot` is partitioned (MIG), so that its per-process use is not known.
+bool nvml_gpus_partitioned(NvmlGpus* state, uint32_t slot);
 // The driver's name for GPU `slot`, or "" for none.
 std::string nvml_gpus_name(NvmlGpus* state, uint32_t slot);

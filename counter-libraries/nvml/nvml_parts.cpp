@@ -2,9 +2,11 @@
 // shared skeleton. Counter g * 16 + m is metric m of GPU g in the driver's order
 // (metrics.h); each of a GPU's queries is a unit of its own, so that a query that never
 // returns holds up no other, on the same GPU neither.
+#include <algorithm>
 #include <string>
 #include <vector>
 
+#include "clients_snapshot.h"
 #include "driver_library.h"
 #include "metrics.h"
 #include "nvml_driver.h"
@@ -84,4 +86,29 @@ const DriverParts kParts = {
 
 extern "C" PLAT_EXPORT CounterEntry COUNTER_CALL NVPMQueryInterface(uint32_t identifier) {
     return DriverQueryInterface(kParts, identifier);
+}
+
+// Who uses the GPUs: the clients' entry (gpu_clients.h), from the processes read with each
+// GPU's busy.
+extern "C" PLAT_EXPORT int32_t COUNTER_CALL ZarmiteGpuClients(GpuClients* snapshot) {
+    if (!ClientsSnapshotUsable(snapshot)) return kDriverBadArgument;
+    std::vector<GpuClient> clients;
+    std::vector<GpuDevice> devices;
+    uint64_t atNs = 0;
+    try {
+        const uint32_t count = nvml_gpus_count(&State());
+        for (uint32_t g = 0; g < count; ++g) {
+            const size_t first = clients.size();
+            GpuDevice device{g, 0, 0};
+            atNs = std::max(atNs, nvml_gpus_clients(&State(), g, &clients, &device));
+            for (size_t c = first; c < clients.size(); ++c) clients[c].gpu = g;
+            devices.push_back(device);
+        }
+    } catch (...) {
+        return kDriverBadArgument;  // memory ran out
+    }
+    ClientsSnapshotStart(snapshot, 0, atNs);
+    for (const GpuClient& client : clients) ClientsSnapshotAdd(snapshot, client);
+    for (const GpuDevice& device : devices) ClientsSnapshotAddDevice(snapshot, device);
+    return 0;
 }

@@ -512,7 +512,7 @@ TEST_F(GpuLibrary, NvidiaGpusTakeTheirPlaceThroughNvmlOrAreLeftOutWithoutIt) {
     ASSERT_NE(entry, nullptr);
     GpuClients snapshot = SnapshotRecord(sizeof(GpuClients), sizeof(GpuClient), 0, nullptr);
     EXPECT_EQ(entry(&snapshot), 0);
-    EXPECT_EQ(snapshot.total, 0u) << "no clients of any GPU here, NVIDIA's not yet told";
+    EXPECT_EQ(snapshot.total, 0u) << "no process on any GPU here";
     plat_library_close(library);
     Shutdown();
     dir_.Write("scenario.txt", "init-fails 9\n");

@@ -19,11 +19,18 @@
 //                               does not return while PATH exists
 //   null-handle G               the handle request succeeds with a null handle
 //   no-memory-v2                nvmlDeviceGetMemoryInfo_v2 returns FUNCTION_NOT_FOUND
+//   process G PID BYTES KIND [PATH]  a process running KIND (compute or graphics) work on
+//                               G with BYTES of its memory (-1: not available), listed
+//                               only while PATH exists where one is given
+//   process-use G PID SM ENC DEC     each call for samples gives one of the process's,
+//                               stamped now (none at all: "not found", as the driver says)
+//   mig G                       G is partitioned: per-process use is not supported
 //   record PATH                 appends a line per call to PATH
 // A call that is delayed or blocked holds no lock that other queries need, as a driver
 // serves devices at once; nvmlShutdown waits for every call in progress, as a driver's
 // teardown does.
 #include <strings.h>
+#include <sys/time.h>
 #include <unistd.h>
 
 #include <cstdarg>
@@ -55,11 +62,23 @@ enum Metric {
     kPcieTx,
     kName,
     kHandle,
+    kProcesses,
     kMetricCount
 };
 const char* const kMetricNames[kMetricCount] = {
-    "utilization", "encoder", "decoder", "graphics", "sm",      "memclock", "video", "temperature",
-    "power",       "fan",     "memory",  "pcie-rx",  "pcie-tx", "name",     "handle"};
+    "utilization", "encoder", "decoder", "graphics", "sm",      "memclock", "video",  "temperature",
+    "power",       "fan",     "memory",  "pcie-rx",  "pcie-tx", "name",     "handle", "processes"};
+
+constexpr int kMaxProcesses = 16;
+struct Process {
+    unsigned int pid;
+    unsigned long long bytes;
+    bool graphics;
+    char onlyWhile[300];
+};
+struct ProcessUse {
+    unsigned int pid, sm, enc, dec;
+};
 
 struct Gpu {
     char name[128];
@@ -71,6 +90,11 @@ struct Gpu {
     bool nullHandle;
     char lostWhile[600];
     char blockWhile[kMetricCount][600];
+    Process processes[kMaxProcesses];
+    int processCount;
+    ProcessUse uses[kMaxProcesses];
+    int useCount;
+    bool mig;
 };
 
 struct Scenario {
@@ -174,6 +198,28 @@ void ReadScenario() {
         if (strcmp(word, "lost-while") == 0)
             ForGpus(which,
                     [&](Gpu& gpu) { snprintf(gpu.lostWhile, sizeof gpu.lostWhile, "%s", arg); });
+        if (strcmp(word, "mig") == 0) ForGpus(which, [&](Gpu& gpu) { gpu.mig = true; });
+        if (strcmp(word, "process") == 0) {
+            Process process{};
+            char kind[16] = "";
+            long long bytes = 0;
+            if (sscanf(arg, "%u %lld %15s %299s", &process.pid, &bytes, kind, process.onlyWhile) >=
+                3) {
+                process.bytes = bytes < 0 ? ~0ULL : static_cast<unsigned long long>(bytes);
+                process.graphics = strcmp(kind, "graphics") == 0;
+                ForGpus(which, [&](Gpu& gpu) {
+                    if (gpu.processCount < kMaxProcesses)
+                        gpu.processes[gpu.processCount++] = process;
+                });
+            }
+        }
+        if (strcmp(word, "process-use") == 0) {
+            ProcessUse use{};
+            if (sscanf(arg, "%u %u %u %u", &use.pid, &use.sm, &use.enc, &use.dec) == 4)
+                ForGpus(which, [&](Gpu& gpu) {
+                    if (gpu.useCount < kMaxProcesses) gpu.uses[gpu.useCount++] = use;
+                });
+        }
         if (strcmp(word, "unsupported") == 0) {
             const int m = MetricOf(arg);
             if (m >= 0) ForGpus(which, [&](Gpu& gpu) { gpu.unsupported[m] = true; });
@@ -424,4 +470,110 @@ STAND_IN nvmlReturn_t nvmlDeviceGetMemoryInfo_v2(void* device, MemoryV2* memory)
 STAND_IN nvmlReturn_t nvmlDeviceGetPcieThroughput(void* device, int counter, unsigned int* value) {
     if (counter != 0 && counter != 1) return 2;
     return One(device, counter == 1 ? kPcieRx : kPcieTx, value);
+}
+
+struct ProcessSample {
+    unsigned int pid;
+    unsigned long long timeStamp;
+    unsigned int smUtil, memUtil, encUtil, decUtil;
+};
+
+STAND_IN nvmlReturn_t nvmlDeviceGetProcessUtilization(void* device, ProcessSample* samples,
+                                                      unsigned int* count,
+                                                      unsigned long long lastSeen) {
+    std::shared_lock<std::shared_mutex> driver(g_driverLock);
+    Pause(IndexOf(device), kProcesses);
+    std::lock_guard<std::mutex> guard(g_lock);
+    nvmlReturn_t status;
+    Gpu* gpu = GpuOf(device, kProcesses, &status);
+    if (gpu == nullptr) return status;
+    if (count == nullptr) return 2;
+    if (gpu->mig) return 3;  // NVML_ERROR_NOT_SUPPORTED
+    struct timeval now;
+    gettimeofday(&now, nullptr);
+    const unsigned long long stamp =
+        static_cast<unsigned long long>(now.tv_sec) * 1000000ULL + now.tv_usec;
+    if (gpu->useCount == 0 || stamp <= lastSeen) return 6;  // NVML_ERROR_NOT_FOUND
+    const unsigned int needed = static_cast<unsigned int>(gpu->useCount);
+    if (samples == nullptr || *count < needed) {
+        *count = needed;
+        return 7;  // NVML_ERROR_INSUFFICIENT_SIZE
+    }
+    for (unsigned int i = 0; i < needed; ++i)
+        samples[i] = ProcessSample{gpu->uses[i].pid, stamp,           gpu->uses[i].sm, 0,
+                                   gpu->uses[i].enc, gpu->uses[i].dec};
+    *count = needed;
+    return 0;
+}
+
+namespace {
+
+struct ProcessInfo {
+    unsigned int pid;
+    unsigned long long usedGpuMemory;
+    unsigned int gpuInstanceId, computeInstanceId;
+};
+struct ProcessInfoV1 {
+    unsigned int pid;
+    unsigned long long usedGpuMemory;
+};
+
+// The processes of one kind, in either layout.
+template <typename Info>
+nvmlReturn_t Running(void* device, unsigned int* count, Info* infos, bool graphics) {
+    std::shared_lock<std::shared_mutex> driver(g_driverLock);
+    Pause(IndexOf(device), kProcesses);
+    std::lock_guard<std::mutex> guard(g_lock);
+    nvmlReturn_t status;
+    Gpu* gpu = GpuOf(device, kProcesses, &status);
+    if (gpu == nullptr) return status;
+    if (count == nullptr) return 2;
+    unsigned int listed = 0;
+    for (int i = 0; i < gpu->processCount; ++i) {
+        const Process& process = gpu->processes[i];
+        if (process.graphics != graphics) continue;
+        if (process.onlyWhile[0] != '\0' && access(process.onlyWhile, F_OK) != 0) continue;
+        if (infos != nullptr && listed < *count) {
+            infos[listed] = Info{};
+            infos[listed].pid = process.pid;
+            infos[listed].usedGpuMemory = process.bytes;
+        }
+        ++listed;
+    }
+    const bool fits = infos != nullptr && listed <= *count;
+    *count = listed;
+    return fits || listed == 0 ? 0 : 7;
+}
+
+}  // namespace
+
+STAND_IN nvmlReturn_t nvmlDeviceGetComputeRunningProcesses_v3(void* device, unsigned int* count,
+                                                              ProcessInfo* infos) {
+    return Running(device, count, infos, false);
+}
+
+STAND_IN nvmlReturn_t nvmlDeviceGetGraphicsRunningProcesses_v3(void* device, unsigned int* count,
+                                                               ProcessInfo* infos) {
+    return Running(device, count, infos, true);
+}
+
+STAND_IN nvmlReturn_t nvmlDeviceGetComputeRunningProcesses(void* device, unsigned int* count,
+                                                           ProcessInfoV1* infos) {
+    return Running(device, count, infos, false);
+}
+
+STAND_IN nvmlReturn_t nvmlDeviceGetGraphicsRunningProcesses(void* device, unsigned int* count,
+                                                            ProcessInfoV1* infos) {
+    return Running(device, count, infos, true);
+}
+
+STAND_IN nvmlReturn_t nvmlDeviceGetMigMode(void* device, unsigned int* current,
+                                           unsigned int* pending) {
+    std::lock_guard<std::mutex> guard(g_lock);
+    nvmlReturn_t status;
+    Gpu* gpu = GpuOf(device, kProcesses, &status);
+    if (gpu == nullptr) return status;
+    if (!gpu->mig) return 3;  // a GPU that cannot be partitioned
+    *current = *pending = 1;
+    return 0;
 }

@@ -5,12 +5,16 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
+#include <functional>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "counter_library.h"
+#include "gpu_clients.h"
+#include "platform.h"
 #include "temp_dir.h"
 
 #if !defined(_WIN32)
@@ -389,6 +393,101 @@ TEST_F(NvmlLibrary, GarbageFromTheDriverFailsCleanly) {
     AddCounter(0);
     SampleNow();
     EXPECT_EQ(Value(0), "status 999") << "a null handle is no handle, not a reading of zeros";
+}
+
+// Who uses each GPU, through the driver's per-process queries: a process running both
+// kinds of work counts as compute, with the larger of its two memory figures; a process
+// without samples used nothing; one the driver stops listing is gone; a partitioned GPU
+// gives memory only. The GPUs' own busy grows with their busy readings.
+TEST_F(NvmlLibrary, ItsClientsEntryTellsWhoUsesEachGpu) {
+    const std::string self = std::to_string(getpid());
+    const std::string running = dir_.Write("job-running", "");
+    ASSERT_EQ(
+        Start("gpus 2\nprocess 0 " + self + " 1048576 compute\nprocess 0 " + self +
+              " 2097152 graphics\nprocess-use 0 " + self +
+              " 50 10 0\nprocess 0 999991 -1 graphics\nprocess 0 999992 4096 compute " + running +
+              "\nmig 1\nprocess 1 " + self + " 1000 compute\nprocess-use 1 " + self + " 80 0 0"),
+        0);
+    ASSERT_EQ(AddCounter(0), 0);
+    ASSERT_EQ(AddCounter(16), 0);
+    void* library = plat_library_loaded(kCounterLibraryFileName);
+    const auto entry =
+        reinterpret_cast<GpuClientsEntry>(plat_library_symbol(library, kGpuClientsEntryName));
+    ASSERT_NE(entry, nullptr);
+    GpuClient clients[8];
+    GpuDevice devices[2];
+    const auto take = [&] {
+        GpuClients snapshot;
+        memset(&snapshot, 0, sizeof snapshot);
+        snapshot.size = sizeof snapshot;
+        snapshot.clientSize = sizeof(GpuClient);
+        snapshot.capacity = 8;
+        snapshot.clients = clients;
+        snapshot.deviceCapacity = 2;
+        snapshot.devices = devices;
+        EXPECT_EQ(entry(&snapshot), 0);
+        return snapshot;
+    };
+    const auto find = [&](const GpuClients& snapshot, uint32_t gpu, uint32_t pid) {
+        for (uint32_t c = 0; c < snapshot.count; ++c)
+            if (clients[c].gpu == gpu && clients[c].pid == pid) return &clients[c];
+        return static_cast<GpuClient*>(nullptr);
+    };
+    const auto waitFor = [&](const std::function<bool(const GpuClients&)>& seen) {
+        const Clock::time_point deadline = Clock::now() + std::chrono::seconds(5);
+        GpuClients snapshot = take();
+        while (!seen(snapshot) && Clock::now() < deadline) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            SampleNow();
+            snapshot = take();
+        }
+        return snapshot;
+    };
+    const GpuClients first = waitFor([&](const GpuClients& s) { return s.count == 4; });
+    ASSERT_EQ(first.count, 4u);
+    const GpuClient mine = *find(first, 0, getpid());
+    EXPECT_EQ(mine.deviceBytes, 2u << 20) << "the larger of its two figures";
+    EXPECT_EQ(std::string(mine.name, strnlen(mine.name, sizeof mine.name)), "zarmite_nvml_te")
+        << "its name from /proc";
+    const GpuClient* unnamed = find(first, 0, 999991);
+    ASSERT_NE(unnamed, nullptr);
+    EXPECT_EQ(unnamed->deviceBytes, 0u) << "memory the driver does not know is none";
+    EXPECT_STREQ(unnamed->name, "") << "a process this machine does not show has no name";
+    const GpuClients later = waitFor([&](const GpuClients& s) {
+        const GpuClient* now = find(s, 0, getpid());
+        return now != nullptr && s.atNs > first.atNs + 200000000;
+    });
+    const GpuClient* now = find(later, 0, getpid());
+    ASSERT_NE(now, nullptr);
+    const double wall = static_cast<double>(later.atNs - first.atNs);
+    const double compute =
+        static_cast<double>(now->busyNs[kEngineCompute] - mine.busyNs[kEngineCompute]) / wall;
+    const double encode =
+        static_cast<double>(now->busyNs[kEngineVideoEncode] - mine.busyNs[kEngineVideoEncode]) /
+        wall;
+    EXPECT_GT(compute, 0.35) << "half of the time busy, as its samples say";
+    EXPECT_LT(compute, 0.65);
+    EXPECT_GT(encode, 0.05);
+    EXPECT_LT(encode, 0.15);
+    EXPECT_EQ(now->busyNs[kEngineGraphics], 0u) << "compute and graphics work counts as compute";
+    const GpuClient* idle = find(later, 0, 999991);
+    ASSERT_NE(idle, nullptr) << "no sample is no use, not a missing process";
+    for (uint64_t busy : idle->busyNs) EXPECT_EQ(busy, 0u);
+    const GpuClient* partitioned = find(later, 1, getpid());
+    ASSERT_NE(partitioned, nullptr);
+    EXPECT_EQ(partitioned->deviceBytes, 1000u);
+    EXPECT_EQ(partitioned->busyNs[kEngineCompute], 0u) << "a partitioned GPU gives memory only";
+    ASSERT_EQ(later.deviceCount, 2u);
+    EXPECT_EQ(devices[0].known, 1u);
+    const double deviceShare = static_cast<double>(devices[0].busyNs) / wall;
+    EXPECT_GT(deviceShare, 0.2) << "the GPU's own busy of 40 %";
+    // The job ends: the driver lists it no more, and it is gone.
+    ASSERT_EQ(remove(running.c_str()), 0);
+    const GpuClients after =
+        waitFor([&](const GpuClients& s) { return find(s, 0, 999992) == nullptr; });
+    EXPECT_EQ(find(after, 0, 999992), nullptr);
+    EXPECT_NE(find(after, 0, getpid()), nullptr);
+    plat_library_close(library);
 }
 
 #if !defined(__SANITIZE_THREAD__) && !defined(__SANITIZE_ADDRESS__)
