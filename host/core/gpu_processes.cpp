@@ -9,6 +9,8 @@ namespace {
 
 // A snapshot holds at most this many clients: a machine with more is shown in part.
 constexpr uint32_t kMaxClients = 65536;
+// And the own busy figures of at most this many GPUs, as many as a library reads.
+constexpr uint32_t kMaxGpus = 1024;
 
 std::string Field(const char* text, size_t capacity) {
     return std::string(text, strnlen(text, capacity));
@@ -16,22 +18,22 @@ std::string Field(const char* text, size_t capacity) {
 
 }  // namespace
 
-GpuProcessRound GpuProcessesFrom(
-    const std::vector<GpuClient>& clients, uint64_t atNs, uint32_t unreadable,
-    std::map<std::pair<uint32_t, uint64_t>, std::array<uint64_t, kGpuEngineClasses>>* last,
-    uint64_t* lastAtNs) {
+GpuProcessRound GpuProcessesFrom(const std::vector<GpuClient>& clients,
+                                 const std::vector<GpuDevice>& devices, uint64_t atNs,
+                                 uint32_t unreadable, GpuProcessHistory* history) {
     GpuProcessRound round;
     round.offered = true;
     round.unreadable = unreadable;
     const double wallNs =
-        atNs > *lastAtNs && *lastAtNs != 0 ? static_cast<double>(atNs - *lastAtNs) : 0;
+        atNs > history->atNs && history->atNs != 0 ? static_cast<double>(atNs - history->atNs) : 0;
     std::map<std::pair<uint32_t, uint32_t>, GpuProcess> byProcess;
-    std::map<std::pair<uint32_t, uint64_t>, std::array<uint64_t, kGpuEngineClasses>> seen;
+    decltype(history->clients) seen;
+    std::map<uint32_t, double> attributed;  // by GPU: its clients' graphics and compute
     for (const GpuClient& client : clients) {
         const auto key = std::make_pair(client.gpu, client.id);
         std::array<uint64_t, kGpuEngineClasses> now;
         std::copy(std::begin(client.busyNs), std::end(client.busyNs), now.begin());
-        const auto before = last->find(key);
+        const auto before = history->clients.find(key);
         auto found = byProcess.find({client.gpu, client.pid});
         if (found == byProcess.end()) {
             GpuProcess process{client.gpu,
@@ -46,22 +48,42 @@ GpuProcessRound GpuProcessesFrom(
             found = byProcess.emplace(std::make_pair(client.gpu, client.pid), process).first;
         }
         GpuProcess& process = found->second;
+        const bool counted = seen.count(key) > 0;  // a shared client's other processes
+        double busiest = 0;
         for (uint32_t c = 0; c < kGpuEngineClasses; ++c) {
             // A counter that went backwards keeps its larger value, and counts no time.
-            if (before != last->end()) now[c] = std::max(now[c], before->second[c]);
+            if (before != history->clients.end()) now[c] = std::max(now[c], before->second[c]);
             if (now[c] == 0) continue;
             double share = 0;
-            if (before != last->end() && wallNs > 0)
+            if (before != history->clients.end() && wallNs > 0)
                 share = 100.0 * static_cast<double>(now[c] - before->second[c]) / wallNs;
             process.busyPercent[c] = std::min(100.0, std::max(process.busyPercent[c], 0.0) + share);
+            if (c == kEngineGraphics || c == kEngineCompute) busiest = std::max(busiest, share);
         }
+        if (!counted) attributed[client.gpu] += busiest;
         process.deviceBytes += client.deviceBytes;
         process.systemBytes += client.systemBytes;
         process.shared = process.shared || (client.flags & kGpuClientShared) != 0;
         seen[key] = now;
     }
-    last->swap(seen);
-    *lastAtNs = atNs;
+    std::map<uint32_t, uint64_t> deviceBusy;
+    for (const GpuDevice& device : devices) {
+        if (device.known == 0) continue;
+        const auto before = history->deviceBusyNs.find(device.gpu);
+        const uint64_t busyNs = before == history->deviceBusyNs.end()
+                                    ? device.busyNs
+                                    : std::max(device.busyNs, before->second);
+        deviceBusy[device.gpu] = busyNs;
+        if (before == history->deviceBusyNs.end() || wallNs <= 0) continue;
+        const double share =
+            std::min(100.0, 100.0 * static_cast<double>(busyNs - before->second) / wallNs);
+        const double clientsShare = std::min(100.0, attributed[device.gpu]);
+        round.unattributed.push_back(
+            GpuUnattributed{device.gpu, std::max(0.0, share - clientsShare)});
+    }
+    history->clients.swap(seen);
+    history->deviceBusyNs.swap(deviceBusy);
+    history->atNs = atNs;
     for (auto& entry : byProcess) round.processes.push_back(std::move(entry.second));
     return round;
 }
@@ -75,6 +97,7 @@ GpuProcessRound GpuProcessReader::Take() {
         if (entry_ == nullptr) Close();
     }
     if (entry_ == nullptr) return GpuProcessRound{};
+    if (devices_.empty()) devices_.resize(kMaxGpus);
     GpuClients snapshot;
     for (int attempt = 0; attempt < 2; ++attempt) {
         memset(&snapshot, 0, sizeof snapshot);
@@ -82,6 +105,8 @@ GpuProcessRound GpuProcessReader::Take() {
         snapshot.clientSize = sizeof(GpuClient);
         snapshot.capacity = static_cast<uint32_t>(buffer_.size());
         snapshot.clients = buffer_.data();
+        snapshot.deviceCapacity = static_cast<uint32_t>(devices_.size());
+        snapshot.devices = devices_.data();
         if (entry_(&snapshot) != 0) {
             GpuProcessRound none;
             none.offered = true;
@@ -91,8 +116,10 @@ GpuProcessRound GpuProcessReader::Take() {
         buffer_.resize(std::min(kMaxClients, snapshot.total + snapshot.total / 4 + 8));
     }
     const uint32_t count = std::min(snapshot.count, static_cast<uint32_t>(buffer_.size()));
+    const uint32_t gpus = std::min(snapshot.deviceCount, static_cast<uint32_t>(devices_.size()));
     const std::vector<GpuClient> clients(buffer_.begin(), buffer_.begin() + count);
-    return GpuProcessesFrom(clients, snapshot.atNs, snapshot.unreadable, &last_, &lastAtNs_);
+    const std::vector<GpuDevice> devices(devices_.begin(), devices_.begin() + gpus);
+    return GpuProcessesFrom(clients, devices, snapshot.atNs, snapshot.unreadable, &history_);
 }
 
 void GpuProcessReader::Close() {

@@ -24,10 +24,26 @@ struct GpuProcess {
     bool shared;  // one of its clients is shared with another process
 };
 
+// Busy that no visible client accounts for: a GPU's own busy share over the round less
+// what its clients' graphics and compute add up to (each client once), never below 0.
+struct GpuUnattributed {
+    uint32_t gpu;
+    double busyPercent;
+};
+
 struct GpuProcessRound {
     bool offered = false;               // whether the counter library gives per-process data
     std::vector<GpuProcess> processes;  // by GPU, then pid
     uint32_t unreadable = 0;
+    std::vector<GpuUnattributed> unattributed;  // by GPU, where its own busy is known
+};
+
+// What the last snapshot held, for the next round's shares.
+struct GpuProcessHistory {
+    // Each client's engine time, by GPU and client number.
+    std::map<std::pair<uint32_t, uint64_t>, std::array<uint64_t, kGpuEngineClasses>> clients;
+    std::map<uint32_t, uint64_t> deviceBusyNs;  // each GPU's own, where known
+    uint64_t atNs = 0;
 };
 
 class GpuProcessReader {
@@ -48,13 +64,11 @@ private:
     void* library_ = nullptr;
     GpuClientsEntry entry_ = nullptr;
     std::vector<GpuClient> buffer_;
-    // Each client's engine time at the last snapshot, by GPU and client number.
-    std::map<std::pair<uint32_t, uint64_t>, std::array<uint64_t, kGpuEngineClasses>> last_;
-    uint64_t lastAtNs_ = 0;
+    std::vector<GpuDevice> devices_;
+    GpuProcessHistory history_;
 };
 
-// The rows from two snapshots' clients (for the tests): `last` is updated to `clients`.
-GpuProcessRound GpuProcessesFrom(
-    const std::vector<GpuClient>& clients, uint64_t atNs, uint32_t unreadable,
-    std::map<std::pair<uint32_t, uint64_t>, std::array<uint64_t, kGpuEngineClasses>>* last,
-    uint64_t* lastAtNs);
+// The rows from two snapshots (for the tests): `history` is updated to this one.
+GpuProcessRound GpuProcessesFrom(const std::vector<GpuClient>& clients,
+                                 const std::vector<GpuDevice>& devices, uint64_t atNs,
+                                 uint32_t unreadable, GpuProcessHistory* history);

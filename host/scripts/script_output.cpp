@@ -128,5 +128,11 @@ std::string JsonProcesses(const GpuProcessRound& round) {
                ",\"system\":" + std::to_string(p.systemBytes) +
                "},\"shared\":" + (p.shared ? "true" : "false") + "}";
     }
-    return out + "],\"processes_unreadable\":" + std::to_string(round.unreadable);
+    out += "],\"processes_unreadable\":" + std::to_string(round.unreadable);
+    out += ",\"processes_unattributed\":[";
+    for (size_t i = 0; i < round.unattributed.size(); ++i)
+        out += std::string(i > 0 ? "," : "") +
+               "{\"gpu\":" + std::to_string(round.unattributed[i].gpu) +
+               ",\"busy\":" + JsonPercent(round.unattributed[i].busyPercent) + "}";
+    return out + "]";
 }

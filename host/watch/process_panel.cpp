@@ -103,6 +103,12 @@ std::vector<std::string> ProcessPanelLines(const GpuProcessRound& round, Process
         last += ", " + std::to_string(processes.size() - shown) + " not shown";
     if (round.unreadable > 0)
         last += "; " + std::to_string(round.unreadable) + " could not be read";
+    for (const GpuUnattributed& busy : round.unattributed) {
+        char share[80];
+        snprintf(share, sizeof share, "; GPU %u %.0f%% busy by no process seen", busy.gpu,
+                 busy.busyPercent);
+        last += share;
+    }
     last += std::string("   o order: ") + ProcessOrderName(order) + "  p hide";
     if (rows >= 2) lines.push_back(Fit(last, width));
     return lines;

@@ -17,7 +17,7 @@ const char* ProcessOrderName(ProcessOrder order);
 // The panel's lines, each at most `width` columns of printable ASCII (a name's control
 // characters escaped, other characters shown as "?"), at most `rows` of them: a heading,
 // the processes in `order` (as many as fit), and a last line that says how many more
-// there are, how many processes could not be read, or that the counter library gives no
-// per-process data.
+// there are, how many processes could not be read and how busy each GPU was beyond what
+// its processes account for, or that the counter library gives no per-process data.
 std::vector<std::string> ProcessPanelLines(const GpuProcessRound& round, ProcessOrder order,
                                            int width, int rows);

@@ -95,6 +95,10 @@ def check_processes():
           game.get("shared") is False, "the game's share of the round: %r" % game)
     check(processes.get(1180, {}).get("shared") is True and 1181 in processes,
           "a client shared by two processes is in both: %r" % sorted(processes))
+    # The GPU's own busy is 3 % above what its clients add up to, the shared client once.
+    check(rounds[0]["processes_unattributed"] == [] and
+          rounds[-1]["processes_unattributed"] == [{"gpu": 0, "busy": 3}],
+          "busy that no client accounts for: %r" % [r["processes_unattributed"] for r in rounds])
     status, err = run_status("--csv", "--processes")
     check(status == 2 and "--processes is for --json" in err, "--processes needs --json: %r" % err)
 

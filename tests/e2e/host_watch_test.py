@@ -250,6 +250,8 @@ def check_processes():
           "2048 MiB" in rows[0] and rows[1].rstrip().endswith("compositor (shared)"),
           "the process panel, the busiest first", screen)
     check(any("1 could not be read" in line for line in screen), "the unreadable process", screen)
+    check(any("GPU 0 3% busy by no process seen" in line for line in screen),
+          "busy that no process accounts for", screen)
     tmux("send-keys", "-t", SESSION, "o")
     wait_for("o order: memory")
     tmux("send-keys", "-t", SESSION, "o")

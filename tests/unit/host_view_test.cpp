@@ -198,19 +198,18 @@ TEST(ScriptOutput, GpuProcessesAreSharesOfTheRoundWithTheirTextsMadeSafe) {
         memset(c.name, 'x', sizeof c.name);  // no terminator
         return c;
     };
-    std::map<std::pair<uint32_t, uint64_t>, std::array<uint64_t, kGpuEngineClasses>> last;
-    uint64_t lastAtNs = 0;
+    GpuProcessHistory history;
     GpuClient shared = client(10, 1, 100, 0);
     shared.flags = kGpuClientShared;
-    GpuProcessesFrom({shared, client(11, 1, 100, 0), client(12, 2, 5000000000, 0)}, 1000000000, 2,
-                     &last, &lastAtNs);
+    GpuProcessesFrom({shared, client(11, 1, 100, 0), client(12, 2, 5000000000, 0)},
+                     {{0, 1, 1000000000}, {1, 0, 0}}, 1000000000, 2, &history);
     GpuClient named = client(13, 4, 0, 0);
     snprintf(named.name, sizeof named.name, "bad\x1b[2J\xff");
     shared.busyNs[kEngineGraphics] = 250000100;  // a quarter of the second
     const GpuProcessRound round =
         GpuProcessesFrom({shared, client(11, 1, 250000100, 0), client(12, 2, 1000, 0),
                           client(12, 3, 0, 500000000), named},
-                         2000000000, 2, &last, &lastAtNs);
+                         {{0, 1, 1600000000}, {1, 0, 0}}, 2000000000, 2, &history);
     ASSERT_EQ(round.processes.size(), 4u);
     EXPECT_EQ(round.processes[0].name, std::string(64, 'x'));
     const std::string json = JsonProcesses(round);
@@ -226,19 +225,26 @@ TEST(ScriptOutput, GpuProcessesAreSharesOfTheRoundWithTheirTextsMadeSafe) {
                         "\"memory\":{\"device\":2000"),
               std::string::npos)
         << json;
-    EXPECT_EQ(last[std::make_pair(0u, uint64_t{2})][kEngineGraphics], 5000000000u);
+    EXPECT_EQ(history.clients[std::make_pair(0u, uint64_t{2})][kEngineGraphics], 5000000000u);
     EXPECT_NE(json.find("\"pid\":13,\"name\":\"bad\\u001b[2J\xEF\xBF\xBD\",\"user\":\"alice\","
                         "\"busy\":{}"),
               std::string::npos)
         << json;
-    EXPECT_NE(json.find("],\"processes_unreadable\":2"), std::string::npos) << json;
-    EXPECT_EQ(JsonProcesses(GpuProcessRound{}), ",\"processes\":[],\"processes_unreadable\":0");
+    // GPU 0 was busy 60 % of the second; its one client shared by pids 10 and 11 counts
+    // once (25 %): 35 % that no client accounts for. GPU 1 has no figure of its own.
+    EXPECT_NE(json.find("],\"processes_unreadable\":2,\"processes_unattributed\":[{\"gpu\":0,"
+                        "\"busy\":35}]"),
+              std::string::npos)
+        << json;
+    EXPECT_EQ(JsonProcesses(GpuProcessRound{}),
+              ",\"processes\":[],\"processes_unreadable\":0,\"processes_unattributed\":[]");
 }
 
 TEST(ProcessPanel, RowsInEachOrderFitTheirWidthAndShowNoControlCharacter) {
     GpuProcessRound round;
     round.offered = true;
     round.unreadable = 3;
+    round.unattributed = {{1, 12.4}};
     const auto process = [](uint32_t pid, double graphics, uint64_t mib, const char* name) {
         GpuProcess p{0, pid, name, "alice", {}, mib << 20, 0, false};
         p.busyPercent.fill(-1);
@@ -258,7 +264,9 @@ TEST(ProcessPanel, RowsInEachOrderFitTheirWidthAndShowNoControlCharacter) {
     const std::vector<std::string> lines = ProcessPanelLines(round, ProcessOrder::kBusy, 120, 10);
     EXPECT_NE(lines[1].find("graphics 80%"), std::string::npos) << lines[1];
     EXPECT_NE(lines[1].find("busy\\x1b[2J?"), std::string::npos) << lines[1];
-    EXPECT_EQ(lines.back().find(" 3 processes; 3 could not be read"), 0u) << lines.back();
+    EXPECT_EQ(lines.back().find(" 3 processes; 3 could not be read; GPU 1 12% busy by no process"),
+              0u)
+        << lines.back();
     // Two rows: the heading and the summary, which says what is not shown.
     const std::vector<std::string> few = ProcessPanelLines(round, ProcessOrder::kBusy, 40, 3);
     ASSERT_EQ(few.size(), 3u);
