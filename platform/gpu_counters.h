@@ -29,8 +29,8 @@ struct PlatGpuAdapter {
 };
 
 // Opens a query over the engine utilisation and the dedicated and shared memory usage
-// counters, by their English names, and takes a first collection (the rates' baseline).
-// 0, or one of the statuses above.
+// counters, and the per-process running time and memory counters, by their English names, and takes
+// a first collection (the rates' baseline). 0, or one of the statuses above.
 int32_t plat_gpu_counters_open();
 // What one collection read. A memory counter that the system lacks has no items and is
 // marked missing.
@@ -40,6 +40,11 @@ struct PlatGpuCollection {
     std::vector<PlatCounterItem> shared;
     bool haveDedicated;
     bool haveShared;
+    // Per process: each engine's running time (cumulative, 100 ns), and the dedicated and
+    // shared memory in use; empty where the system lacks the counter.
+    std::vector<PlatCounterItem> runningTime;
+    std::vector<PlatCounterItem> processDedicated;
+    std::vector<PlatCounterItem> processShared;
 };
 // Takes a collection and reads the three counters' items. False when the collection failed.
 bool plat_gpu_counters_collect(PlatGpuCollection& out);
@@ -52,3 +57,8 @@ bool plat_gpu_adapters(std::vector<PlatGpuAdapter>& out);
 // False where the system does not answer.
 bool plat_gpu_segment_sizes(uint32_t luidHigh, uint32_t luidLow, uint64_t* dedicated,
                             uint64_t* shared);
+
+// Who a process is: its image's file name (UTF-8), its user ("DOMAIN\\name", or the SID
+// where the account cannot be named) and when it was created (100 ns since 1601). False
+// where the system will not open the process (a protected one, or another session's).
+bool plat_process_identity(uint32_t pid, std::string* name, std::string* user, uint64_t* created);

@@ -47,7 +47,7 @@ std::string adapter_counter_name(uint32_t adapter, uint32_t metric) {
 
 void adapter_readings(const AdapterLoad& load, const AdapterTotals& totals, CounterReading* out) {
     out[0] = Percent(load.busy);
-    for (int k = 0; k < kEngineKindCount; ++k) out[1 + k] = Percent(load.kind[k]);
+    for (int k = 0; k < kKindCount; ++k) out[1 + k] = Percent(load.kind[k]);
     out[6] = Mebibytes(load.dedicatedBytes);
     out[7] = Mebibytes(load.sharedBytes);
     const CounterReading none{kNoSuchValue, 0, 0};

@@ -19,11 +19,11 @@ bool NumberAfter(const std::string& name, const char* key, int base, uint32_t* o
     return true;
 }
 
-const char* const kKindPrefixes[kEngineKindCount] = {"3D", "Copy", "VideoDecode", "VideoEncode",
-                                                     "Compute"};
+const char* const kKindPrefixes[kKindCount] = {"3D", "Copy", "VideoDecode", "VideoEncode",
+                                               "Compute"};
 
 int KindOf(const std::string& type) {
-    for (int k = 0; k < kEngineKindCount; ++k) {
+    for (int k = 0; k < kKindCount; ++k) {
         const std::string prefix = kKindPrefixes[k];
         if (type.compare(0, prefix.size(), prefix) == 0) return k;
     }

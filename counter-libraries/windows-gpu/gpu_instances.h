@@ -33,17 +33,17 @@ using CounterItem = PlatCounterItem;
 
 // The engine types reported apart, matched by the start of the type's name.
 enum EngineKind {
-    kEngine3D,
-    kEngineCopy,
-    kEngineVideoDecode,
-    kEngineVideoEncode,
-    kEngineCompute,
-    kEngineKindCount
+    kKind3D,
+    kKindCopy,
+    kKindVideoDecode,
+    kKindVideoEncode,
+    kKindCompute,
+    kKindCount
 };
 
 struct AdapterLoad {
-    double busy;                    // the busiest engine of any type
-    double kind[kEngineKindCount];  // the busiest engine of each type; 0 where it has none
+    double busy;              // the busiest engine of any type
+    double kind[kKindCount];  // the busiest engine of each type; 0 where it has none
     double dedicatedBytes;
     double sharedBytes;
     bool seen;  // the collection named this adapter

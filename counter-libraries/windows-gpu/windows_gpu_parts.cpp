@@ -5,15 +5,20 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
+#include <map>
 #include <mutex>
 #include <string>
 #include <vector>
 
 #include "adapter_counters.h"
+#include "busy_time.h"
+#include "clients_snapshot.h"
 #include "driver_library.h"
 #include "gpu_counters.h"
 #include "gpu_instances.h"
 #include "plat_export.h"
+#include "process_usage.h"
 
 namespace {
 
@@ -29,6 +34,20 @@ struct Adapter {
     AdapterTotals totals;
 };
 
+// A process as the last collection saw it: when it was created (a reused pid is another
+// process) and its engine time, which only grows.
+struct KnownProcess {
+    uint64_t created;
+    uint64_t busyNs[kGpuEngineClasses];
+};
+
+// Who used an adapter at the last collection.
+struct AdapterUsers {
+    std::map<uint32_t, KnownProcess> byPid;
+    std::vector<GpuClient> clients;  // their GPU numbers set
+    BusyTime busy;
+};
+
 // Never destroyed: a collection may still be in the system when the process ends.
 struct WindowsGpu {
     std::mutex lock;  // held only between system calls
@@ -36,6 +55,9 @@ struct WindowsGpu {
     Clock::time_point baseline;  // when the rates' first collection was taken
     uint32_t periodMs = kDefaultPeriodMs;
     bool firstReading = true;
+    std::vector<AdapterUsers> users;  // by adapter
+    uint32_t unreadable = 0;          // processes the system would not open
+    uint64_t usersAtNs = 0;
 };
 
 WindowsGpu& State() {
@@ -90,6 +112,8 @@ int32_t Start(uint32_t* counters, std::vector<CounterUnit>* units) {
     state.baseline = Clock::now();
     state.periodMs = sampler_period_ms(kDefaultPeriodMs);
     state.firstReading = true;
+    state.users.assign(state.adapters.size(), AdapterUsers{});
+    state.unreadable = 0;
     return 0;
 }
 
@@ -98,6 +122,73 @@ void Stop() {
     WindowsGpu& state = State();
     std::lock_guard<std::mutex> guard(state.lock);
     state.adapters.clear();
+    state.users.clear();
+}
+
+uint64_t NowNs() {
+    return static_cast<uint64_t>(
+        std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now().time_since_epoch())
+            .count());
+}
+
+struct Identity {
+    bool opened;
+    std::string name, user;
+    uint64_t created;
+};
+
+// Who used each adapter in `collection`, from the processes' own counters; the processes
+// are asked who they are once each, with no lock held.
+void ReadUsers(const std::vector<Adapter>& adapters, const PlatGpuCollection& collection,
+               const std::vector<AdapterLoad>& loads) {
+    std::vector<std::vector<ProcessUse>> uses;
+    std::map<uint32_t, Identity> identities;
+    for (const Adapter& adapter : adapters) {
+        uses.push_back(ProcessUsesOf(adapter.luid, collection.runningTime,
+                                     collection.processDedicated, collection.processShared));
+        for (const ProcessUse& use : uses.back()) identities[use.pid] = Identity{};
+    }
+    uint32_t unreadable = 0;
+    for (auto& entry : identities) {
+        Identity& identity = entry.second;
+        identity.opened =
+            plat_process_identity(entry.first, &identity.name, &identity.user, &identity.created);
+        unreadable += identity.opened ? 0 : 1;
+    }
+    const uint64_t now = NowNs();
+    WindowsGpu& state = State();
+    std::lock_guard<std::mutex> guard(state.lock);
+    for (size_t a = 0; a < uses.size() && a < state.users.size(); ++a) {
+        AdapterUsers& users = state.users[a];
+        busy_time_add(&users.busy, loads[a].seen, loads[a].busy / 100, now);
+        std::map<uint32_t, KnownProcess> known;
+        users.clients.clear();
+        for (const ProcessUse& use : uses[a]) {
+            const Identity& identity = identities[use.pid];
+            KnownProcess process{identity.created, {}};
+            const auto before = users.byPid.find(use.pid);
+            const bool same =
+                before != users.byPid.end() && before->second.created == identity.created;
+            for (uint32_t c = 0; c < kGpuEngineClasses; ++c)
+                process.busyNs[c] =
+                    same ? std::max(use.busyNs[c], before->second.busyNs[c]) : use.busyNs[c];
+            known[use.pid] = process;
+            GpuClient client;
+            memset(&client, 0, sizeof client);
+            client.gpu = static_cast<uint32_t>(a);
+            client.pid = use.pid;
+            client.id = identity.created * 31 + use.pid;  // a reused pid is another client
+            std::copy(std::begin(process.busyNs), std::end(process.busyNs), client.busyNs);
+            client.deviceBytes = use.dedicatedBytes;
+            client.systemBytes = use.sharedBytes;
+            snprintf(client.name, sizeof client.name, "%s", identity.name.c_str());
+            snprintf(client.user, sizeof client.user, "%s", identity.user.c_str());
+            users.clients.push_back(client);
+        }
+        users.byPid.swap(known);
+    }
+    state.unreadable = unreadable;
+    state.usersAtNs = now;
 }
 
 // One collection for every counter. The first waits out a period (a second at most) after
@@ -123,6 +214,7 @@ void Read(Sampler* sampler, void*, uint32_t, CounterReading* out) {
         return;
     PlatGpuCollection collection;
     const bool collected = plat_gpu_counters_collect(collection);
+    std::vector<AdapterLoad> loads;
     for (size_t a = 0; a < adapters.size(); ++a) {
         CounterReading* readings = out + a * kAdapterMetrics;
         if (!collected) {
@@ -131,12 +223,19 @@ void Read(Sampler* sampler, void*, uint32_t, CounterReading* out) {
             continue;
         }
         const Adapter& adapter = adapters[a];
-        adapter_readings(
-            LoadOf(adapter.luid, collection.engines, collection.dedicated, collection.shared),
-            adapter.totals, readings);
+        loads.push_back(
+            LoadOf(adapter.luid, collection.engines, collection.dedicated, collection.shared));
+        adapter_readings(loads.back(), adapter.totals, readings);
         // A memory counter the system lacks fails its value instead of reading 0.
         if (!collection.haveDedicated) readings[6] = CounterReading{kNoSuchValue, 0, 0};
         if (!collection.haveShared) readings[7] = CounterReading{kNoSuchValue, 0, 0};
+    }
+    if (collected) {
+        try {
+            ReadUsers(adapters, collection, loads);
+        } catch (...) {
+            // Memory ran out: who uses the GPU stays as the last collection saw it.
+        }
     }
 }
 
@@ -165,4 +264,18 @@ const DriverParts kParts = {
 
 extern "C" PLAT_EXPORT CounterEntry COUNTER_CALL NVPMQueryInterface(uint32_t identifier) {
     return DriverQueryInterface(kParts, identifier);
+}
+
+// Who uses the adapters: the clients' entry (gpu_clients.h), from the last collection.
+extern "C" PLAT_EXPORT int32_t COUNTER_CALL ZarmiteGpuClients(GpuClients* snapshot) {
+    if (!ClientsSnapshotUsable(snapshot)) return kDriverBadArgument;
+    WindowsGpu& state = State();
+    std::lock_guard<std::mutex> guard(state.lock);
+    ClientsSnapshotStart(snapshot, state.unreadable, state.usersAtNs);
+    for (size_t a = 0; a < state.users.size(); ++a) {
+        for (const GpuClient& client : state.users[a].clients) ClientsSnapshotAdd(snapshot, client);
+        ClientsSnapshotAddDevice(snapshot,
+                                 busy_time_device(state.users[a].busy, static_cast<uint32_t>(a)));
+    }
+    return 0;
 }

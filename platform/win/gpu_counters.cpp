@@ -46,8 +46,18 @@ struct Query {
     PDH_HCOUNTER engines = nullptr;
     PDH_HCOUNTER dedicated = nullptr;
     PDH_HCOUNTER shared = nullptr;
+    PDH_HCOUNTER runningTime = nullptr;
+    PDH_HCOUNTER processDedicated = nullptr;
+    PDH_HCOUNTER processShared = nullptr;
 };
 Query g_query;  // plain handles: nothing to destroy at exit
+
+// A counter that the system may lack: null then, and the rest is read without it.
+PDH_HCOUNTER Optional(const wchar_t* path) {
+    PDH_HCOUNTER counter = nullptr;
+    if (g_query.pdh.addEnglishCounter(g_query.query, path, 0, &counter) != 0) return nullptr;
+    return counter;
+}
 
 template <typename Function>
 bool Resolve(HMODULE library, const char* name, Function* out) {
@@ -108,12 +118,11 @@ int32_t plat_gpu_counters_open() {
         plat_gpu_counters_close();
         return kGpuCountersNoGpuCounters;
     }
-    if (g_query.pdh.addEnglishCounter(g_query.query, L"\\GPU Adapter Memory(*)\\Dedicated Usage", 0,
-                                      &g_query.dedicated) != 0)
-        g_query.dedicated = nullptr;
-    if (g_query.pdh.addEnglishCounter(g_query.query, L"\\GPU Adapter Memory(*)\\Shared Usage", 0,
-                                      &g_query.shared) != 0)
-        g_query.shared = nullptr;
+    g_query.dedicated = Optional(L"\\GPU Adapter Memory(*)\\Dedicated Usage");
+    g_query.shared = Optional(L"\\GPU Adapter Memory(*)\\Shared Usage");
+    g_query.runningTime = Optional(L"\\GPU Engine(*)\\Running Time");
+    g_query.processDedicated = Optional(L"\\GPU Process Memory(*)\\Dedicated Usage");
+    g_query.processShared = Optional(L"\\GPU Process Memory(*)\\Shared Usage");
     if (g_query.pdh.collect(g_query.query) != 0) {
         plat_gpu_counters_close();
         return kGpuCountersNoQuery;
@@ -125,15 +134,25 @@ bool plat_gpu_counters_collect(PlatGpuCollection& out) {
     out.engines.clear();
     out.dedicated.clear();
     out.shared.clear();
+    out.runningTime.clear();
+    out.processDedicated.clear();
+    out.processShared.clear();
     out.haveDedicated = g_query.dedicated != nullptr;
     out.haveShared = g_query.shared != nullptr;
     if (g_query.query == nullptr || g_query.pdh.collect(g_query.query) != 0) return false;
-    return ReadItems(g_query.engines, out.engines) && ReadItems(g_query.dedicated, out.dedicated) &&
-           ReadItems(g_query.shared, out.shared);
+    if (!ReadItems(g_query.engines, out.engines) || !ReadItems(g_query.dedicated, out.dedicated) ||
+        !ReadItems(g_query.shared, out.shared))
+        return false;
+    // Who uses the GPU is told where the system can: without it the counters still read.
+    if (!ReadItems(g_query.runningTime, out.runningTime)) out.runningTime.clear();
+    if (!ReadItems(g_query.processDedicated, out.processDedicated)) out.processDedicated.clear();
+    if (!ReadItems(g_query.processShared, out.processShared)) out.processShared.clear();
+    return true;
 }
 
 void plat_gpu_counters_close() {
     if (g_query.query != nullptr) g_query.pdh.closeQuery(g_query.query);
     g_query.query = nullptr;
     g_query.engines = g_query.dedicated = g_query.shared = nullptr;
+    g_query.runningTime = g_query.processDedicated = g_query.processShared = nullptr;
 }

@@ -5,6 +5,7 @@ plug-in run end to end through it.
 
 Called as: windows_gpu_test.py BIN_DIR LIBRARY PDH_STAND_IN WORK_DIR EMULATOR
 """
+import json
 import os
 import shutil
 import subprocess
@@ -24,6 +25,11 @@ while {flag}
 engine pid_400_{a}_phys_0_eng_3_engtype_Compute_1 42
 dedicated {a}_phys_0 1073741824
 shared {a}_phys_0 536870912
+running pid_self_{a}_phys_0_eng_0_engtype_3D 0 1000000
+running pid_4000_{a}_phys_0_eng_1_engtype_Copy 5000 0
+process-dedicated pid_self_{a}_phys_0 1048576
+process-shared pid_self_{a}_phys_0 4096
+process-dedicated pid_4000_{a}_phys_0 2048
 {extra}
 """
 CONFIG = """[Source0]
@@ -173,6 +179,24 @@ def main():
               "the values: %r" % values[0], out)
         check(abs(values[-1][4]) < 1e-6, "an instance that went away no longer counts: %r" %
               values[-1], out)
+
+    # Who uses the GPU, from the processes' own counters: the host itself, a tenth of a
+    # second of 3D engine time a collection (every 0.2 s: half the time), and a process
+    # that the system will not open (it is not there), counted as unreadable.
+    status, out, _ = run(work, True, "zarmite-host.exe", "--plugin", "Zarmite.dll", "--json",
+                         "--processes", "--rounds", "4", "--interval-ms", "600")
+    try:
+        last = json.loads(out.strip().splitlines()[-1])
+    except (ValueError, IndexError):
+        last = {}
+    mine = [p for p in last.get("processes", []) if p["name"] == "zarmite-host.exe"]
+    other = [p for p in last.get("processes", []) if p["pid"] == 4000]
+    check(status == 0 and len(mine) == 1 and mine[0]["gpu"] == 1 and
+          25 <= mine[0]["busy"].get("graphics", 0) <= 75 and
+          mine[0]["memory"] == {"device": 1048576, "system": 4096},
+          "the host's own use of the GPU: %r" % mine, out)
+    check(len(other) == 1 and other[0]["name"] == "" and other[0]["memory"]["device"] == 2048 and
+          last.get("processes_unreadable") == 1, "a process the system will not open", out)
 
     # A system without the shared-usage counter: that counter fails, the rest read.
     missing = os.path.join(WORK, "missing")

@@ -5,6 +5,11 @@
 //   engine NAME VALUE          an instance of \GPU Engine(*)\Utilization Percentage
 //   dedicated NAME BYTES       an instance of \GPU Adapter Memory(*)\Dedicated Usage
 //   shared NAME BYTES          an instance of \GPU Adapter Memory(*)\Shared Usage
+//   running NAME V [STEP]      an instance of \GPU Engine(*)\Running Time: V, and STEP
+//                              more at each later collection
+//   process-dedicated NAME BYTES, process-shared NAME BYTES
+//                              instances of \GPU Process Memory(*)\Dedicated|Shared Usage
+//                              (in every name, "pid_self_" stands for this process's id)
 //   invalid NAME               that instance's item has a status that is not valid data
 //   while PATH                 the instance on the next line is listed only while PATH exists
 //   many N                     N more engine instances of one adapter, to measure with
@@ -19,6 +24,8 @@
 #include <cstring>
 #include <string>
 #include <vector>
+
+extern "C" __declspec(dllimport) unsigned long __stdcall GetCurrentProcessId();
 
 namespace {
 
@@ -44,11 +51,13 @@ struct Item {
     Value value;
 };
 
-enum Kind { kEngine, kDedicated, kShared, kKinds };
-const char* const kKindNames[kKinds] = {"engine", "dedicated", "shared"};
-const wchar_t* const kCounterPaths[kKinds] = {L"\\GPU Engine(*)\\Utilization Percentage",
-                                              L"\\GPU Adapter Memory(*)\\Dedicated Usage",
-                                              L"\\GPU Adapter Memory(*)\\Shared Usage"};
+enum Kind { kEngine, kDedicated, kShared, kRunning, kProcessDedicated, kProcessShared, kKinds };
+const char* const kKindNames[kKinds] = {"engine",  "dedicated",         "shared",
+                                        "running", "process-dedicated", "process-shared"};
+const wchar_t* const kCounterPaths[kKinds] = {
+    L"\\GPU Engine(*)\\Utilization Percentage",  L"\\GPU Adapter Memory(*)\\Dedicated Usage",
+    L"\\GPU Adapter Memory(*)\\Shared Usage",    L"\\GPU Engine(*)\\Running Time",
+    L"\\GPU Process Memory(*)\\Dedicated Usage", L"\\GPU Process Memory(*)\\Shared Usage"};
 
 struct Instance {
     Kind kind;
@@ -56,7 +65,17 @@ struct Instance {
     double value;
     bool invalid;
     std::string onlyWhile;
+    double step;  // added at each collection after the first
 };
+
+// "pid_self_" in a name stands for this process's id.
+std::string WithOwnPid(std::string name) {
+    const std::string self = "pid_self_";
+    const size_t at = name.find(self);
+    if (at != std::string::npos)
+        name.replace(at, self.size(), "pid_" + std::to_string(GetCurrentProcessId()) + "_");
+    return name;
+}
 
 struct Scenario {
     std::vector<Instance> instances;
@@ -85,17 +104,17 @@ void ReadScenario() {
     while (fgets(line, sizeof line, file) != nullptr) {
         line[strcspn(line, "\r\n")] = '\0';
         char word[32] = "", name[700] = "";
-        double value = 0;
-        const int fields = sscanf(line, "%31s %699s %lf", word, name, &value);
+        double value = 0, step = 0;
+        const int fields = sscanf(line, "%31s %699s %lf %lf", word, name, &value, &step);
         if (fields < 2) continue;
         const int kind = KindOf(word);
-        if (kind >= 0 && fields == 3) {
+        if (kind >= 0 && fields >= 3) {
             g_scenario.instances.push_back(
-                Instance{static_cast<Kind>(kind), name, value, false, onlyWhile});
+                Instance{static_cast<Kind>(kind), WithOwnPid(name), value, false, onlyWhile, step});
             onlyWhile.clear();
         } else if (strcmp(word, "invalid") == 0) {
             for (Instance& instance : g_scenario.instances)
-                if (instance.name == name) instance.invalid = true;
+                if (instance.name == WithOwnPid(name)) instance.invalid = true;
         } else if (strcmp(word, "while") == 0) {
             onlyWhile = name;
         } else if (strcmp(word, "missing") == 0 && KindOf(name) >= 0) {
@@ -109,7 +128,7 @@ void ReadScenario() {
                 snprintf(instance, sizeof instance,
                          "pid_%d_luid_0x00000000_0x0000BEEF_phys_0_eng_%d_engtype_3D", 1000 + i,
                          i % 40);
-                g_scenario.instances.push_back(Instance{kEngine, instance, 0.05, false, ""});
+                g_scenario.instances.push_back(Instance{kEngine, instance, 0.05, false, "", 0});
             }
         }
     }
@@ -185,7 +204,8 @@ STAND_IN PDH_STATUS __stdcall PdhGetFormattedCounterArrayW(void* counter, uint32
         // Rates have no value until the second collection.
         const bool rateReady = kind != kEngine || g_collections >= 2;
         items[i].value.status = instance.invalid || !rateReady ? kInvalidData : kValidData;
-        items[i].value.doubleValue = instance.value;
+        items[i].value.doubleValue =
+            instance.value + instance.step * (g_collections > 0 ? g_collections - 1 : 0);
     }
     *size = static_cast<uint32_t>(needed);
     return kSuccess;

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "adapter_counters.h"
+#include "process_usage.h"
 
 namespace {
 
@@ -59,11 +60,11 @@ TEST(GpuInstances, EnginesSumTheirProcessesAndTheBusiestEngineOfEachTypeCounts) 
     const AdapterLoad load = LoadOf(kLuid, engines, dedicated, shared);
     EXPECT_TRUE(load.seen);
     EXPECT_DOUBLE_EQ(load.busy, 70);
-    EXPECT_DOUBLE_EQ(load.kind[kEngine3D], 50.75);
-    EXPECT_DOUBLE_EQ(load.kind[kEngineCopy], 8);
-    EXPECT_DOUBLE_EQ(load.kind[kEngineCompute], 41);
-    EXPECT_DOUBLE_EQ(load.kind[kEngineVideoDecode], 0) << "a type the adapter lacks reads 0";
-    EXPECT_DOUBLE_EQ(load.kind[kEngineVideoEncode], 0);
+    EXPECT_DOUBLE_EQ(load.kind[kKind3D], 50.75);
+    EXPECT_DOUBLE_EQ(load.kind[kKindCopy], 8);
+    EXPECT_DOUBLE_EQ(load.kind[kKindCompute], 41);
+    EXPECT_DOUBLE_EQ(load.kind[kKindVideoDecode], 0) << "a type the adapter lacks reads 0";
+    EXPECT_DOUBLE_EQ(load.kind[kKindVideoEncode], 0);
     EXPECT_DOUBLE_EQ(load.dedicatedBytes, 1073741824);
     EXPECT_DOUBLE_EQ(load.sharedBytes, 1073741824);
 
@@ -105,6 +106,47 @@ TEST(AdapterCounters, PercentsKeepTwoDecimalsMemoryIsInMebibytesReservedOnesFail
     EXPECT_EQ(adapter_counter_name(2, 1), "gpu2_3d_busy");
     EXPECT_EQ(adapter_counter_name(0, 12), "gpu0_reserved12");
     EXPECT_EQ(adapter_metric(9).percent, false);
+}
+
+}  // namespace
+
+namespace {
+
+// Each process's running time by class, over the adapter's engines of the class; its
+// memory; other adapters', invalid and garbage items passed over.
+TEST(ProcessUsage, RunningTimeByClassOverTheClassesEnginesAndMemoryByProcess) {
+    const std::vector<CounterItem> running = {
+        {Engine(100, 0, "3D"), 1e7, true},  // one second, on one of two 3D engines
+        {Engine(200, 1, "3D"), 5e6, true},
+        {Engine(100, 2, "VideoProcessing"), 2e6, true},
+        {Engine(100, 3, "Security_1"), 1e6, true},
+        {Engine(300, 4, "Compute_0"), -5, true},
+        {Engine(300, 5, "Copy"), 1e300, false},
+        {Engine(400, 0, "3D", "luid_0x00000000_0x00001234"), 1e7, true},
+        {"pid_x_" + std::string(kAdapter) + "_phys_0_eng_9_engtype_3D", 1e7, true},
+    };
+    const std::vector<CounterItem> dedicated = {
+        {"pid_100_" + std::string(kAdapter) + "_phys_0", 4096, true},
+        {"pid_500_" + std::string(kAdapter) + "_phys_0", 1e30, true}};
+    const std::vector<CounterItem> shared = {
+        {"pid_100_" + std::string(kAdapter) + "_phys_0", 512, true},
+        {"pid_100_" + std::string(kAdapter) + "_phys_0", 1, false}};
+    const std::vector<ProcessUse> uses = ProcessUsesOf(kLuid, running, dedicated, shared);
+    ASSERT_EQ(uses.size(), 4u);
+    EXPECT_EQ(uses[0].pid, 100u);
+    EXPECT_EQ(uses[0].busyNs[kEngineGraphics], 500000000u);
+    EXPECT_EQ(uses[0].busyNs[kEngineVideoEnhance], 200000000u);
+    EXPECT_EQ(uses[0].busyNs[kEngineOther], 100000000u);
+    EXPECT_EQ(uses[0].dedicatedBytes, 4096u);
+    EXPECT_EQ(uses[0].sharedBytes, 512u);
+    EXPECT_EQ(uses[1].busyNs[kEngineGraphics], 250000000u);
+    EXPECT_EQ(uses[2].pid, 300u) << "listed, with nothing counted from garbage";
+    for (uint64_t busy : uses[2].busyNs) EXPECT_EQ(busy, 0u);
+    EXPECT_EQ(uses[3].pid, 500u);
+    EXPECT_EQ(uses[3].dedicatedBytes, static_cast<uint64_t>(9.2e18)) << "bounded, not wrapped";
+    EXPECT_EQ(windows_engine_class("VideoEncode"), static_cast<uint32_t>(kEngineVideoEncode));
+    EXPECT_EQ(windows_engine_class("VideoDecode_2"), static_cast<uint32_t>(kEngineVideoDecode));
+    EXPECT_EQ(windows_engine_class(""), static_cast<uint32_t>(kEngineOther));
 }
 
 }  // namespace
