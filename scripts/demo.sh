@@ -4,7 +4,9 @@
 # the plug-in's log. On a machine with a GPU it reads the real GPU through the GPU counter
 # library (AMD and Intel through the kernel's files, NVIDIA through its driver's NVML), or
 # through the NVML counter library where only that sees one; everywhere else it uses the
-# simulated counter library. It says which.
+# simulated counter library. It says which. `demo.sh fake-gpu` reads a fake machine's
+# files instead (an AMD and an Intel GPU and their clients, as the tests write them), so
+# that the GPU library and who uses the GPU can be seen on any machine.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh demo
@@ -17,6 +19,10 @@ build=build/linux
 demo=$build/demo
 rm -rf "$demo" && mkdir -p "$demo"
 cp "$build/bin/Zarmite.so" "$demo/"
+if [ "${1:-}" = fake-gpu ]; then
+  python3 tests/tools/fake_gpu_machine.py "$demo/gpu-machine" 100 400 20
+  export ZARMITE_DRM_ROOT="$PWD/$demo/gpu-machine"
+fi
 
 # The counter library is found through the search path, as the vendor's would be. A real
 # GPU is used where a counter library over one lists counters.
@@ -44,6 +50,10 @@ echo
 echo
 echo "== zarmite-host: the plug-in's sources, polled 4 times"
 "$build/bin/zarmite-host" --plugin "$demo/Zarmite.so" --rounds 4 --interval-ms 500
+echo
+echo "== zarmite-host --json --processes: who uses the GPU, the last of 3 rounds"
+"$build/bin/zarmite-host" --plugin "$demo/Zarmite.so" --json --processes --rounds 3 \
+  --interval-ms 500 | tail -n 1
 echo
 echo "== The first lines of $demo/Zarmite.log"
 head -n 8 "$demo/Zarmite.log" | tr -d '\r'

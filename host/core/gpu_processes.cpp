@@ -24,6 +24,11 @@ GpuProcessRound GpuProcessesFrom(const std::vector<GpuClient>& clients,
     GpuProcessRound round;
     round.offered = true;
     round.unreadable = unreadable;
+    if (atNs != 0 && atNs == history->atNs) {  // the same snapshot as the last round's
+        round.processes = history->processes;
+        round.unattributed = history->unattributed;
+        return round;
+    }
     const double wallNs =
         atNs > history->atNs && history->atNs != 0 ? static_cast<double>(atNs - history->atNs) : 0;
     std::map<std::pair<uint32_t, uint32_t>, GpuProcess> byProcess;
@@ -85,6 +90,8 @@ GpuProcessRound GpuProcessesFrom(const std::vector<GpuClient>& clients,
     history->deviceBusyNs.swap(deviceBusy);
     history->atNs = atNs;
     for (auto& entry : byProcess) round.processes.push_back(std::move(entry.second));
+    history->processes = round.processes;
+    history->unattributed = round.unattributed;
     return round;
 }
 

@@ -75,14 +75,23 @@ def desktop(root):
     return amd
 
 
+NAMES = ["compositor", "browser", "game", "video-player", "editor"]
+
+
 def processes(root, count, descriptors, clients):
-    """COUNT processes, DESCRIPTORS descriptors among them, CLIENTS of those DRM clients."""
+    """COUNT processes, DESCRIPTORS descriptors among them, CLIENTS of those DRM clients,
+    whose processes have names and users."""
+    write(root, "etc/passwd", "root:x:0:0::/root:/bin/sh\nalice:x:1000:1000::/home/alice:/bin/sh\n")
     for n in range(descriptors):
         pid, fd = 1000 + n % count, 3 + n // count
         if n < clients:
             node, pdev, driver = ("renderD129", AMD, "amdgpu") if n % 2 else ("renderD130", INTEL, "i915")
             client(root, pid, fd, node, "drm-driver:\t%s\ndrm-pdev:\t%s\ndrm-client-id:\t%d\n"
-                   "drm-engine-render:\t%d ns\ndrm-engine-gfx:\t%d ns\n" % (driver, pdev, n, n, n))
+                   "drm-engine-render:\t%d ns\ndrm-engine-gfx:\t%d ns\ndrm-resident-vram:\t%d MiB\n"
+                   "drm-resident-system0:\t%d MiB\n" % (driver, pdev, n, n, n, 16 * (n + 1), 8 * (n + 1)))
+            write(root, "proc/%d/comm" % pid, NAMES[n % len(NAMES)] + "\n")
+            write(root, "proc/%d/status" % pid, "Name:\t%s\nUid:\t1000\t1000\t1000\t1000\n"
+                  % NAMES[n % len(NAMES)])
         else:
             link(root, "proc/%d/fd/%d" % (pid, fd), "socket:[%d]" % n if n % 3 else "/dev/null")
             write(root, "proc/%d/fdinfo/%d" % (pid, fd), "pos:\t0\nflags:\t02\n")

@@ -226,6 +226,11 @@ TEST(ScriptOutput, GpuProcessesAreSharesOfTheRoundWithTheirTextsMadeSafe) {
               std::string::npos)
         << json;
     EXPECT_EQ(history.clients[std::make_pair(0u, uint64_t{2})][kEngineGraphics], 5000000000u);
+    // A round quicker than the library's reads finds the same snapshot: the same shares,
+    // not a round of no time.
+    const GpuProcessRound again =
+        GpuProcessesFrom({shared}, {{0, 1, 1600000000}}, 2000000000, 2, &history);
+    EXPECT_EQ(JsonProcesses(again), json);
     EXPECT_NE(json.find("\"pid\":13,\"name\":\"bad\\u001b[2J\xEF\xBF\xBD\",\"user\":\"alice\","
                         "\"busy\":{}"),
               std::string::npos)
