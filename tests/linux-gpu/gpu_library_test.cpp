@@ -349,7 +349,8 @@ TEST_F(GpuLibrary, ItsClientsEntryTellsWhoUsesTheGpu) {
     for (int pid : {301, 302})
         machine_.Client(pid, 6, "renderD129",
                         "drm-driver:\ti915\ndrm-pdev:\t" + std::string(kIntel) +
-                            "\ndrm-client-id:\t7\ndrm-engine-render:\t0 ns\ndrm-resident-system0:"
+                            "\ndrm-client-id:\t7\ndrm-client-name:\tvk\x1b\ndrm-engine-render:\t0 "
+                            "ns\ndrm-resident-system0:"
                             "\t8 MiB\ndrm-resident-local0:\t4096 KiB\n");
     HalfBusyClient client(&machine_, 300, 5);
     client.Run("renderD129", kIntel);
@@ -394,7 +395,7 @@ TEST_F(GpuLibrary, ItsClientsEntryTellsWhoUsesTheGpu) {
         EXPECT_EQ(clients[c].pid, 300u + c);
         EXPECT_EQ(clients[c].id, 7u);
         EXPECT_EQ(clients[c].flags, kGpuClientShared);
-        EXPECT_STREQ(clients[c].name, "game");
+        EXPECT_STREQ(clients[c].name, "game (vk?)") << "the program's name for its client too";
         EXPECT_STREQ(clients[c].user, c < 2 ? "alice" : "4242");
         EXPECT_EQ(clients[c].deviceBytes, 4u << 20);
         EXPECT_EQ(clients[c].systemBytes, 8u << 20);

@@ -64,6 +64,11 @@ TEST(KernelFiles, FdinfoInEveryFormatParses) {
     EXPECT_DOUBLE_EQ(client.engines[0].percent, 70.05);
     EXPECT_DOUBLE_EQ(client.engines[1].percent, 3.12);
     EXPECT_FALSE(fdinfo_parse("pos:\t0\nflags:\t02\n", &client));  // no DRM client
+    // The program's own name for its client: kept as untrusted text, cut to its field.
+    ASSERT_TRUE(fdinfo_parse("drm-driver:\txe\ndrm-client-name:\t" + std::string(100, 'n') +
+                                 "\ndrm-cycles-rcs:\t5\ndrm-total-cycles-rcs:\t9\n",
+                             &client));
+    EXPECT_EQ(client.name, std::string(kClientNameLimit, 'n'));
 }
 
 TEST(KernelFiles, MemoryRegionsAndEngineClassesOfEveryDriver) {
@@ -124,6 +129,7 @@ TEST(KernelFiles, EngineSharesCountEachClientOnceAndNeverGoBackwards) {
     EXPECT_NEAR(engine_share_of(shares, {"render"}), 0.1, 1e-9);
     EXPECT_EQ(shares.clients, 2u);
     EXPECT_GT(g_deniedErrors, 0);  // another user's client: passed over, never a failure
+    EXPECT_EQ(shares.denied, std::vector<size_t>{3}) << "and said, so that it is counted";
     // Work beyond the wall time is at most the whole engine.
     g_fdinfo[paths[2]] = I915("18", 900000000, 4000000);
     shares = engine_shares(paths, ReadFake, &history, 41000000, "0000:00:02.0");
