@@ -7,9 +7,11 @@ while 1,000 connections send their headers a byte a second, and scrapes with the
 password while 40 clients send wrong ones (bcrypt cost 10). A benchmark: it prints
 figures and fails nothing. With --gpu ROOT, only the daemon's CPU time, over the library over every
 GPU and the machine that tests/tools/fake_gpu_machine.py wrote at ROOT: its two GPUs'
-32 counters.
+32 counters. With --processes, who uses the GPU for fleets (--process-metrics): a scrape's
+latency with 200 clients of 500 processes of 500 names on 4 GPUs (the simulated library),
+and the series a GPU and engine; with --gpu ROOT too, the daemon's CPU time with them.
 
-Usage: scrape_benchmark.py BUILD_DIR [--quick] [--gpu ROOT | --hostile]
+Usage: scrape_benchmark.py BUILD_DIR [--quick] [--gpu ROOT | --hostile] [--processes]
 --hostile: only the slow-header and password-flood figures and the daemon's CPU time.
 """
 import datetime
@@ -34,6 +36,7 @@ ENV = dict(os.environ, LD_LIBRARY_PATH=os.path.join(BUILD, "simulated-lib"))
 GPU_ROOT = sys.argv[sys.argv.index("--gpu") + 1] if "--gpu" in sys.argv else None
 if GPU_ROOT:
     ENV = dict(os.environ, LD_LIBRARY_PATH=os.path.join(BUILD, "gpu-lib"), ZARMITE_DRM_ROOT=GPU_ROOT)
+PROCESSES = ["--process-metrics"] if "--processes" in sys.argv else []
 
 
 def free_port():
@@ -246,7 +249,7 @@ def daemon_cpu(sources=128, counters=14):
     seconds = 10 if QUICK else 60
     before = resource.getrusage(resource.RUSAGE_CHILDREN)
     host = subprocess.Popen([HOST, "--plugin", os.path.join(folder, "Zarmite.so"), "--serve",
-                             "127.0.0.1:%d" % port, "--rounds", str(seconds + 1)],
+                             "127.0.0.1:%d" % port, "--rounds", str(seconds + 1)] + PROCESSES,
                             stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, env=ENV)
     started = time.time()
     steady = []  # (time, CPU seconds) from the 5th second on: the start left out
@@ -270,11 +273,44 @@ def daemon_cpu(sources=128, counters=14):
     return cpu, elapsed
 
 
+def process_series():
+    """With 200 clients of 500 processes of 500 names on 4 GPUs: the most busy series of
+    one GPU and engine, a scrape's latency and size."""
+    scenario = tempfile.NamedTemporaryFile("w", suffix=".txt", delete=False)
+    scenario.write("clients 200 500 4\n")
+    scenario.close()
+    ENV["ZARMITE_SIM_SCENARIO"] = scenario.name
+    folder = folder_with(16)
+    port = free_port()
+    host = start(folder, port, "--interval-ms", "1000", "--process-metrics")
+    time.sleep(2.5)
+    text = scrape_once(port).decode("utf-8")
+    per = {}
+    for line in text.splitlines():
+        if line.startswith("zarmite_process_gpu_busy_seconds_total{"):
+            labels = line.split("{", 1)[1]
+            key = (labels.split('gpu="')[1].split('"')[0], labels.split('engine="')[1].split('"')[0])
+            per[key] = per.get(key, 0) + 1
+    latencies = scrape_many(port, 50 if QUICK else 500)
+    host.terminate()
+    host.wait()
+    shutil.rmtree(folder)
+    os.unlink(scenario.name)
+    del ENV["ZARMITE_SIM_SCENARIO"]
+    return max(per.values() or [0]), len(text), statistics.median(latencies), percentile(latencies, 0.99)
+
+
 def main():
     if GPU_ROOT:
         cpu, elapsed = daemon_cpu(32, 32)
-        print("daemon over the GPU library, two GPUs' 32 counters, a round and a scrape a second: "
-              "%.3f s of CPU in %.0f s: %.3f %% of a core" % (cpu, elapsed, 100 * cpu / elapsed))
+        print("daemon over the GPU library, two GPUs' 32 counters, a round and a scrape a second%s: "
+              "%.3f s of CPU in %.0f s: %.3f %% of a core"
+              % (" with --process-metrics" if PROCESSES else "", cpu, elapsed, 100 * cpu / elapsed))
+        return 0
+    if PROCESSES:
+        print("--process-metrics, 200 clients of 500 processes of 500 names on 4 GPUs (at most 50 "
+              "groups a GPU): at most %d busy series a GPU and engine; a scrape of %d bytes, "
+              "median %.2f ms, 99th percentile %.2f ms" % process_series())
         return 0
     if "--hostile" in sys.argv:
         print("scrapes from a second address during 1,000 slow-header connections: "

@@ -53,6 +53,7 @@ struct GpuDevice {
     uint32_t gpu;
     uint32_t known;  // 1 where busyNs is the device's own figure; 0 where there is none
     uint64_t busyNs;
+    uint64_t scanNs;  // what the last pass over its clients took, in nanoseconds of wall time
 };
 
 struct GpuClients {
@@ -71,8 +72,8 @@ struct GpuClients {
 };
 
 // The size of the first layout, without the GPUs' own figures: the least a caller may give.
-constexpr uint32_t kGpuClientsFirstSize = static_cast<uint32_t>(
-    offsetof(GpuClients, atNs) + sizeof(uint64_t));
+constexpr uint32_t kGpuClientsFirstSize =
+    static_cast<uint32_t>(offsetof(GpuClients, atNs) + sizeof(uint64_t));
 
 // 0 with the snapshot filled, or the library's status (not started: no snapshot).
 typedef int32_t(COUNTER_CALL* GpuClientsEntry)(GpuClients* snapshot);

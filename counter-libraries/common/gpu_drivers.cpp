@@ -158,9 +158,9 @@ int32_t GpuDriversClients(GpuClients* snapshot) {
             if (driver.clients == nullptr) continue;
             const size_t first = clients.size();
             uint32_t refused = 0;
-            GpuDevice device{number, 0, 0};
-            atNs = std::max(atNs,
-                            driver.clients(state.numbered[number], &clients, &refused, &device));
+            GpuDevice device{number, 0, 0, 0};
+            atNs =
+                std::max(atNs, driver.clients(state.numbered[number], &clients, &refused, &device));
             unreadable = std::max(unreadable, refused);
             for (size_t c = first; c < clients.size(); ++c) clients[c].gpu = number;
             device.gpu = number;

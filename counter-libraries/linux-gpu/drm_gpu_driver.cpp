@@ -62,7 +62,8 @@ struct GpuState {
     EnergyHistory energy;
     std::vector<GpuClient> users;  // who used it at the last look, their GPU not yet numbered
     uint64_t usersAtNs = 0;
-    BusyTime busy;  // its own busy figure, for the busy that no client accounts for
+    BusyTime busy;        // its own busy figure, for the busy that no client accounts for
+    uint64_t scanNs = 0;  // what the last look at its clients took, the walk's step included
 };
 
 // Never destroyed: a read may still be in the kernel when the process ends.
@@ -240,6 +241,7 @@ void ReadClients(Sampler* sampler, uint32_t index, const DrmGpu& gpu, CounterRea
     std::vector<DrmDescriptor> descriptors;
     uint32_t refused = 0;
     uint64_t atNs = 0;
+    const uint64_t startNs = drm_now_ns();
     for (int look = 0; look < 2; ++look) {
         descriptors = ClientDescriptors(gpu.nodes, &refused);
         std::vector<std::string> paths;
@@ -268,6 +270,7 @@ void ReadClients(Sampler* sampler, uint32_t index, const DrmGpu& gpu, CounterRea
             drm.gpus[index].engines = std::move(history);
             drm.gpus[index].users.swap(users);
             drm.gpus[index].usersAtNs = atNs;
+            drm.gpus[index].scanNs = drm_now_ns() - startNs;
         }
         drm.refused = refused;
     }
@@ -453,7 +456,7 @@ uint64_t Clients(uint32_t index, std::vector<GpuClient>* out, uint32_t* unreadab
     *unreadable = drm.refused;
     if (index >= drm.gpus.size()) return 0;
     out->insert(out->end(), drm.gpus[index].users.begin(), drm.gpus[index].users.end());
-    *device = busy_time_device(drm.gpus[index].busy, device->gpu);
+    *device = busy_time_device(drm.gpus[index].busy, device->gpu, drm.gpus[index].scanNs);
     return drm.gpus[index].usersAtNs;
 }
 

@@ -67,6 +67,7 @@ void ReadUsers(NvmlGpus* state, uint32_t slot, nvmlDevice_t device, const Counte
     gpu.processes = std::move(history);
     gpu.users.swap(users);
     gpu.usersAtNs = now;
+    gpu.scanNs = NowNs() - now;
 }
 
 }  // namespace
@@ -139,7 +140,7 @@ uint64_t nvml_gpus_clients(NvmlGpus* state, uint32_t slot, std::vector<GpuClient
     if (slot >= state->gpus.size()) return 0;
     const NvmlGpu& gpu = state->gpus[slot];
     out->insert(out->end(), gpu.users.begin(), gpu.users.end());
-    *device = busy_time_device(gpu.busy, device->gpu);
+    *device = busy_time_device(gpu.busy, device->gpu, gpu.scanNs);
     return gpu.usersAtNs;
 }
 

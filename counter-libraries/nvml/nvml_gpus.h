@@ -27,7 +27,8 @@ struct NvmlGpu {
     bool readingProcesses = false;
     std::vector<GpuClient> users;
     uint64_t usersAtNs = 0;
-    BusyTime busy;  // its own busy figure, as engine time
+    BusyTime busy;        // its own busy figure, as engine time
+    uint64_t scanNs = 0;  // what the last read of its processes took
 };
 
 // Never destroyed where a read may still be in the driver when the process ends.

@@ -99,7 +99,7 @@ extern "C" PLAT_EXPORT int32_t COUNTER_CALL ZarmiteGpuClients(GpuClients* snapsh
         const uint32_t count = nvml_gpus_count(&State());
         for (uint32_t g = 0; g < count; ++g) {
             const size_t first = clients.size();
-            GpuDevice device{g, 0, 0};
+            GpuDevice device{g, 0, 0, 0};
             atNs = std::max(atNs, nvml_gpus_clients(&State(), g, &clients, &device));
             for (size_t c = first; c < clients.size(); ++c) clients[c].gpu = g;
             devices.push_back(device);

@@ -75,6 +75,25 @@ bool ClientAt(const SimClient& sim, uint64_t sample, GpuClient* out) {
     return true;
 }
 
+// Client c of the scenario's many, as process p holds it after `sample` samples: busy
+// (c % 10 + 1) per mille of each second in graphics.
+GpuClient ManyClient(const SimScenario& scenario, uint32_t p, uint64_t sample) {
+    const uint32_t c = p % scenario.manyClients;
+    GpuClient client;
+    memset(&client, 0, sizeof client);
+    client.gpu = c % scenario.manyGpus;
+    client.pid = 10000 + p;
+    client.id = 1000 + c;
+    client.busyNs[kEngineGraphics] = sample * (c % 10 + 1) * (kSecondNs / 1000);
+    client.deviceBytes = (c + 1) * kMiB;
+    client.flags = scenario.manyProcesses > scenario.manyClients ? kGpuClientShared : 0;
+    // Every hundredth name holds what a process may put in its name: quotes, backslashes,
+    // a line feed and a byte that is no UTF-8.
+    snprintf(client.name, sizeof client.name, p % 100 == 7 ? "odd\"\\\n\xff%u" : "app-%u", p);
+    snprintf(client.user, sizeof client.user, "user%u", p % 7);
+    return client;
+}
+
 // The seconds the compute job has run after `sample` samples, over all its runs.
 uint64_t JobSeconds(uint64_t sample) {
     const uint64_t at = sample % kJobCycle;
@@ -91,12 +110,19 @@ extern "C" PLAT_EXPORT int32_t COUNTER_CALL ZarmiteGpuClients(GpuClients* snapsh
     const uint64_t sample = sim_sample_number();
     ClientsSnapshotStart(snapshot, sample > 0 ? 1 : 0, sample * kSecondNs);
     if (sample == 0) return 0;
+    const SimScenario& scenario = sim_scenario();
+    if (scenario.manyClients > 0) {
+        for (uint32_t p = 0; p < scenario.manyProcesses; ++p)
+            ClientsSnapshotAdd(snapshot, ManyClient(scenario, p, sample));
+        return 0;
+    }
     for (const SimClient& sim : kClients) {
         GpuClient client;
         if (ClientAt(sim, sample, &client)) ClientsSnapshotAdd(snapshot, client);
     }
     const uint64_t busyPermilleSeconds =
         sample * kDeviceBusyPermille + JobSeconds(sample) * kJobBusyPermille;
-    ClientsSnapshotAddDevice(snapshot, GpuDevice{0, 1, busyPermilleSeconds * (kSecondNs / 1000)});
+    ClientsSnapshotAddDevice(snapshot,
+                             GpuDevice{0, 1, busyPermilleSeconds * (kSecondNs / 1000), 0});
     return 0;
 }

@@ -10,6 +10,9 @@
 //                               one of the operations above)
 //   unterminated                texts too long for the buffer fill it with no terminator
 //   record PATH                 every call is appended to PATH as one line
+//   clients C PROCESSES GPUS    who uses the GPU is C clients of PROCESSES processes named
+//                               app-<p> (every hundredth with odd bytes), on GPUS GPUs, in place of the built-in ones (a
+//                               client shared by the processes p of p % C == its number)
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
@@ -84,6 +87,16 @@ void ApplyLine(SimScenario* scenario, char* line) {
     if (strcmp(keyword, "counters") == 0) {
         unsigned long count = strtoul(NextWord(&line), nullptr, 10);
         scenario->counterCount = count > kMaxCounters ? kMaxCounters : static_cast<uint32_t>(count);
+    } else if (strcmp(keyword, "clients") == 0) {
+        const unsigned long clients = strtoul(NextWord(&line), nullptr, 10);
+        const unsigned long processes = strtoul(NextWord(&line), nullptr, 10);
+        const unsigned long gpus = strtoul(NextWord(&line), nullptr, 10);
+        scenario->manyClients =
+            static_cast<uint32_t>(clients > kSimMaxClients ? kSimMaxClients : clients);
+        scenario->manyProcesses = static_cast<uint32_t>(processes > kSimMaxClients ? kSimMaxClients
+                                                        : processes < clients      ? clients
+                                                                                   : processes);
+        scenario->manyGpus = static_cast<uint32_t>(gpus < 1 ? 1 : gpus > 64 ? 64 : gpus);
     } else if (strcmp(keyword, "unterminated") == 0) {
         scenario->unterminatedTexts = true;
     } else if (strcmp(keyword, "record") == 0) {

@@ -50,6 +50,7 @@ struct SimFailure {
 constexpr size_t kSimMaxOverrides = 64;
 constexpr size_t kSimMaxFailures = 32;
 constexpr size_t kSimMaxRefused = 40;
+constexpr uint32_t kSimMaxClients = 100000;
 
 struct SimScenario {
     uint32_t counterCount;
@@ -60,6 +61,9 @@ struct SimScenario {
     uint32_t refused[kSimMaxRefused];
     size_t refusedCount;
     bool unterminatedTexts;  // long texts fill the caller's buffer with no terminator
+    uint32_t manyClients;    // 0: the built-in clients; else this many, of
+    uint32_t manyProcesses;  // this many processes
+    uint32_t manyGpus;       // on this many GPUs
     char* recordPath;        // null: calls are not recorded
 };
 

@@ -58,6 +58,7 @@ struct WindowsGpu {
     std::vector<AdapterUsers> users;  // by adapter
     uint32_t unreadable = 0;          // processes the system would not open
     uint64_t usersAtNs = 0;
+    uint64_t scanNs = 0;  // what the last reading of the processes took
 };
 
 WindowsGpu& State() {
@@ -141,6 +142,7 @@ struct Identity {
 // are asked who they are once each, with no lock held.
 void ReadUsers(const std::vector<Adapter>& adapters, const PlatGpuCollection& collection,
                const std::vector<AdapterLoad>& loads) {
+    const uint64_t startNs = NowNs();
     std::vector<std::vector<ProcessUse>> uses;
     std::map<uint32_t, Identity> identities;
     for (const Adapter& adapter : adapters) {
@@ -189,6 +191,7 @@ void ReadUsers(const std::vector<Adapter>& adapters, const PlatGpuCollection& co
     }
     state.unreadable = unreadable;
     state.usersAtNs = now;
+    state.scanNs = now - startNs;
 }
 
 // One collection for every counter. The first waits out a period (a second at most) after
@@ -274,8 +277,9 @@ extern "C" PLAT_EXPORT int32_t COUNTER_CALL ZarmiteGpuClients(GpuClients* snapsh
     ClientsSnapshotStart(snapshot, state.unreadable, state.usersAtNs);
     for (size_t a = 0; a < state.users.size(); ++a) {
         for (const GpuClient& client : state.users[a].clients) ClientsSnapshotAdd(snapshot, client);
-        ClientsSnapshotAddDevice(snapshot,
-                                 busy_time_device(state.users[a].busy, static_cast<uint32_t>(a)));
+        ClientsSnapshotAddDevice(
+            snapshot,
+            busy_time_device(state.users[a].busy, static_cast<uint32_t>(a), state.scanNs));
     }
     return 0;
 }

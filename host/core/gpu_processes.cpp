@@ -126,7 +126,12 @@ GpuProcessRound GpuProcessReader::Take() {
     const uint32_t gpus = std::min(snapshot.deviceCount, static_cast<uint32_t>(devices_.size()));
     const std::vector<GpuClient> clients(buffer_.begin(), buffer_.begin() + count);
     const std::vector<GpuDevice> devices(devices_.begin(), devices_.begin() + gpus);
-    return GpuProcessesFrom(clients, devices, snapshot.atNs, snapshot.unreadable, &history_);
+    GpuProcessRound round =
+        GpuProcessesFrom(clients, devices, snapshot.atNs, snapshot.unreadable, &history_);
+    for (const GpuDevice& device : devices)
+        round.scanSeconds += static_cast<double>(device.scanNs) / 1e9;
+    round.clients = clients;
+    return round;
 }
 
 void GpuProcessReader::Close() {

@@ -36,6 +36,9 @@ struct GpuProcessRound {
     std::vector<GpuProcess> processes;  // by GPU, then pid
     uint32_t unreadable = 0;
     std::vector<GpuUnattributed> unattributed;  // by GPU, where its own busy is known
+    // The snapshot itself, for the groups of the process metrics.
+    std::vector<GpuClient> clients;
+    double scanSeconds = 0;  // what the library's last pass over the clients took
 };
 
 // What the last snapshot held, for the next round's shares.

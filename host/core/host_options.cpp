@@ -41,6 +41,13 @@ const char kHostUsage[] =
     "  --textfile PATH     write every round's exposition to PATH, replaced at once\n"
     "                      (for node_exporter's or windows_exporter's textfile collector)\n"
     "                      --serve and --textfile work alone, or beside another output\n"
+    "  --process-metrics   with --serve or --textfile: who uses the GPU, by group, as\n"
+    "                      counters of engine time (off by default: process names are\n"
+    "                      more than every scraper may need to see)\n"
+    "  --process-group KEY what a group is: name (the default), user, unit (the systemd\n"
+    "                      unit), container (its id, or the pod's uid) or pid\n"
+    "  --process-groups N  at most N groups a GPU (default 50, at most 10000); new ones\n"
+    "                      past it are counted as \"other\"\n"
     "  -h, --help          this text\n"
     "  --version           the host's version\n"
     "\n"
@@ -71,6 +78,23 @@ bool ParseHostNumber(const char* text, bool hexAllowed, uint32_t* out) {
     }
     *out = static_cast<uint32_t>(value);
     return true;
+}
+
+bool ParseProcessGroupKey(const char* text, ProcessGroupKey* key) {
+    const struct {
+        const char* word;
+        ProcessGroupKey key;
+    } kKeys[] = {{"name", ProcessGroupKey::kName},
+                 {"user", ProcessGroupKey::kUser},
+                 {"unit", ProcessGroupKey::kUnit},
+                 {"container", ProcessGroupKey::kContainer},
+                 {"pid", ProcessGroupKey::kPid}};
+    for (const auto& entry : kKeys)
+        if (text != nullptr && strcmp(text, entry.word) == 0) {
+            *key = entry.key;
+            return true;
+        }
+    return false;
 }
 
 namespace {
@@ -116,6 +140,10 @@ int ParseHostOptions(int argc, const char* const* argv, HostOptions* options, FI
             options->processes = true;
             continue;
         }
+        if (strcmp(option, "--process-metrics") == 0) {
+            options->processMetrics = true;
+            continue;
+        }
         bool isMode = false;
         if (!ParseMode(option, &options->mode, &isMode, err)) return 2;
         if (isMode) continue;
@@ -137,6 +165,11 @@ int ParseHostOptions(int argc, const char* const* argv, HostOptions* options, FI
             ok = ok && *value != '\0';
         } else if (strcmp(option, "--web-config") == 0) {
             options->webConfig = value;
+        } else if (strcmp(option, "--process-group") == 0) {
+            ok = ok && ParseProcessGroupKey(value, &options->processGroup);
+        } else if (strcmp(option, "--process-groups") == 0) {
+            ok = ok && ParseHostNumber(value, false, &options->processGroups) &&
+                 options->processGroups >= 1 && options->processGroups <= kMaxProcessGroups;
         } else if (strcmp(option, "--count") == 0) {
             ok = ok && ParseHostNumber(value, false, &options->count);
             options->countGiven = true;
@@ -148,8 +181,11 @@ int ParseHostOptions(int argc, const char* const* argv, HostOptions* options, FI
             const bool number =
                 strcmp(option, "--rounds") == 0 || strcmp(option, "--interval-ms") == 0 ||
                 strcmp(option, "--desc-version") == 0 || strcmp(option, "--count") == 0;
-            fprintf(err, "zarmite-host: %s needs %s\n", option,
-                    number ? "a value that is a whole number" : "a value");
+            const char* needs = number ? "a value that is a whole number" : "a value";
+            if (strcmp(option, "--process-group") == 0)
+                needs = "one of name, user, unit, container and pid";
+            if (strcmp(option, "--process-groups") == 0) needs = "a whole number from 1 to 10000";
+            fprintf(err, "zarmite-host: %s needs %s\n", option, needs);
             return 2;
         }
         ++i;
@@ -166,9 +202,12 @@ int ParseHostOptions(int argc, const char* const* argv, HostOptions* options, FI
         fprintf(err, "zarmite-host: --processes is for --json\n");
         return 2;
     }
-    if ((options->serve != nullptr || options->textfile != nullptr) &&
-        options->mode == HostMode::kRows)
-        options->mode = HostMode::kDaemon;
+    const bool metrics = options->serve != nullptr || options->textfile != nullptr;
+    if (options->processMetrics && !metrics) {
+        fprintf(err, "zarmite-host: --process-metrics is for --serve and --textfile\n");
+        return 2;
+    }
+    if (metrics && options->mode == HostMode::kRows) options->mode = HostMode::kDaemon;
     if (options->countGiven && options->count > kMaxHostSources) {
         fprintf(err, "zarmite-host: --count %u is more than the %u sources a host takes\n",
                 options->count, kMaxHostSources);

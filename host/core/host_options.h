@@ -4,6 +4,9 @@
 #include <cstdint>
 #include <cstdio>
 
+// What a group of processes is, for --process-metrics.
+enum class ProcessGroupKey { kName, kUser, kUnit, kContainer, kPid };
+
 // kDaemon: only --serve or --textfile, nothing on standard output.
 enum class HostMode { kRows, kWatch, kCsv, kJson, kDaemon };
 
@@ -24,8 +27,17 @@ struct HostOptions {
     const char* serve = nullptr;  // [ADDR:]PORT of the metrics endpoint
     const char* textfile = nullptr;
     const char* webConfig = nullptr;
-    bool processes = false;  // who uses the GPU, in every JSON round
+    bool processes = false;       // who uses the GPU, in every JSON round
+    bool processMetrics = false;  // and by group, for --serve and --textfile
+    ProcessGroupKey processGroup = ProcessGroupKey::kName;
+    uint32_t processGroups = 50;  // groups a GPU, "other" beyond
 };
+
+// The most groups a GPU --process-groups takes.
+constexpr uint32_t kMaxProcessGroups = 10000;
+
+// "name", "user", "unit", "container" or "pid"; false for another word.
+bool ParseProcessGroupKey(const char* text, ProcessGroupKey* key);
 
 extern const char kHostUsage[];
 

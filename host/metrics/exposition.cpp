@@ -49,6 +49,10 @@ std::string Label(const char* name, const std::string& value) {
 
 }  // namespace
 
+std::string MetricLabel(const char* name, const std::string& value) {
+    return std::string(name) + "=\"" + Escaped(ValidUtf8(value), true) + "\"";
+}
+
 std::string MetricNumber(double value) {
     if (std::isnan(value)) return "NaN";
     if (std::isinf(value)) return value > 0 ? "+Inf" : "-Inf";

@@ -33,6 +33,11 @@ std::string FamilyName(const std::string& name, uint32_t index, const std::strin
 // exposition writes them.
 std::string MetricNumber(double value);
 
+// A label as the exposition writes it, `name="value"`: the value made valid UTF-8 (it is
+// UTF-8 already, from a library or a file: untrusted) with backslashes, double quotes and
+// line feeds escaped.
+std::string MetricLabel(const char* name, const std::string& value);
+
 // A family's HELP and TYPE lines, appended to `out`.
 void FamilyHeader(std::string& out, const char* name, const char* type, const char* help);
 

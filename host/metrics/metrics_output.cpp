@@ -1,6 +1,10 @@
 #include "metrics_output.h"
 
+#include <chrono>
 #include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <map>
 
 #include "platform.h"
 #if defined(ZARMITE_HOST_ENDPOINT)
@@ -8,7 +12,32 @@
 #include "process_metrics.h"
 #endif
 
+namespace {
+
+// A process's cgroup file, under the folder that stands for "/" (ZARMITE_DRM_ROOT, as the
+// GPU library reads it); "" where there is none (another system, a process that ended).
+std::string CgroupFileOf(uint32_t pid) {
+    const char* root = getenv("ZARMITE_DRM_ROOT");
+    std::ifstream in(std::string(root != nullptr ? root : "") + "/proc/" + std::to_string(pid) +
+                     "/cgroup");
+    std::string text(65536, '\0');
+    in.read(&text[0], static_cast<std::streamsize>(text.size()));
+    text.resize(static_cast<size_t>(std::max<std::streamsize>(in.gcount(), 0)));
+    return text;
+}
+
+uint64_t SteadyNs() {
+    return static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::nanoseconds>(
+                                     std::chrono::steady_clock::now().time_since_epoch())
+                                     .count());
+}
+
+}  // namespace
+
 bool MetricsOutput::Start(const HostOptions& options) {
+    processMetrics_ = options.processMetrics;
+    groupKey_ = options.processGroup;
+    if (processMetrics_) groups_ = std::make_unique<ProcessGroups>(options.processGroups);
     if (options.textfile != nullptr) {
         // Refused now rather than failing each round: a device, a folder or a link at the
         // path would be replaced by a regular file, and a folder that cannot take the file
@@ -62,9 +91,34 @@ void MetricsOutput::SetSources(const std::vector<HostSource>& sources) {
                 "beside it?); only the host's own metrics are exported\n");
 }
 
+std::string MetricsOutput::ProcessGroupFamilies() {
+    const GpuProcessRound round = processes_.Take();
+    if (!round.offered && !toldNoProcesses_)
+        fprintf(stderr, "zarmite-host: the counter library gives no per-process data\n");
+    toldNoProcesses_ = true;
+    const bool byCgroup =
+        groupKey_ == ProcessGroupKey::kUnit || groupKey_ == ProcessGroupKey::kContainer;
+    std::map<uint32_t, CgroupPlace> places;  // each process's cgroup read once a round
+    std::vector<std::string> names;
+    names.reserve(round.clients.size());
+    for (const GpuClient& client : round.clients) {
+        CgroupPlace place;
+        if (byCgroup) {
+            auto found = places.find(client.pid);
+            if (found == places.end())
+                found = places.emplace(client.pid, CgroupPlaceOf(CgroupFileOf(client.pid))).first;
+            place = found->second;
+        }
+        names.push_back(ProcessGroupOf(groupKey_, client, place));
+    }
+    groups_->Take(round.clients, names, SteadyNs());
+    return groups_->Families(round.unreadable, round.unattributed, round.scanSeconds);
+}
+
 void MetricsOutput::Take(const HostRound& round) {
     if (!Active() || exposition_ == nullptr) return;
     std::string text = exposition_->Take(round);
+    if (processMetrics_) text += ProcessGroupFamilies();
     if (!textfile_.empty()) {
         const bool written = plat_file_replace(textfile_.c_str(), text);
         if (!written && !textfileFailing_)
@@ -80,6 +134,7 @@ void MetricsOutput::Take(const HostRound& round) {
 }
 
 void MetricsOutput::Stop() {
+    processes_.Close();  // before the plug-in, which holds the counter library, is unloaded
 #if defined(ZARMITE_HOST_ENDPOINT)
     StopMetricsEndpoint(endpoint_);
 #endif

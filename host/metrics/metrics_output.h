@@ -7,8 +7,10 @@
 #include <vector>
 
 #include "exposition.h"
+#include "gpu_processes.h"
 #include "host_options.h"
 #include "host_round.h"
+#include "process_groups.h"
 
 struct MetricsEndpoint;
 
@@ -30,7 +32,15 @@ public:
     void Stop();
 
 private:
+    // Who uses the GPU, by group, where --process-metrics asks: the families' text.
+    std::string ProcessGroupFamilies();
+
     std::unique_ptr<Exposition> exposition_;
+    bool processMetrics_ = false;
+    ProcessGroupKey groupKey_ = ProcessGroupKey::kName;
+    GpuProcessReader processes_;
+    std::unique_ptr<ProcessGroups> groups_;
+    bool toldNoProcesses_ = false;
     MetricsEndpoint* endpoint_ = nullptr;
     std::string textfile_;
     std::string url_;               // where the endpoint serves, when it does

@@ -75,10 +75,13 @@ def environment():
                 ZARMITE_SIM_SCENARIO=os.path.join(WORK, "scenario.txt"))
 
 
-def start_host(*arguments):
+def start_host(*arguments, scenario=None):
+    env = environment()
+    if scenario is not None:
+        env["ZARMITE_SIM_SCENARIO"] = scenario
     started.append(subprocess.Popen([HOST, "--plugin", os.path.join(WORK, os.path.basename(PLUGIN))] +
                             list(arguments), stdout=subprocess.PIPE, stderr=subprocess.PIPE,
-                            env=environment()))
+                            env=env))
     return started[-1]
 
 
@@ -136,8 +139,9 @@ def check_with_prometheus():
     port = free_port()
     textfile = os.path.join(WORK, "zarmite.prom")
     host = start_host("--serve", "127.0.0.1:%d" % port, "--interval-ms", "200",
-                      "--textfile", textfile)
+                      "--textfile", textfile, "--process-metrics")
     text = wait_until(lambda: get(port)[2] if "zarmite_rounds_total 0" not in get(port)[2] else None)
+    check_process_series(port)
     check(text is not None and "zarmite_gpu_busy_ratio{group=\"GPU0\",source=\"0\"}" in text and
           "\nprocess_open_fds " in text and "\nzarmite_build_info{version=" in text,
           "a scrape holds a source's series, the host's build and process: %r" % text)
@@ -149,7 +153,7 @@ def check_with_prometheus():
     checked = promtool(exposition)
     check(checked.returncode == 0 and not checked.stdout and not checked.stderr,
           "promtool accepts the textfile without a warning: %r" % checked)
-    check("process_" not in exposition, "no process metrics in the textfile, which the "
+    check("\nprocess_" not in exposition, "no process metrics in the textfile, which the "
           "collector's own would clash with")
     rules = subprocess.run(["promtool", "check", "rules", ALERTS], capture_output=True,
                            timeout=60, check=False)
@@ -170,6 +174,11 @@ def check_with_prometheus():
                                                      '"ZarmiteSourceFailing"}')], 30)
         check(bool(alert) and alert[0]["metric"].get("name") == "Broken" and len(alert) == 1,
               "the failing source's alert, with its name: %r" % alert)
+        # The guide's top five workloads by GPU time, over what Prometheus has so far.
+        top = wait_until(lambda: query(prometheus_port, 'topk(5, sum by (process) (increase('
+                                       'zarmite_process_gpu_busy_seconds_total[1h])))'), 30)
+        check(bool(top) and top[0]["metric"].get("process") == "game",
+              "the game uses the GPU most: %r" % top)
         with urllib.request.urlopen("http://127.0.0.1:%d/api/v1/targets" % prometheus_port,
                                     timeout=10) as answer:
             targets = json.load(answer)["data"]["activeTargets"]
@@ -220,6 +229,76 @@ def check_with_prometheus():
           "the textfile is removed at the end: %r %r" % (os.listdir(WORK), said))
     refused = wait_until(lambda: not can_connect(port), 10)
     check(refused, "nothing is served after the end")
+
+
+def process_series(text):
+    """The busy counters of a scrape, by their labels."""
+    series = {}
+    for line in text.splitlines():
+        if line.startswith("zarmite_process_gpu_busy_seconds_total{"):
+            labels, value = line.rsplit(" ", 1)
+            series[labels] = float(value)
+    return series
+
+
+def check_process_series(port):
+    # Who uses the GPU, by process name, over the simulated library: counters that never go
+    # back, the compute job's kept after it ends; promtool takes the scrape.
+    first = wait_until(lambda: process_series(get(port)[2]) or None, 30)
+    time.sleep(0.1)
+    deadline = time.time() + 30
+    scrapes = [first or {}]
+    while time.time() < deadline:
+        time.sleep(0.05)
+        text = get(port)[2]
+        scrapes.append(process_series(text))
+        job = [labels for labels in scrapes[-1] if 'process="compute-job"' in labels]
+        if job and 'zarmite_process_gpu_clients{gpu="0",process="compute-job"} 0' in text:
+            break  # its process has ended
+    backwards = [(labels, a[labels], b.get(labels)) for a, b in zip(scrapes, scrapes[1:])
+                 for labels in a if b.get(labels, -1) < a[labels]]
+    check(len(scrapes) > 2 and not backwards, "no busy counter goes back or ends: %r" % backwards[:3])
+    check(any('process="compute-job"' in labels for labels in scrapes[-1]) and
+          'process="game"' in " ".join(scrapes[-1]),
+          "the ended job's time stays counted: %r" % sorted(scrapes[-1]))
+    checked = promtool(get(port)[2])
+    check(checked.returncode == 0 and not checked.stdout and not checked.stderr,
+          "promtool accepts the process series: %r" % checked)
+
+
+def check_bounded_groups():
+    # 200 clients of 500 processes with 500 names on 4 GPUs: at most N + 1 groups a GPU,
+    # the rest in "other"; odd bytes in names (quotes, backslashes, line feeds, no UTF-8)
+    # escaped so that promtool takes them, with room for every name.
+    scenario = os.path.join(WORK, "many-clients.txt")
+    with open(scenario, "w") as file:
+        file.write("clients 200 500 4\n")
+    for groups in (20, 600):
+        port = free_port()
+        host = start_host("--serve", str(port), "--interval-ms", "100", "--process-metrics",
+                          "--process-groups", str(groups), scenario=scenario)
+        text = wait_until(lambda: get(port)[2] if len(process_series(get(port)[2])) > 40 else None)
+        # Every group has its clients' gauge (a client shared by processes of several groups
+        # counts its time and itself in the first).
+        per_gpu = {}
+        for line in (text or "").splitlines():
+            if not line.startswith("zarmite_process_gpu_clients{"):
+                continue
+            labels = line.rsplit(" ", 1)[0]
+            gpu = labels.split('gpu="')[1].split('"')[0]
+            per_gpu.setdefault(gpu, set()).add(labels.split('process="')[1].rsplit('"', 1)[0])
+        expected = 21 if groups == 20 else 125
+        check(sorted(per_gpu) == ["0", "1", "2", "3"] and
+              all(len(names) == expected for names in per_gpu.values()) and
+              (groups != 20 or all("other" in names for names in per_gpu.values())),
+              "%d groups a GPU at most: %r" % (groups, {g: len(n) for g, n in per_gpu.items()}))
+        checked = promtool(text or "")
+        check(checked.returncode == 0 and not checked.stdout and not checked.stderr,
+              "promtool takes %d groups a GPU: %r" % (groups, checked))
+        if groups == 600:
+            check('process="odd\\"\\\\\\n\ufffd7"' in text, "an odd name escaped: %r" %
+                  [line for line in text.splitlines() if "odd" in line][:2])
+        stop_host(host)
 
 
 def slow_connections(port, sources, each):
@@ -360,6 +439,7 @@ def check_paths_and_methods():
     status, headers, _ = get(port, "/metrics", method="POST")
     check(status == 405 and headers.get("Allow") == "GET, HEAD", "POST is 405 with Allow")
     check(get(port, "/metrics", method="HEAD")[0] == 200, "HEAD is answered")
+    check("zarmite_process_gpu" not in get(port)[2], "without --process-metrics, no process series")
     host.send_signal(signal.SIGINT)
     status = host.wait(timeout=20)
     said = host.stderr.read().decode()
@@ -592,6 +672,7 @@ def main():
     with open(os.path.join(WORK, "scenario.txt"), "w") as file:
         file.write("record %s\n" % os.path.join(WORK, "record.txt"))
     check_with_prometheus()
+    check_bounded_groups()
     check_paths_and_methods()
     check_access()
     print("host prometheus: %s" % ("all checks passed" if not failures else "%d failed" % len(failures)))

@@ -28,11 +28,18 @@ def check(condition, what, saw=""):
         print("FAIL:", what, "\n  saw:", saw)
 
 
+CONTAINER = "4f" * 32
+
+
 def machine():
     shutil.rmtree(WORK, ignore_errors=True)
     amd = fake.desktop(ROOT)
     fake.client(ROOT, 4242, 7, "renderD130", "drm-driver:\ti915\ndrm-pdev:\t0000:00:02.0\n"
                 "drm-client-id:\t3\ndrm-engine-render:\t1000 ns\n")
+    fake.write(ROOT, "proc/4242/cgroup", "0::/system.slice/docker-%s.scope\n" % CONTAINER)
+    fake.client(ROOT, 4243, 5, "renderD130", "drm-driver:\ti915\ndrm-pdev:\t0000:00:02.0\n"
+                "drm-client-id:\t4\ndrm-engine-render:\t1000 ns\ndrm-resident-system0:\t2 MiB\n")
+    fake.write(ROOT, "proc/4243/cgroup", "0::/system.slice/nginx.service\n")
     return amd
 
 
@@ -41,13 +48,13 @@ def environment():
                 ZARMITE_SAMPLE_PERIOD_MS="50")
 
 
-def rows_and_textfile(plugin, awaited):
+def rows_and_textfile(plugin, awaited, *more):
     """The first CSV rows of the host over the plug-in, and its textfile once it holds
     `awaited`."""
     textfile = os.path.join(WORK, "gpu.prom")
     host = subprocess.Popen([HOST, "--plugin", plugin, "--csv", "--interval-ms", "100",
-                             "--textfile", textfile], stdout=subprocess.PIPE, text=True,
-                            env=environment())
+                             "--textfile", textfile] + list(more), stdout=subprocess.PIPE,
+                            text=True, env=environment())
     rows = [host.stdout.readline(), host.stdout.readline(), host.stdout.readline()]
     deadline = time.monotonic() + 30
     exposition = ""
@@ -113,6 +120,19 @@ def main():
           users[0]["gpu"] == 0 and users[0]["busy"] == {},  # its engine time stands still
           "the GPU's client in --json --processes", (scripts.stderr, users))
 
+    # The same clients for fleets, grouped by container and by systemd unit from their
+    # processes' cgroup files.
+    _, exposition = rows_and_textfile(plugin, "zarmite_process_scan_seconds", "--process-metrics",
+                                      "--process-group", "container")
+    check('zarmite_process_gpu_clients{gpu="0",process="%s"} 1' % CONTAINER[:12] in exposition and
+          'zarmite_process_gpu_memory_bytes{region="system",gpu="0",process="host"} 2097152'
+          in exposition, "groups by container", exposition[exposition.find("zarmite_process"):])
+    _, exposition = rows_and_textfile(plugin, "zarmite_process_scan_seconds", "--process-metrics",
+                                      "--process-group", "unit")
+    check('zarmite_process_gpu_clients{gpu="0",process="nginx.service"} 1' in exposition and
+          'process="docker-%s.scope"' % CONTAINER in exposition, "groups by unit",
+          exposition[exposition.find("zarmite_process"):])
+
     # The temperature sensor hangs in the kernel: a FIFO that no one writes.
     os.remove(os.path.join(ROOT, amd, "hwmon/hwmon2/temp1_input"))
     os.mkfifo(os.path.join(ROOT, amd, "hwmon/hwmon2/temp1_input"))
@@ -134,7 +154,7 @@ def main():
     except OSError:
         pass
 
-    print("%d passed, %d failed" % (9 - len(failures), len(failures)))
+    print("%d passed, %d failed" % (11 - len(failures), len(failures)))
     return 1 if failures else 0
 
 
