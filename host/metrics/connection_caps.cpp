@@ -12,17 +12,17 @@ bool ConnectionCaps::MayAccept(const std::string& address) {
     return accepted;
 }
 
-bool ConnectionCaps::Started(const void* connection, const std::string& address) {
+void ConnectionCaps::Started(const void* connection, const std::string& address) {
     std::lock_guard<std::mutex> guard(lock_);
     Counts& counts = byAddress_[address];
-    const bool served = counts.active < perAddress_ && all_.active < total_;
     ++counts.held;
     ++all_.held;
-    if (!served) ++refusedEver_;
+    // Served at once where there is room; otherwise the verdict waits for its request,
+    // by which time the connections that were being answered have let their places go.
+    const bool room = counts.active < perAddress_ && all_.active < total_;
     Connection& started = connections_[connection];
-    started = Connection{address, served, false};
-    SetActive(started, served);
-    return served;
+    started = Connection{address, room, room, false};
+    SetActive(started, room);
 }
 
 void ConnectionCaps::SetActive(Connection& connection, bool active) {
@@ -44,10 +44,18 @@ void ConnectionCaps::Answered(const void* connection) {
     if (found != connections_.end()) SetActive(found->second, false);
 }
 
-void ConnectionCaps::RequestArrived(const void* connection) {
+bool ConnectionCaps::RequestArrived(const void* connection) {
     std::lock_guard<std::mutex> guard(lock_);
     const auto found = connections_.find(connection);
-    if (found != connections_.end() && found->second.served) SetActive(found->second, true);
+    if (found == connections_.end()) return false;
+    Connection& arrived = found->second;
+    if (!arrived.decided) {
+        arrived.decided = true;
+        arrived.served = byAddress_[arrived.address].active < perAddress_ && all_.active < total_;
+        if (!arrived.served) ++refusedEver_;
+    }
+    if (arrived.served) SetActive(arrived, true);
+    return arrived.served;
 }
 
 void ConnectionCaps::Closed(const void* connection) {

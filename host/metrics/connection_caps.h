@@ -1,7 +1,9 @@
 // The endpoint's caps on connections: how many requests it serves at once from one
 // address and from all. A connection counts from its start until its answer, and again
 // from its next request: a connection kept idle after its answer, or closing, leaves its
-// place to others. A connection that finds no place is still accepted, and its request
+// place to others. A connection that starts while every place is taken is judged again
+// when its request arrives, so that a scraper's next connection does not find its last
+// one still counted while that one's end is being noted. A request that finds no place is
 // answered "503 Service Unavailable" with a Retry-After, so that a scraper learns to come
 // back instead of seeing its connection reset. Only beyond twice a cap of connections
 // held (a flood) is a connection closed unanswered, so that a flood holds no more.
@@ -19,11 +21,13 @@ public:
     // Whether a connection from `address` is to be accepted at all (one that is not counts
     // as refused).
     bool MayAccept(const std::string& address);
-    // A connection began: true where it is served, false where its request is to be
-    // answered 503 (counted as refused).
-    bool Started(const void* connection, const std::string& address);
-    void Answered(const void* connection);        // idle now, until its next request
-    void RequestArrived(const void* connection);  // a served connection's next request
+    // A connection began: it takes a place where there is one, else it waits for its
+    // first request to be judged.
+    void Started(const void* connection, const std::string& address);
+    // A request arrived: true where it is served, false where it is to be answered 503
+    // (counted as refused, and so is every later request of that connection).
+    bool RequestArrived(const void* connection);
+    void Answered(const void* connection);  // idle now, until its next request
     void Closed(const void* connection);
     // Connections refused since the start: answered 503 or closed unanswered.
     uint64_t Refused();
@@ -35,6 +39,7 @@ private:
     };
     struct Connection {
         std::string address;
+        bool decided;  // served from its start, or judged at its first request
         bool served;
         bool active;
     };

@@ -93,12 +93,6 @@ void ReleaseText(void* text) {
 // What marks a connection beyond a cap, as its socket's context.
 char g_refusedMark;
 
-bool Refused(MHD_Connection* connection) {
-    const MHD_ConnectionInfo* info =
-        MHD_get_connection_info(connection, MHD_CONNECTION_INFO_SOCKET_CONTEXT);
-    return info != nullptr && info->socket_context == &g_refusedMark;
-}
-
 MHD_Result QueueRefusal(MetricsEndpoint* endpoint, MHD_Connection* connection) {
     static const char kBody[] = "Service Unavailable: too many connections; try again\n";
     MHD_Response* response = MHD_create_response_from_buffer(
@@ -145,11 +139,12 @@ MHD_Result Answer(void* context, MHD_Connection* connection, const char* url, co
                   const char*, const char*, size_t*, void** requestState) {
     MetricsEndpoint* endpoint = static_cast<MetricsEndpoint*>(context);
     if (*requestState == nullptr) {
-        *requestState = endpoint;  // later calls for the same request are not its arrival
+        // Later calls for the same request are not its arrival; they find its verdict.
         endpoint->deadlines.RequestArrived(connection);
-        endpoint->caps.RequestArrived(connection);
+        *requestState = endpoint->caps.RequestArrived(connection) ? static_cast<void*>(endpoint)
+                                                                  : &g_refusedMark;
     }
-    if (Refused(connection)) return QueueRefusal(endpoint, connection);
+    if (*requestState == &g_refusedMark) return QueueRefusal(endpoint, connection);
     if (!ClientCertificateAccepted(endpoint, connection))
         return Queue(endpoint, connection, MHD_HTTP_FORBIDDEN,
                      "Forbidden: a client certificate that this server trusts is needed\n",
@@ -178,7 +173,7 @@ MHD_Result Answer(void* context, MHD_Connection* connection, const char* url, co
     return QueueMetrics(endpoint, connection);
 }
 
-void ConnectionEvent(void* context, MHD_Connection* connection, void** socketContext,
+void ConnectionEvent(void* context, MHD_Connection* connection, void**,
                      MHD_ConnectionNotificationCode event) {
     MetricsEndpoint* endpoint = static_cast<MetricsEndpoint*>(context);
     if (event == MHD_CONNECTION_NOTIFY_CLOSED) {
@@ -188,9 +183,8 @@ void ConnectionEvent(void* context, MHD_Connection* connection, void** socketCon
     }
     const MHD_ConnectionInfo* address =
         MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CLIENT_ADDRESS);
-    const bool served = endpoint->caps.Started(
-        connection, ClientAddressKey(address != nullptr ? address->client_addr : nullptr));
-    if (!served) *socketContext = &g_refusedMark;
+    endpoint->caps.Started(connection,
+                           ClientAddressKey(address != nullptr ? address->client_addr : nullptr));
     const MHD_ConnectionInfo* info =
         MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CONNECTION_FD);
     if (info != nullptr) endpoint->deadlines.Opened(connection, info->connect_fd);

@@ -152,10 +152,11 @@ TEST(BasicAuth, VerdictsAndWhatCostsAPasswordCheck) {
 TEST(ConnectionCaps, BeyondACapARequestIsRefusedAndBeyondTwiceAConnection) {
     ConnectionCaps caps(4, 2);  // 4 in all, 2 from one address
     int connections[12];
+    // A connection and its first request.
     const auto start = [&](int n, const char* address) {
-        return caps.MayAccept(address)
-                   ? (caps.Started(&connections[n], address) ? "served" : "refused")
-                   : "closed";
+        if (!caps.MayAccept(address)) return "closed";
+        caps.Started(&connections[n], address);
+        return caps.RequestArrived(&connections[n]) ? "served" : "refused";
     };
     const struct {
         int connection;
@@ -181,6 +182,18 @@ TEST(ConnectionCaps, BeyondACapARequestIsRefusedAndBeyondTwiceAConnection) {
     EXPECT_STREQ(start(4, "a"), "refused") << "both of a's places are taken";
     EXPECT_STREQ(start(10, "b"), "served");
     EXPECT_EQ(caps.Refused(), 8u);
+    // A connection that starts while the last one is still being answered is judged again
+    // when its request comes: by then that one has let its place go.
+    ConnectionCaps later(4, 1);
+    later.Started(&connections[0], "a");
+    EXPECT_TRUE(later.RequestArrived(&connections[0]));
+    later.Started(&connections[1], "a");
+    later.Answered(&connections[0]);
+    EXPECT_TRUE(later.RequestArrived(&connections[1]));
+    later.Started(&connections[2], "a");
+    EXPECT_FALSE(later.RequestArrived(&connections[2])) << "a's one place is taken";
+    later.Answered(&connections[1]);
+    EXPECT_FALSE(later.RequestArrived(&connections[2])) << "a refused connection stays so";
 }
 
 }  // namespace
