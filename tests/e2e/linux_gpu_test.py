@@ -72,6 +72,35 @@ def families(exposition, label):
             if not line.startswith("#") and label in line}
 
 
+def check_fleet_script():
+    # As a new user runs it: without --all what a GPU does not offer is left out (the AMD
+    # GPU's SM clock); --help; a probe found nowhere, or one without a counter library,
+    # is one line of error; with no argument, the probe beside the script is found.
+    fleet = subprocess.run([FLEET_CONFIG, PROBE], capture_output=True, text=True,
+                           env=environment(), timeout=120)
+    check(fleet.returncode == 0 and "Name=busy\nDim=%\nGroup=GPU1" in fleet.stdout and
+          "Name=sm_clock\nDim=MHz\nGroup=GPU1" not in fleet.stdout and
+          "left out (--all keeps them)" in fleet.stderr, "what a GPU lacks is left out", fleet)
+    helped = subprocess.run([FLEET_CONFIG, "--help"], capture_output=True, text=True, timeout=60)
+    check(helped.returncode == 0 and helped.stdout.startswith("Usage: fleet-config.py"),
+          "--help", helped)
+    for arguments, env, status, said in (
+            (["NoSuchProbe"], environment(), 2, "no probe NoSuchProbe found"),
+            ([PROBE], dict(os.environ, LD_LIBRARY_PATH=""), 1, "could not start a counter library")):
+        run = subprocess.run([FLEET_CONFIG] + arguments, capture_output=True, text=True, env=env,
+                             timeout=120)
+        check(run.returncode == status and len(run.stderr.splitlines()) == 1 and
+              said in run.stderr and "Traceback" not in run.stderr, "fleet-config.py: " + said, run)
+    installed = os.path.join(WORK, "bin")
+    os.makedirs(installed, exist_ok=True)
+    shutil.copy(FLEET_CONFIG, os.path.join(installed, "zarmite-fleet-config"))
+    os.symlink(os.path.abspath(PROBE), os.path.join(installed, "ZarmiteCLI"))
+    beside = subprocess.run([os.path.join(installed, "zarmite-fleet-config")], capture_output=True,
+                            text=True, env=dict(environment(), PATH="/usr/bin:/bin"), timeout=120)
+    check(beside.returncode == 0 and "Group=GPU1" in beside.stdout,
+          "the probe beside the installed script, off the PATH", beside)
+
+
 def main():
     amd = machine()
     listing = subprocess.run([PROBE], stdin=subprocess.DEVNULL, capture_output=True, text=True,
@@ -82,12 +111,15 @@ def main():
           "the AMD GPU is GPU 1, after the Intel one's lower PCI address", listing[:2000])
 
     # The guide runs the script directly; a probe without GPU counters gives no configuration.
-    fleet = subprocess.run([FLEET_CONFIG, PROBE], capture_output=True, text=True,
+    # --all keeps the counters a GPU does not offer, so that both GPUs have all 16 here.
+    fleet = subprocess.run([FLEET_CONFIG, "--all", PROBE], capture_output=True, text=True,
                            env=environment(), timeout=120)
     check(fleet.returncode == 0 and "Group=GPU1" in fleet.stdout, "fleet-config.py", fleet.stderr)
+    check_fleet_script()
     other_probe = os.path.join(WORK, "other-probe.sh")
     with open(other_probe, "w") as out:
-        out.write("#!/bin/sh\nprintf 'Counter 0: frame_time\\nType: Raw\\n'\n")
+        out.write("#!/bin/sh\nprintf 'NVPerfAPI initialization successful\\nCounter 0: frame_time\\n"
+                  "Type: Raw\\n'\n")
     os.chmod(other_probe, 0o755)
     empty = subprocess.run([FLEET_CONFIG, other_probe], capture_output=True, text=True, timeout=60)
     check(empty.returncode == 1 and not empty.stdout and "no GPU counters" in empty.stderr,
@@ -154,7 +186,7 @@ def main():
     except OSError:
         pass
 
-    print("%d passed, %d failed" % (11 - len(failures), len(failures)))
+    print("%d passed, %d failed" % (16 - len(failures), len(failures)))
     return 1 if failures else 0
 
 

@@ -85,8 +85,9 @@ elseif(MODE STREQUAL "install")
   expect_output("${WORK_DIR}" "Number of available counters: 16" "${prefix}/bin/ZarmiteCLI")
   expect_output("${WORK_DIR}" "(GPU 0: nvidia 0000:01:00.0, Stand-in GPU 0)" "${prefix}/bin/ZarmiteCLI")
   # The installed service configuration is the fleet script's for a machine with one GPU,
-  # and the installed script writes it.
-  execute_process(COMMAND "${prefix}/bin/zarmite-fleet-config" "${prefix}/bin/ZarmiteCLI"
+  # and the installed script writes it, as the guide runs it: with no argument, the probe
+  # found beside it although the prefix's bin is not on the PATH.
+  execute_process(COMMAND "${prefix}/bin/zarmite-fleet-config"
     OUTPUT_VARIABLE fleet ERROR_VARIABLE err RESULT_VARIABLE status TIMEOUT 120)
   file(READ "${prefix}/lib/zarmite/Zarmite.cfg" installed)
   string(REGEX REPLACE "^(;[^\n]*\n)+" "" installed "${installed}")
