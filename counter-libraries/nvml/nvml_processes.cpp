@@ -29,6 +29,8 @@ bool AskList(Query query, nvmlDevice_t device, std::vector<std::pair<uint32_t, u
         if (status == NVML_SUCCESS) {
             count = std::min(count, static_cast<unsigned int>(infos.size()));
             for (unsigned int i = 0; i < count; ++i) {
+                // No process has the id 0: an entry the driver did not fill.
+                if (infos[i].pid == 0) continue;
                 const unsigned long long bytes = infos[i].usedGpuMemory;
                 out->emplace_back(infos[i].pid, bytes == NVML_VALUE_NOT_AVAILABLE ? 0 : bytes);
             }
@@ -79,7 +81,7 @@ std::map<uint32_t, Mean> AskSamples(const NvmlFunctions& nvml, nvmlDevice_t devi
     const unsigned long long since = *lastSeen;
     for (unsigned int i = 0; i < count; ++i) {
         const nvmlProcessUtilizationSample_t& sample = samples[i];
-        if (sample.timeStamp <= since) continue;
+        if (sample.timeStamp <= since || sample.pid == 0) continue;
         *lastSeen = std::max(*lastSeen, sample.timeStamp);
         Mean& mean = means[sample.pid];
         // A share above the whole is not believed past it.
