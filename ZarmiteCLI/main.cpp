@@ -17,10 +17,13 @@ void SleepReally(void*, uint32_t milliseconds) {
 bool KeyPressed(void*) {
     return plat_key_pressed();
 }
+void Note(void*, const char* text) {
+    fprintf(stderr, "ZarmiteCLI: %s\n", text);
+}
 }  // namespace
 
 int main(int argc, char** argv) {
-    const ProbeIo console{WriteToConsole, SleepReally, KeyPressed, nullptr};
+    const ProbeIo console{WriteToConsole, SleepReally, KeyPressed, nullptr, Note};
     const int status = RunProbe(argc, argv, console);
     if (console.outputLost) fputs("ZarmiteCLI: standard output could not be written\n", stderr);
     return status;

@@ -13,6 +13,9 @@ struct ProbeIo {
     void (*sleepMs)(void* context, uint32_t milliseconds);
     bool (*keyPressed)(void* context);
     void* context;
+    // A plain sentence beside a status the output carries, written apart from it (to
+    // standard error), so that standard output stays as scripts read it; null: none.
+    void (*note)(void* context, const char* text) = nullptr;
     // Set by the first write that fails; nothing more is written after it, and the modes
     // end their run at once.
     mutable bool outputLost = false;

@@ -2,7 +2,9 @@
 
 #include <cstdint>
 #include <cstring>
+#include <string>
 
+#include "bind_failure.h"
 #include "counter_library.h"
 #include "counter_report.h"
 #include "number_text.h"
@@ -53,7 +55,7 @@ void RunSweepMode(const ProbeIo& io, uint32_t count, const char* argument) {
     WaitForKey(io);
 }
 
-void RunSingleMode(const ProbeIo& io, const char* argument) {
+void RunSingleMode(const ProbeIo& io, const char* argument, uint32_t count) {
     ProbePrint(io, "Counter provided via argument: %s\n", argument);
     int32_t counter = 0;
     if (!ParseLeadingInt32(argument, &counter)) {
@@ -63,6 +65,15 @@ void RunSingleMode(const ProbeIo& io, const char* argument) {
     int32_t status = AddCounter(counter);
     if (status != 0) {
         ProbePrint(io, "Error adding counter: %u\n", static_cast<uint32_t>(status));
+        // The number printed is the library's status, which reads like a counter's.
+        if (io.note != nullptr && (counter < 0 || static_cast<uint32_t>(counter) >= count)) {
+            const std::string text =
+                "there is no counter " + std::to_string(counter) +
+                (count == 0 ? ": the library offers none"
+                            : ": the library offers counters 0 to " + std::to_string(count - 1)) +
+                " (the number above is its status)";
+            io.note(io.context, text.c_str());
+        }
         return;
     }
     ProbePrint(io, "Successfully added counter: %d\n\n", counter);
@@ -81,6 +92,7 @@ void RunModes(int argc, const char* const* argv, const ProbeIo& io) {
     if (status != 0) {
         ProbePrint(io, "NVPerfAPI initialization failed with error code: %u\n",
                    static_cast<uint32_t>(status));
+        if (io.note != nullptr) io.note(io.context, BindFailureText(status).c_str());
         return;
     }
     ProbePrint(io, "NVPerfAPI initialization successful\n");
@@ -98,7 +110,7 @@ void RunModes(int argc, const char* const* argv, const ProbeIo& io) {
     } else if (strcmp(argv[1], "sample") == 0) {
         RunSweepMode(io, count, argv[1]);
     } else {
-        RunSingleMode(io, argv[1]);
+        RunSingleMode(io, argv[1], count);
     }
 }
 

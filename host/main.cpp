@@ -14,6 +14,7 @@
 #include "host_text.h"
 #include "line_writer.h"
 #include "metrics_output.h"
+#include "no_source_reason.h"
 #include "platform.h"
 #include "plugin_api.h"
 #include "poll_loop.h"
@@ -185,7 +186,14 @@ int main(int argc, char** argv) {
     }
     const uint32_t count = options.countGiven ? options.count : api.getSourcesNum();
     int status = 2;
-    if (count > kMaxHostSources)
+    // Said once, whatever the output: rounds of nothing, a blank screen or an empty
+    // exposition would not say why.
+    const std::string trouble = options.countGiven ? "" : SourceTrouble(options.plugin, count);
+    if (!trouble.empty())
+        fprintf(stderr, "zarmite-host: the plug-in reads nothing: %s\n", trouble.c_str());
+    if (count == 0 && !options.countGiven && options.mode == HostMode::kWatch)
+        status = 1;  // nothing to draw
+    else if (count > kMaxHostSources)
         fprintf(stderr,
                 "zarmite-host: the plug-in offers %" PRIu32 " sources, more than the %" PRIu32
                 " a host takes\n",

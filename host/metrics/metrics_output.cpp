@@ -86,9 +86,7 @@ void MetricsOutput::SetSources(const std::vector<HostSource>& sources) {
     fprintf(stderr, "zarmite-host: %s, %u source%s\n", where.c_str(),
             static_cast<unsigned>(sources.size()), sources.size() == 1 ? "" : "s");
     if (sources.empty())
-        fprintf(stderr,
-                "zarmite-host: warning: the plug-in offers no source (has it a configuration "
-                "beside it?); only the host's own metrics are exported\n");
+        fprintf(stderr, "zarmite-host: warning: only the host's own metrics are exported\n");
 }
 
 std::string MetricsOutput::ProcessGroupFamilies() {

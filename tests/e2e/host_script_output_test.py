@@ -80,6 +80,19 @@ def run_status(*arguments, shell_redirect="", cwd=None):
     return result.returncode, (result.stderr or b"").decode("utf-8", "replace")
 
 
+def check_no_library():
+    # The likeliest first mistake: no counter library on the search path. Every output says
+    # so once, on standard error, with where it was looked for.
+    name = LIBRARY_ENVIRONMENT.split("=", 1)[0]
+    env = {key: value for key, value in os.environ.items() if key != name}
+    for mode in (["--csv"], ["--json"], []):
+        result = subprocess.run(host(*mode, "--rounds", "1"), capture_output=True, env=env,
+                                timeout=120, check=False)
+        said = result.stderr.decode("utf-8", "replace")
+        check(result.returncode == 0 and said.count("no counter library found") == 1 and
+              "nvpmapi" in said, "%s without a counter library says so once: %r" % (mode, said))
+
+
 def check_processes():
     # Who uses the GPU, from the counter library the plug-in loaded (the simulated one: a
     # sample is a simulated second, a round three samples).
@@ -180,6 +193,7 @@ def main():
         check("processes" not in round_, "no processes without --processes")
 
     check_processes()
+    check_no_library()
 
     # Polling with no end, until the reader goes away.
     for mode in ("--csv", "--json"):

@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "counter_library.h"
 #include "fake_counter_library.h"
 #include "run_modes.h"
 
@@ -18,6 +19,7 @@ struct Console {
     int sleeps = 0;
     int keyTests = 0;
     int keyAfterTests = 0;
+    std::string notes;  // the sentences beside the statuses (standard error)
 
     ProbeIo Io() {
         return ProbeIo{[](void* self, const char* text, size_t length) {
@@ -35,7 +37,10 @@ struct Console {
                            Console* console = static_cast<Console*>(self);
                            return ++console->keyTests > console->keyAfterTests;
                        },
-                       this};
+                       this,
+                       [](void* self, const char* text) {
+                           static_cast<Console*>(self)->notes += std::string(text) + "\n";
+                       }};
     }
 };
 
@@ -88,6 +93,10 @@ TEST_F(ProbeTest, StartFailuresEndTheRunThroughShutdown) {
     fake_.loadFails = true;
     EXPECT_EQ(Run({}), "NVPerfAPI initialization failed with error code: 4294967294\n");
     EXPECT_TRUE(fake_.calls.empty());  // Shutdown reached NotBoundEntry
+    EXPECT_EQ(
+        console_.notes.find(std::string("no counter library found: ") + kCounterLibraryFileName),
+        0u)
+        << console_.notes;
 
     fake_.loadFails = false;
     fake_.failures["GetNumCounters"] = -5;
@@ -172,6 +181,12 @@ TEST_F(ProbeTest, AddFailures) {
     fake_.failures["AddCounter"] = 6;
     EXPECT_EQ(Run({"1"}),
               std::string(kHeader) + "Counter provided via argument: 1\nError adding counter: 6\n");
+    EXPECT_EQ(console_.notes, "") << "a counter that is there failed: nothing to add";
+    console_.output.clear();
+    Run({"7"});
+    EXPECT_EQ(console_.notes,
+              "there is no counter 7: the library offers counters 0 to 1 (the number above is "
+              "its status)\n");
 
     console_.output.clear();
     const std::string sweep = Run({"sample"});
