@@ -109,7 +109,16 @@ int WriteHead(const PluginApi& api, const std::vector<HostSource>& sources, uint
     return written == Written::kYes ? -1 : OutputLost(written);
 }
 
+// Says once, after the first round, where no source could be added.
+void SayWhenNothingIsAdded(const HostRound& round, bool* said) {
+    if (*said) return;
+    *said = true;
+    const std::string reason = NothingAddedReason(round.values);
+    if (!reason.empty()) fprintf(stderr, "zarmite-host: warning: %s\n", reason.c_str());
+}
+
 int Run(const PluginApi& api, uint32_t count, const HostOptions& options, MetricsOutput& metrics) {
+    bool toldNothingAdded = false;
     const bool described = options.mode != HostMode::kRows || metrics.Active();
     const std::vector<HostSource> sources =
         described ? ReadSources(api, count, options.descVersion) : Positions(count);
@@ -123,6 +132,7 @@ int Run(const PluginApi& api, uint32_t count, const HostOptions& options, Metric
                 return RunRounds(
                     api, sources, 0, schedule,
                     [&](const HostRound& round) {
+                        SayWhenNothingIsAdded(round, &toldNothingAdded);
                         metrics.Take(round);
                         return draw(round);
                     },
@@ -137,6 +147,7 @@ int Run(const PluginApi& api, uint32_t count, const HostOptions& options, Metric
     GpuProcessReader processes;  // let go before the plug-in, which holds the library
     bool told = false;
     return RunRounds(api, sources, options.rounds, schedule, [&](const HostRound& round) {
+        SayWhenNothingIsAdded(round, &toldNothingAdded);
         metrics.Take(round);
         const std::string line =
             RoundLine(options, sources, round,
@@ -188,9 +199,9 @@ int main(int argc, char** argv) {
     int status = 2;
     // Said once, whatever the output: rounds of nothing, a blank screen or an empty
     // exposition would not say why.
-    const std::string trouble = options.countGiven ? "" : SourceTrouble(options.plugin, count);
-    if (!trouble.empty())
-        fprintf(stderr, "zarmite-host: the plug-in reads nothing: %s\n", trouble.c_str());
+    if (count == 0 && !options.countGiven)
+        fprintf(stderr, "zarmite-host: the plug-in offers no source: %s\n",
+                NoSourceReason(options.plugin).c_str());
     if (count == 0 && !options.countGiven && options.mode == HostMode::kWatch)
         status = 1;  // nothing to draw
     else if (count > kMaxHostSources)

@@ -1,25 +1,34 @@
 #include "no_source_reason.h"
 
-#include <cstdint>
-
 #include "bind_failure.h"
-#include "counter_identifiers.h"
 #include "counter_library.h"
 #include "platform.h"
+#include "readings.h"
 #include "sibling_path.h"
 
 namespace {
 
 // The loaded library's file, or its name where the system does not say.
-std::string LibraryPath(CounterQueryEntry entry) {
-    char path[1024];
-    if (plat_module_path(plat_module_handle_of(reinterpret_cast<const void*>(entry)), path,
-                         sizeof path))
-        return path;
-    return kCounterLibraryFileName;
+std::string LoadedLibraryPath() {
+    std::string path = kCounterLibraryFileName;
+    void* library = plat_library_loaded(kCounterLibraryFileName);
+    if (library == nullptr) return path;
+    const PlatFunction entry = plat_library_symbol(library, kCounterQueryEntryName);
+    char found[1024];
+    if (entry != nullptr &&
+        plat_module_path(plat_module_handle_of(reinterpret_cast<const void*>(entry)), found,
+                         sizeof found))
+        path = found;
+    plat_library_close(library);
+    return path;
 }
 
-std::string ConfigurationReason(const char* pluginPath) {
+}  // namespace
+
+std::string NoSourceReason(const char* pluginPath) {
+    void* library = plat_library_loaded(kCounterLibraryFileName);
+    if (library == nullptr) return BindFailureText(kStatusLoadFailed);
+    plat_library_close(library);
     char configuration[kMaxSiblingPath + 1];
     if (!sibling_path(pluginPath, ".cfg", configuration, sizeof configuration))
         return "the plug-in's path is too long for its configuration to be found";
@@ -32,36 +41,13 @@ std::string ConfigurationReason(const char* pluginPath) {
            "the counters)";
 }
 
-}  // namespace
-
-std::string SourceTrouble(const char* pluginPath, uint32_t sources) {
-    void* library = plat_library_loaded(kCounterLibraryFileName);
-    if (library == nullptr)
-        return sources > 0 ? "" : "no source: " + BindFailureText(kStatusLoadFailed);
-    const auto query =
-        reinterpret_cast<CounterQueryEntry>(plat_library_symbol(library, kCounterQueryEntryName));
-    std::string reason;
-    if (query == nullptr) {
-        reason = BindFailureText(kStatusNoQueryEntry);
-    } else {
-        typedef int32_t(COUNTER_CALL * CountEntry)(uint32_t*);
-        const auto count =
-            reinterpret_cast<CountEntry>(query(kCounterIdentifiers[kGetNumCountersPosition]));
-        uint32_t counters = 0;
-        const int32_t status = count != nullptr ? count(&counters) : kStatusNoQueryEntry;
-        if (status != 0)
-            reason = "the counter library " + LibraryPath(query) +
-                     " is loaded but not started: status " + std::to_string(status);
-        else if (counters == 0)
-            reason = "the counter library " + LibraryPath(query) +
-                     " gives no counter (the GPU library finds no GPU here?)";
-        else if (sources == 0)
-            reason = "no source: " + ConfigurationReason(pluginPath);
-        if (!reason.empty() && sources > 0 && counters == 0)
-            reason += ": every source fails";
-        else if (!reason.empty() && sources == 0 && reason.compare(0, 10, "no source:") != 0)
-            reason = "no source: " + reason;
+std::string NothingAddedReason(const std::vector<float>& firstRound) {
+    if (firstRound.empty()) return "";
+    for (float value : firstRound) {
+        const char* failed = FailedReadingName(value);
+        if (failed == nullptr || std::string(failed) != "add") return "";
     }
-    plat_library_close(library);
-    return reason;
+    return "no source could be added: the counter library " + LoadedLibraryPath() +
+           " has no counter of their IDs (none at all, where it finds no GPU; ZarmiteCLI "
+           "lists them)";
 }

@@ -1,12 +1,17 @@
 // What keeps a plug-in's sources from reading anything, as the host says it once, whatever
 // its output: no counter library found (where it was looked for, how to name one), a
-// library that gives no counter (every source then fails), or a plug-in without a
-// configuration, or with one that defines no source. The host looks only at what the
-// plug-in has loaded: the counter library in this process, the configuration beside it.
+// plug-in without a configuration, or with one that defines no source, or sources of
+// which none could be added (the library has no such counter). The host looks only at
+// what the plug-in has loaded, the counter library in this process and the configuration
+// beside it, and calls neither.
 #pragma once
 
-#include <cstdint>
 #include <string>
+#include <vector>
 
-// "" where nothing is wrong that the host can tell; `sources`: what the plug-in offers.
-std::string SourceTrouble(const char* pluginPath, uint32_t sources);
+// Why a plug-in offers no source.
+std::string NoSourceReason(const char* pluginPath);
+
+// Where a first round's every value is the plug-in's "could not be added" failure: what
+// to say of it; "" otherwise.
+std::string NothingAddedReason(const std::vector<float>& firstRound);

@@ -1,5 +1,7 @@
 #include "exposition.h"
 
+#include "readings.h"
+
 #include <cfloat>
 #include <cmath>
 #include <cstdio>
@@ -180,10 +182,7 @@ std::string FamilyName(const std::string& name, uint32_t index, const std::strin
 }
 
 bool IsFailedReading(float value) {
-    const float failures[] = {0.1f, 0.2f, 0.3f, 0.4f, FLT_MAX};
-    for (float failure : failures)
-        if (memcmp(&value, &failure, sizeof value) == 0) return true;
-    return !std::isfinite(value);
+    return FailedReadingName(value) != nullptr || !std::isfinite(value);
 }
 
 namespace {

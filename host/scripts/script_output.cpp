@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "host_text.h"
+#include "readings.h"
 
 std::string CsvField(const std::string& rawText) {
     const std::string text = ValidUtf8(rawText);
@@ -28,11 +29,8 @@ std::string CsvHeader(const std::vector<HostSource>& sources) {
 
 std::string CsvRound(const std::string& timestamp, const std::vector<float>& values) {
     std::string line = timestamp;
-    for (float value : values) {
-        char number[48];
-        snprintf(number, sizeof number, ",%.9g", static_cast<double>(value));
-        line += number;
-    }
+    for (float value : values)
+        line += "," + (FailedReadingName(value) != nullptr ? std::string() : FloatText(value));
     return line + "\n";
 }
 
@@ -61,11 +59,18 @@ std::string JsonString(const std::string& text) {
 }
 
 std::string JsonNumber(float value) {
-    if (!std::isfinite(value)) return "null";
-    char number[48];
-    snprintf(number, sizeof number, "%.9g", static_cast<double>(value));
-    return number;
+    return std::isfinite(value) ? FloatText(value) : "null";
 }
+
+namespace {
+
+// A reading, or null with what failed beside it.
+std::string JsonValue(float value) {
+    const char* failed = FailedReadingName(value);
+    return failed == nullptr ? JsonNumber(value) : "null,\"failed\":" + JsonString(failed);
+}
+
+}  // namespace
 
 std::string JsonDescriptors(const std::vector<HostSource>& sources) {
     std::string line = "{\"sources\":[";
@@ -90,7 +95,7 @@ std::string JsonRound(const std::string& timestamp, const std::vector<HostSource
         line += "{\"index\":" + std::to_string(sources[i].index) +
                 ",\"name\":" + JsonString(sources[i].name) +
                 ",\"units\":" + JsonString(sources[i].units) +
-                ",\"value\":" + JsonNumber(values[i]) + "}";
+                ",\"value\":" + JsonValue(values[i]) + "}";
     }
     return line + "]" + members + "}\n";
 }

@@ -14,12 +14,15 @@
 // U+FFFD, as in JSON.
 std::string CsvField(const std::string& text);
 std::string CsvHeader(const std::vector<HostSource>& sources);
+// A failed reading (one of the plug-in's failure values) is an empty field; a reading is
+// its shortest text.
 std::string CsvRound(const std::string& timestamp, const std::vector<float>& values);
 
 // A JSON string: quotes, backslashes and control characters escaped; bytes that are not
 // UTF-8 become U+FFFD, so that every line is valid JSON.
 std::string JsonString(const std::string& text);
-// A value as a JSON number with the float's precision; not finite: null.
+// A value as the shortest JSON number that reads back as the same float; not finite: null.
+// In a round, a failed reading is null with "failed" beside it, saying what failed.
 std::string JsonNumber(float value);
 std::string JsonDescriptors(const std::vector<HostSource>& sources);
 // A round's object; `members` (",\"name\":value..." or "") goes after its values.

@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "host_text.h"
+#include "readings.h"
 
 namespace {
 
@@ -16,9 +17,10 @@ struct Glyphs {
     char32_t grid;
     char32_t above;
     char32_t below;
+    char32_t failed;  // a failed reading
 };
-constexpr Glyphs kAsciiGlyphs{U'#', U'|', U'-', U'^', U'v'};
-constexpr Glyphs kBlockGlyphs{U'\u2588', U'\u2502', U'\u2500', U'\u25B2', U'\u25BC'};
+constexpr Glyphs kAsciiGlyphs{U'#', U'|', U'-', U'^', U'v', U'x'};
+constexpr Glyphs kBlockGlyphs{U'\u2588', U'\u2502', U'\u2500', U'\u25B2', U'\u25BC', U'\u00D7'};
 
 // One cell, where it is inside the panel.
 void PutCell(PanelCells& cells, int row, int column, char32_t c, ChartCell kind) {
@@ -61,7 +63,7 @@ ChartScale ScaleFor(const HostSource& source, const SourceHistory& history) {
     double high = -INFINITY;
     for (size_t age = 0; age < history.Size(); ++age) {
         const double value = history.Back(age);
-        if (!std::isfinite(value)) continue;
+        if (!std::isfinite(value) || FailedReadingName(history.Back(age)) != nullptr) continue;
         low = std::fmin(low, value);
         high = std::fmax(high, value);
     }
@@ -132,6 +134,7 @@ std::string NumberFitting(double value, size_t width) {
 }
 
 std::string ValueText(float value, const std::string& units) {
+    if (const char* failed = FailedReadingName(value)) return "failed: " + std::string(failed);
     std::string text = Number(value);
     if (!units.empty()) text += " " + units;
     return text;
@@ -142,7 +145,7 @@ ValueStats StatsOf(const SourceHistory& history, size_t newest) {
     double sum = 0;
     for (size_t age = 0; age < newest && age < history.Size(); ++age) {
         const double value = history.Back(age);
-        if (!std::isfinite(value)) continue;
+        if (!std::isfinite(value) || FailedReadingName(history.Back(age)) != nullptr) continue;
         stats.min = stats.count == 0 ? value : std::fmin(stats.min, value);
         stats.max = stats.count == 0 ? value : std::fmax(stats.max, value);
         sum += value;
@@ -181,6 +184,7 @@ void PutTitle(PanelCells& cells, const HostSource& source, const SourceHistory& 
     int clamped = 0;
     const bool any = history.Size() > 0;
     if (any) ChartRow(history.Back(0), scale, 1, &clamped);
+    if (any && FailedReadingName(history.Back(0)) != nullptr) clamped = 1;  // marked
     const std::u32string value =
         any ? CellText(PrintableText(ValueText(history.Back(0), source.units)), glyphs) : U"-";
     const int valueColumn = std::max(0, width - static_cast<int>(value.size()));
@@ -198,10 +202,16 @@ void PutTitle(PanelCells& cells, const HostSource& source, const SourceHistory& 
     }
 }
 
-// One value's bar in a column of the chart, from the bottom up, and its mark.
-void PutBar(PanelCells& cells, double value, const ChartScale& scale, int top, int rows, int column,
-            ChartGlyphs glyphs) {
+// One value's bar in a column of the chart, from the bottom up, and its mark; a failed
+// reading has no bar, only its mark at the bottom.
+void PutBar(PanelCells& cells, float reading, const ChartScale& scale, int top, int rows,
+            int column, ChartGlyphs glyphs) {
     const Glyphs& g = glyphs == ChartGlyphs::kBlocks ? kBlockGlyphs : kAsciiGlyphs;
+    if (FailedReadingName(reading) != nullptr) {
+        PutCell(cells, top + rows - 1, column, g.failed, kCellMark);
+        return;
+    }
+    const double value = reading;
     const ChartCell heat = HeatOf(value, scale);
     int clamped = 0;
     if (glyphs == ChartGlyphs::kAscii) {

@@ -19,7 +19,7 @@ enum ChartCell : char {
     kCellStats = 's',  // min, avg and max in the title
     kCellLabel = 'l',
     kCellAxis = 'a',
-    kCellMark = 'm',  // a value outside the limits: its mark at the edge, or the title's value
+    kCellMark = 'm',  // a value outside the limits or failed: its mark, or the title's value
     kCellGrid = 'g',
     kCellHeat0 = '0',  // a bar, by how high its value stands on the scale: 0 lowest,
     kCellHeat4 = '4',  // kCellHeat0 + kHeatSteps - 1 highest
@@ -63,7 +63,10 @@ std::vector<int> GridRows(const ChartScale& scale, double gridDim, int rows);
 // exponent would not fit otherwise.
 std::string NumberFitting(double value, size_t width);
 
-// The value as the host shows it: the number as it is, with the units.
+// The value as the host shows it: the number as it is, with the units; a failed reading
+// (one of the plug-in's failure values) as "failed: <what>", never as its number. A failed
+// reading has no bar in the chart, only a mark (x) at the bottom, and counts in no
+// statistic and no scale.
 std::string ValueText(float value, const std::string& units);
 
 struct ValueStats {

@@ -473,8 +473,9 @@ def check_paths_and_methods():
     result = subprocess.run([HOST, "--plugin", os.path.join(bare, os.path.basename(PLUGIN)),
                              "--textfile", os.path.join(bare, "x.prom"), "--rounds", "1"],
                             capture_output=True, text=True, env=environment(), timeout=60)
-    check(result.returncode == 0 and "warning: the plug-in offers no source" in result.stderr,
-          "a warning for no source: %r" % result.stderr)
+    check(result.returncode == 0 and "the plug-in offers no source: the plug-in has no "
+          "configuration" in result.stderr and "warning: only the host's own metrics" in
+          result.stderr, "a warning for no source, with why: %r" % result.stderr)
     for option, expected in (("--version", "zarmite-host "), ("-h", "Usage: zarmite-host")):
         result = subprocess.run([HOST, option], capture_output=True, text=True, timeout=60)
         check(result.returncode == 0 and result.stdout.startswith(expected),

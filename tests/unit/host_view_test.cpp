@@ -166,7 +166,11 @@ TEST(ScriptOutput, CsvQuotesAsRfc4180) {
     std::vector<HostSource> sources = {Source(0, 1, 0, "%"), Source(0, 1, 0, "")};
     sources[1].name = "Frames, \"real\"";
     EXPECT_EQ(CsvHeader(sources), "timestamp,GPU busy (%),\"Frames, \"\"real\"\"\"\n");
-    EXPECT_EQ(CsvRound("T", {37.5f, 0.1f}), "T,37.5,0.100000001\n");
+    // A reading as its shortest text; a failed one (the plug-in's 0.1 to 0.4 and its
+    // largest float) as an empty field.
+    EXPECT_EQ(CsvRound("T", {37.5f, 19.12f, 0.1f, 0.4f, 0.40000004f, FLT_MAX, 1e30f, 1300.0f,
+                             187000.0f, 0.00012f, 1.5e-7f}),
+              "T,37.5,19.12,,,0.40000004,,1e+30,1300,187000,0.00012,1.5e-07\n");
 }
 
 TEST(ScriptOutput, JsonEscapesTextsAndWritesNonFiniteValuesAsNull) {
@@ -175,11 +179,13 @@ TEST(ScriptOutput, JsonEscapesTextsAndWritesNonFiniteValuesAsNull) {
     EXPECT_EQ(JsonString("bad \xFF\xC3"), "\"bad \xEF\xBF\xBD\xEF\xBF\xBD\"");
     EXPECT_EQ(JsonNumber(INFINITY), "null");
     EXPECT_EQ(JsonNumber(NAN), "null");
-    EXPECT_EQ(JsonNumber(FLT_MAX), "3.40282347e+38");
-    const std::vector<HostSource> sources = {Source(0, 100, 10)};
-    EXPECT_EQ(JsonRound("T", sources, {INFINITY}),
+    EXPECT_EQ(JsonNumber(FLT_MAX), "3.4028235e+38");
+    EXPECT_EQ(JsonNumber(0.4f), "0.4");
+    const std::vector<HostSource> sources = {Source(0, 100, 10), Source(0, 100, 10)};
+    EXPECT_EQ(JsonRound("T", sources, {INFINITY, 0.3f}),
               "{\"timestamp\":\"T\",\"values\":[{\"index\":0,\"name\":\"GPU busy\",\"units\":\"%\","
-              "\"value\":null}]}\n");
+              "\"value\":null},{\"index\":0,\"name\":\"GPU busy\",\"units\":\"%\",\"value\":null,"
+              "\"failed\":\"sample\"}]}\n");
 }
 
 // Two snapshots a second apart become a round's processes: shares over the round, a
@@ -400,6 +406,16 @@ TEST(StripChart, PanelsTooSmallOrWithoutValuesStillDraw) {
     const ChartScale unknown = ScaleFor(Source(0, 0, 0), HistoryOf({NAN}));
     EXPECT_EQ(unknown.low, 0);
     EXPECT_EQ(unknown.high, 1);
+    // A failed reading is drawn as failed: a mark at the bottom and no bar, "failed: read"
+    // in the title, and no part of the statistics or of a scale set by the values.
+    const PanelCells failed = RenderPanel(Source(0, 0, 0), HistoryOf({50, 0.4f, 60, 0.2f}), 60, 8);
+    EXPECT_EQ(failed.text[6][59], U'x');
+    EXPECT_EQ(failed.text[5][59], U' ');
+    EXPECT_EQ(failed.text[6][57], U'x');
+    EXPECT_NE(RowText(failed, 0).find("min 50 avg 55 max 60"), std::string::npos)
+        << RowText(failed, 0);
+    EXPECT_NE(RowText(failed, 0).find("failed: add"), std::string::npos) << RowText(failed, 0);
+    EXPECT_EQ(ScaleFor(Source(0, 0, 0), HistoryOf({50, 0.4f, 60})).low, 50);
 }
 
 }  // namespace
