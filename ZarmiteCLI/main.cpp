@@ -3,6 +3,7 @@
 #include "platform.h"
 #include "probe_io.h"
 #include "run_modes.h"
+#include "sample_period.h"
 
 namespace {
 // Each message reaches the console, a file or a pipe as soon as it is printed. A reader
@@ -23,6 +24,8 @@ void Note(void*, const char* text) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (*SamplePeriodWarning() != '\0')
+        fprintf(stderr, "ZarmiteCLI: warning: %s\n", SamplePeriodWarning());
     const ProbeIo console{WriteToConsole, SleepReally, KeyPressed, nullptr, Note};
     const int status = RunProbe(argc, argv, console);
     if (console.outputLost) fputs("ZarmiteCLI: standard output could not be written\n", stderr);

@@ -48,7 +48,7 @@ if(TARGET nvpmapi_nvml)
                                               BUILD_WITH_INSTALL_RPATH ON)
   set_target_properties(Zarmite PROPERTIES INSTALL_RPATH "$ORIGIN/gpu" BUILD_WITH_INSTALL_RPATH ON)
 endif()
-install(FILES docs/Zarmite.cfg.example docs/user-guide.md
+install(FILES docs/Zarmite.cfg.example docs/user-guide.md docs/zarmite-alerts.yml
         DESTINATION ${release_doc_dir} COMPONENT release)
 
 install(FILES $<TARGET_FILE:nvpmapi> demo/Zarmite.cfg DESTINATION ${demo_dir} COMPONENT demo)

@@ -18,6 +18,7 @@
 #include "platform.h"
 #include "plugin_api.h"
 #include "poll_loop.h"
+#include "sample_period.h"
 #include "script_output.h"
 #if defined(ZARMITE_HOST_WATCH)
 #include "watch_view.h"
@@ -179,6 +180,8 @@ int main(int argc, char** argv) {
         return 2;
 #endif
     }
+    if (*SamplePeriodWarning() != '\0')
+        fprintf(stderr, "zarmite-host: warning: %s\n", SamplePeriodWarning());
     // Output that cannot be written is reported, never taken by a file opened later.
     plat_guard_closed_stdout();
     plat_ignore_broken_pipe();

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Makes the README's picture of the live view: zarmite-host --watch over the simulated
-# library, seven sources in three groups, run under tmux at 120 x 36 in a UTF-8 locale
+# library with the demo's configuration, a round every 500 ms, as the README's command
+# beside the picture runs it, under tmux at 120 x 36 in a UTF-8 locale
 # with 256 colours. tmux's capture is kept as text (docs/live-view.txt) and, with its
 # colours, drawn as a PNG (docs/live-view.png) by scripts/terminal-to-png.py with
 # Debian's Python and its python3-pil.
@@ -18,63 +19,14 @@ build=$PWD/build/linux
 work=$build/live-view
 rm -rf "$work" && mkdir -p "$work"
 cp "$build/bin/Zarmite.so" "$work/"
-# Frame time's limit sits inside its range, so that the picture shows the marks of
-# values above a limit.
-cat >"$work/Zarmite.cfg" <<'CFG'
-[Source0]
-ID=0
-Name=GPU busy
-MaxLimit=100
-GridDim=25
-Group=GPU
-[Source1]
-ID=2
-Name=Shader busy
-MaxLimit=100
-GridDim=25
-Group=GPU
-[Source2]
-ID=4
-Name=Texture busy
-MaxLimit=100
-GridDim=25
-Group=GPU
-[Source3]
-ID=6
-Name=Memory busy
-MaxLimit=100
-GridDim=25
-Group=Memory
-[Source4]
-ID=13
-Name=Memory used
-Dim=MB
-MinLimit=2048
-MaxLimit=2560
-GridDim=128
-Group=Memory
-[Source5]
-ID=7
-Name=Frame time
-Dim=ms
-ModType=2
-ModFactor=1000
-MinLimit=14
-MaxLimit=19.5
-GridDim=1
-Group=Frame
-[Source6]
-ID=8
-MaxLimit=3000
-GridDim=1000
-Group=Frame
-CFG
+# The demo's configuration, as the README's command beside the picture runs it.
+cp demo/Zarmite.cfg "$work/Zarmite.cfg"
 
 columns=120 rows=36
 session=zarmite-capture-$$
 tmux -L "$session" new-session -d -s "$session" -x $columns -y $rows \
-  "LC_ALL=C.UTF-8 LD_LIBRARY_PATH='$build/simulated-lib' '$build/bin/zarmite-host' --plugin '$work/Zarmite.so' --watch --interval-ms 50"
-sleep 5 # long enough for the strip charts to fill
+  "LC_ALL=C.UTF-8 LD_LIBRARY_PATH='$build/simulated-lib' '$build/bin/zarmite-host' --plugin '$work/Zarmite.so' --watch --interval-ms 500"
+sleep 40 # long enough for the strip charts to fill at two rounds a second
 tmux -L "$session" capture-pane -p -t "$session" >docs/live-view.txt
 tmux -L "$session" capture-pane -p -e -N -t "$session" >"$work/capture.ansi"
 tmux -L "$session" send-keys -t "$session" q

@@ -34,8 +34,12 @@ command -v nvidia-smi >/dev/null && nvidia-smi -L || echo "no nvidia-smi on this
 
 step "ZarmiteCLI: the counters"
 "$build/bin/ZarmiteCLI" </dev/null | tee "$build/gpu-check-list.txt" | head -n 40
-grep -q "^Number of available counters: [1-9]" "$build/gpu-check-list.txt" || fail "no counters listed"
-echo
+echo  # the probe's last line ("Press any key to exit") has no line break
+if ! grep -q "^Number of available counters: [1-9]" "$build/gpu-check-list.txt"; then
+  fail "no counters listed"
+  echo "gpu-check: without counters no later step can work; stopping here"
+  exit "$failures"
+fi
 
 # The GPU to look at: the first NVIDIA one, whose readings nvidia-smi can confirm.
 gpu=$(grep -oE '\(GPU [0-9]+: nvidia ' "$build/gpu-check-list.txt" | head -n 1 | grep -oE '[0-9]+')

@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "platform.h"
+#include "sample_period.h"
 
 namespace {
 
@@ -261,12 +262,8 @@ bool AwaitingFirstReading(const Sampler& sampler, Clock::time_point now) {
 }  // namespace
 
 uint32_t sampler_period_ms(uint32_t defaultMs) {
-    const char* text = getenv("ZARMITE_SAMPLE_PERIOD_MS");
-    if (text == nullptr || *text == '\0') return defaultMs;
-    char* end = nullptr;
-    const long value = strtol(text, &end, 10);
-    if (*end != '\0' || value < 1 || value > 60000) return defaultMs;
-    return static_cast<uint32_t>(value);
+    uint32_t ms = 0;
+    return SamplePeriodSetting(&ms) == SamplePeriod::kValid ? ms : defaultMs;
 }
 
 Sampler* sampler_start(const std::vector<CounterUnit>& units, uint32_t counters,

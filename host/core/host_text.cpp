@@ -99,3 +99,17 @@ std::string Utf8Of(char32_t code) {
     }
     return out;
 }
+
+std::string DurationText(uint32_t milliseconds) {
+    const struct {
+        uint32_t ms;
+        const char* unit;
+    } kUnits[] = {{3600000, "h"}, {60000, "min"}, {1000, "s"}};
+    for (const auto& unit : kUnits)
+        if (milliseconds >= unit.ms && milliseconds % unit.ms == 0)
+            return std::to_string(milliseconds / unit.ms) + " " + unit.unit;
+    if (milliseconds < 1000) return std::to_string(milliseconds) + " ms";
+    char text[32];
+    snprintf(text, sizeof text, "%.1f s", milliseconds / 1000.0);
+    return text;
+}

@@ -3,6 +3,7 @@
 // bytes that are not UTF-8.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 // The text with every control character (C0, DEL, and C1 written in UTF-8) shown as an
@@ -20,6 +21,9 @@ size_t Utf8Length(const std::string& text, size_t i, char32_t* decoded = nullptr
 // The characters of UTF-8 text, one a code point; a byte that starts no valid character
 // is U+FFFD.
 std::u32string CodePoints(const std::string& text);
+
+// A pace as a person reads it: "500 ms", "2 s", "1.5 s", "5 min", "1 h".
+std::string DurationText(uint32_t milliseconds);
 
 // A character as UTF-8 (U+FFFD for one that is no character).
 std::string Utf8Of(char32_t code);

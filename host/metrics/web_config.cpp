@@ -235,6 +235,17 @@ bool ReadUsers(const YAML::Node& node, WebConfig* config, std::string* error) {
             *error = "basic_auth_users: a user name is empty or holds ':'";
             return false;
         }
+        std::string atCostTen = hash;  // a hash as it should be, but for its cost
+        if (atCostTen.size() > 6) atCostTen.replace(4, 2, "10");
+        // bcrypt's costs run to 31.
+        if (!WellFormedBcryptHash(hash) && WellFormedBcryptHash(atCostTen) &&
+            hash.compare(4, 2, "04") > 0 && hash.compare(4, 2, "31") <= 0) {
+            *error = "basic_auth_users: " + user + ": the hash's cost is " + hash.substr(4, 2) +
+                     ", above the " + std::to_string(kMaxBcryptCost) +
+                     " this host takes (each check would take seconds of a core): make it "
+                     "again with a cost of 12 or less";
+            return false;
+        }
         if (!WellFormedBcryptHash(hash)) {
             *error = "basic_auth_users: " + user +
                      ": the hash is not a bcrypt hash ($2y$, a cost from 04 to " +

@@ -74,7 +74,7 @@ enum Pair : short { kPairHeat = 1, kPairMark = kPairHeat + kHeatSteps, kPairHead
 const char* const kKeys[] = {
     "q  Esc  Ctrl+C    quit",
     "space             pause, or go on",
-    "+  -              poll twice as often, or half as often",
+    "+  -              poll more often, or less: the next pace on a ladder",
     "j  k  arrows      scroll a line",
     "PgDn  PgUp        scroll a page",
     "p                 show or hide the processes",
@@ -167,9 +167,8 @@ void DrawHelp() {
 // The last line: what is shown, the pace, PAUSED when it is, and the keys to know.
 void DrawStatus(const View& view) {
     char status[128];
-    snprintf(status, sizeof status, " zarmite-host  %zu sources  every %u ms", view.sources->size(),
-             view.intervalMs);
-    const char* const keys = "   ? keys  q quit  space pause  + faster  - slower";
+    snprintf(status, sizeof status, " zarmite-host  %zu sources  every %s", view.sources->size(),
+             DurationText(view.intervalMs).c_str());
     attron(A_REVERSE);
     mvhline(LINES - 1, 0, ' ', COLS);
     mvaddnstr(LINES - 1, 0, status, COLS);
@@ -183,7 +182,14 @@ void DrawStatus(const View& view) {
         attron(A_REVERSE);
         x += 10;
     }
-    if (x < COLS) mvaddnstr(LINES - 1, x, keys, COLS - x);
+    // The longest list of keys that fits whole.
+    for (const char* keys :
+         {"   ? keys  q quit  space pause  + faster  - slower",
+          "   ? keys  q quit  space pause  +/- pace", "   ? keys  q quit", "   ? keys"}) {
+        if (x + static_cast<int>(strlen(keys)) > COLS) continue;
+        mvaddnstr(LINES - 1, x, keys, COLS - x);
+        break;
+    }
     attroff(A_REVERSE);
 }
 

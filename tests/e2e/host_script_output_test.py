@@ -91,6 +91,12 @@ def check_no_library():
         said = result.stderr.decode("utf-8", "replace")
         check(result.returncode == 0 and said.count("no counter library found") == 1 and
               "nvpmapi" in said, "%s without a counter library says so once: %r" % (mode, said))
+    # A sampling period it cannot take is said, not passed over in silence.
+    result = subprocess.run(host("--csv", "--rounds", "1"), capture_output=True, timeout=120,
+                            env=dict(environment(), ZARMITE_SAMPLE_PERIOD_MS="abc"), check=False)
+    said = result.stderr.decode("utf-8", "replace")
+    check(result.returncode == 0 and "ZARMITE_SAMPLE_PERIOD_MS is not a whole number" in said,
+          "a period that is not a number is said: %r" % said)
 
 
 def check_processes():

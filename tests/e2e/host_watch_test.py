@@ -163,9 +163,13 @@ def check_what_ends_the_view():
     screen = wait_for("every 10 ms")
     check(any("every 10 ms" in line for line in screen), "the pace stops at 10 ms", screen)
     tmux("send-keys", "-t", SESSION, *(["-"] * 40))
-    screen = wait_for("every 3600000 ms")
-    check(any("every 3600000 ms" in line for line in screen),
+    screen = wait_for("every 1 h")
+    check(any("every 1 h" in line for line in screen),
           "the pace stops at an hour, never wrapping", screen)
+    # At 80 columns the status line ends with whole keys, never a part of one.
+    status = screen[-1].rstrip()
+    check(status.endswith("q quit") or status.endswith("+/- pace") or status.endswith("- slower"),
+          "the status line ends whole at 80 columns: %r" % status, screen)
     finish(["q"])
 
 

@@ -43,7 +43,7 @@ if(MODE STREQUAL "zip")
   endforeach()
   # The release must not carry the simulated library: it would shadow the vendor's.
   expect_files("${WORK_DIR}/release"
-               "Zarmite.dll;ZarmiteCLI.exe;Zarmite.cfg.example;user-guide.md;windows-gpu/nvpmapi.dll;windows-gpu/windows-gpu-library.txt")
+               "Zarmite.dll;ZarmiteCLI.exe;Zarmite.cfg.example;user-guide.md;zarmite-alerts.yml;windows-gpu/nvpmapi.dll;windows-gpu/windows-gpu-library.txt")
   expect_files("${WORK_DIR}/demo"
                "Zarmite.dll;ZarmiteCLI.exe;zarmite-host.exe;nvpmapi.dll;Zarmite.cfg")
   # Unpacked, the demo finds its library beside the EXE, with nothing on the path.
@@ -61,7 +61,7 @@ elseif(MODE STREQUAL "install")
     message(FATAL_ERROR "install failed:\n${out}")
   endif()
   expect_files("${prefix}"
-    "bin/ZarmiteCLI;bin/zarmite-host;bin/zarmite-fleet-config;lib/systemd/system/zarmite-host.service;lib/zarmite/Zarmite.cfg;lib/zarmite/Zarmite.so;lib/zarmite/nvml/libnvpmapi.so;lib/zarmite/gpu/libnvpmapi.so;lib/zarmite/demo/Zarmite.so;lib/zarmite/demo/Zarmite.cfg;lib/zarmite/demo/libnvpmapi.so;share/doc/Zarmite/Zarmite.cfg.example;share/doc/Zarmite/user-guide.md")
+    "bin/ZarmiteCLI;bin/zarmite-host;bin/zarmite-fleet-config;lib/systemd/system/zarmite-host.service;lib/zarmite/Zarmite.cfg;lib/zarmite/Zarmite.so;lib/zarmite/nvml/libnvpmapi.so;lib/zarmite/gpu/libnvpmapi.so;lib/zarmite/demo/Zarmite.so;lib/zarmite/demo/Zarmite.cfg;lib/zarmite/demo/libnvpmapi.so;share/doc/Zarmite/Zarmite.cfg.example;share/doc/Zarmite/user-guide.md;share/doc/Zarmite/zarmite-alerts.yml")
   execute_process(COMMAND bash "${CMAKE_CURRENT_LIST_DIR}/check_search_paths.sh" "${prefix}"
     RESULT_VARIABLE status OUTPUT_VARIABLE out ERROR_VARIABLE out)
   if(NOT status EQUAL 0)

@@ -83,7 +83,9 @@ TEST(WebConfig, RefusesWhatCouldNotProtectAsAsked) {
     } cases[] = {
         {"basic_auth_users:\n  alice: $2y$10$...\n", "not a bcrypt hash"},
         {"basic_auth_users:\n  alice: $2b$32$" + salt + "\n", "not a bcrypt hash"},
-        {"basic_auth_users:\n  alice: $2b$13$" + salt + "\n", "from 04 to 12"},
+        {"basic_auth_users:\n  alice: $2b$13$" + salt + "\n",
+         "the hash's cost is 13, above the 12"},
+        {"basic_auth_users:\n  alice: $2y$14$" + salt + "\n", "cost is 14, above the 12 this host"},
         {"basic_auth_users:\n  alice: $2x$10$" + salt + "\n", "not a bcrypt hash"},
         {std::string("basic_auth_users:\n  alice: ") + kHash + "\n  alice: " + kHash + "\n",
          "alice is given twice"},

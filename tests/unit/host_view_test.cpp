@@ -287,6 +287,15 @@ TEST(ProcessPanel, RowsInEachOrderFitTheirWidthAndShowNoControlCharacter) {
               std::vector<std::string>{" the counter library gives no per-process data"});
 }
 
+TEST(DisplayText, PacesReadAsAPersonReadsThem) {
+    const struct {
+        uint32_t ms;
+        const char* text;
+    } cases[] = {{10, "10 ms"},   {500, "500 ms"},  {1000, "1 s"},     {1500, "1.5 s"},
+                 {30000, "30 s"}, {60000, "1 min"}, {300000, "5 min"}, {3600000, "1 h"}};
+    for (const auto& c : cases) EXPECT_EQ(DurationText(c.ms), c.text);
+}
+
 TEST(ScriptOutput, TimestampsAreIso8601LocalTimeWithTheirOffset) {
     const PlatLocalTime time{2026, 2, 1, 3, 4, 5, 6};
     EXPECT_EQ(IsoTimestamp(time, 60), "2026-02-01T03:04:05.006+01:00");
