@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "gpu_list.h"
 #include "gpu_processes.h"
 #include "host_options.h"
 #include "host_source.h"
@@ -166,6 +167,7 @@ int main(int argc, char** argv) {
     HostOptions options;
     if (int result = ParseHostOptions(argc, argv, &options, stdout, stderr))
         return result == 1 ? 0 : 2;
+    if (options.gpus) return ListGpus();
     if (options.mode == HostMode::kWatch) {
 #if defined(ZARMITE_HOST_WATCH)
         if (!plat_stdout_is_terminal()) {

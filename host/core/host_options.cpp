@@ -7,10 +7,14 @@ const char kHostUsage[] =
     "                    [--rounds N] [--interval-ms MS] [--desc-version V] [--count N]\n"
     "                    [--no-unload] [--serve [ADDR:]PORT [--web-config FILE]]\n"
     "                    [--textfile PATH]\n"
+    "       zarmite-host --gpus\n"
     "\n"
     "Loads a monitoring plug-in, prints the descriptor of each of its sources and, with\n"
     "--rounds, polls every source N times, one row per round.\n"
     "\n"
+    "  --gpus              list the GPUs the counter library finds: each one's make,\n"
+    "                      driver, address and model, what it reads and what it cannot\n"
+    "                      and why (no plug-in needed); status 1 when there is none\n"
     "  --plugin PATH       the plug-in file to load (Zarmite.so, Zarmite.dll); a bare\n"
     "                      name is the file in the current folder\n"
     "  --watch             a live view in the terminal: every source as a graph between\n"
@@ -140,6 +144,10 @@ int ParseHostOptions(int argc, const char* const* argv, HostOptions* options, FI
             options->processes = true;
             continue;
         }
+        if (strcmp(option, "--gpus") == 0) {
+            options->gpus = true;
+            continue;
+        }
         if (strcmp(option, "--process-metrics") == 0) {
             options->processMetrics = true;
             continue;
@@ -190,6 +198,7 @@ int ParseHostOptions(int argc, const char* const* argv, HostOptions* options, FI
         }
         ++i;
     }
+    if (options->gpus) return 0;  // nothing else is asked
     if (options->plugin == nullptr) {
         fprintf(err, "zarmite-host: --plugin is required\n%s", kHostUsage);
         return 2;

@@ -27,6 +27,7 @@ struct HostOptions {
     const char* serve = nullptr;  // [ADDR:]PORT of the metrics endpoint
     const char* textfile = nullptr;
     const char* webConfig = nullptr;
+    bool gpus = false;            // only list the GPUs the counter library found
     bool processes = false;       // who uses the GPU, in every JSON round
     bool processMetrics = false;  // and by group, for --serve and --textfile
     ProcessGroupKey processGroup = ProcessGroupKey::kName;

@@ -110,6 +110,18 @@ def main():
           "(GPU 1: amdgpu 0000:03:00.0, Navi 21)\nType: Percent" in listing,
           "the AMD GPU is GPU 1, after the Intel one's lower PCI address", listing[:2000])
 
+    # Which GPUs the library found, and what each reads: two here, none on an empty machine.
+    listed = subprocess.run([HOST, "--gpus"], capture_output=True, text=True, env=environment(),
+                            timeout=60)
+    check(listed.returncode == 0 and listed.stdout.startswith("2 GPUs in the counter library ") and
+          "GPU 1: amdgpu 0000:03:00.0, Navi 21\n  reads (12): busy, memory_busy" in listed.stdout and
+          "pcie_rx_kbps (not available on this GPU)" in listed.stdout, "--gpus lists two", listed)
+    os.makedirs(os.path.join(WORK, "empty"), exist_ok=True)
+    none = subprocess.run([HOST, "--gpus"], capture_output=True, text=True, timeout=60,
+                          env=dict(environment(), ZARMITE_DRM_ROOT=os.path.join(WORK, "empty")))
+    check(none.returncode == 1 and none.stdout.startswith("No GPU found by the counter library"),
+          "--gpus says when there is none", none)
+
     # The guide runs the script directly; a probe without GPU counters gives no configuration.
     # --all keeps the counters a GPU does not offer, so that both GPUs have all 16 here.
     fleet = subprocess.run([FLEET_CONFIG, "--all", PROBE], capture_output=True, text=True,
@@ -186,7 +198,7 @@ def main():
     except OSError:
         pass
 
-    print("%d passed, %d failed" % (16 - len(failures), len(failures)))
+    print("%d passed, %d failed" % (18 - len(failures), len(failures)))
     return 1 if failures else 0
 
 

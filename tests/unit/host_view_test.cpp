@@ -7,6 +7,7 @@
 #include <cstring>
 #include <string>
 
+#include "gpu_list.h"
 #include "host_options.h"
 #include "host_round.h"
 #include "host_text.h"
@@ -285,6 +286,31 @@ TEST(ProcessPanel, RowsInEachOrderFitTheirWidthAndShowNoControlCharacter) {
     for (const std::string& line : few) EXPECT_LE(line.size(), 40u);
     EXPECT_EQ(ProcessPanelLines(GpuProcessRound{}, ProcessOrder::kBusy, 80, 5),
               std::vector<std::string>{" the counter library gives no per-process data"});
+}
+
+// zarmite-host --gpus: each GPU from its counters' names and descriptions, in the GPU
+// library's and the NVML library's words, what it reads and what not and why; none.
+TEST(GpuList, EachGpuWithWhatItReadsAndWhatNotAndWhyOrNone) {
+    const std::vector<ListedCounter> two = {
+        {"gpu0_busy", "Share of time the GPU was busy (GPU 0: i915 0000:00:02.0, Iris Xe)", 0},
+        {"gpu0_fan_speed", "Fan speed: not available on this GPU (GPU 0: i915 0000:00:02.0)", 0},
+        {"gpu1_busy", "Share of time the GPU was busy (GPU 1, Tesla T4)", 0},
+        {"gpu1_fan_speed", "Fan speed, % (GPU 1, Tesla T4)", 3},
+        {"frame_time", "not a GPU's", 0}};
+    EXPECT_EQ(GpuListText("lib.so", two),
+              "2 GPUs in the counter library lib.so:\n"
+              "GPU 0: i915 0000:00:02.0, Iris Xe\n  reads (1): busy\n"
+              "  cannot read (1): fan_speed (not available on this GPU)\n"
+              "GPU 1: Tesla T4\n  reads (1): busy\n"
+              "  cannot read (1): fan_speed (its reading fails: status 3)\n");
+    const std::string none = GpuListText("lib.so", {{"frame_time", "", 0}});
+    EXPECT_EQ(none.find("No GPU found by the counter library lib.so: it lists 1 counter, none "
+                        "of a GPU"),
+              0u)
+        << none;
+    EXPECT_EQ(GpuListText("lib.so", {{"gpu2_busy\x1b", "(GPU 2", 0}}),
+              "1 GPU in the counter library lib.so:\nGPU 2: (its counters do not say)\n"
+              "  reads (1): busy\\x1b\n");
 }
 
 TEST(DisplayText, PacesReadAsAPersonReadsThem) {

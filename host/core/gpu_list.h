@@ -1,0 +1,23 @@
+// zarmite-host --gpus: the GPUs that the counter library found, each with what it can read
+// and what it cannot and why, from the library's own counters (their gpu<g>_ names, the
+// GPU their descriptions name, what those say is not available) and one reading of each.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+struct ListedCounter {
+    std::string name;
+    std::string description;
+    int32_t status;  // of one reading: 0, or why it failed
+};
+
+// The list as text: a line a GPU (its number, then what the descriptions say of it: make
+// and driver, PCI address, model), what it reads and what it does not and why; or a line
+// that says that no GPU was found. `library`: the counter library's file.
+std::string GpuListText(const std::string& library, const std::vector<ListedCounter>& counters);
+
+// Binds the counter library, reads every counter once and writes the list to standard
+// output; 0 with a GPU found, 1 without, 3 when no counter library could be started.
+int ListGpus();
