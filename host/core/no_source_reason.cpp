@@ -6,10 +6,7 @@
 #include "readings.h"
 #include "sibling_path.h"
 
-namespace {
-
-// The loaded library's file, or its name where the system does not say.
-std::string LoadedLibraryPath() {
+std::string LoadedCounterLibrary() {
     std::string path = kCounterLibraryFileName;
     void* library = plat_library_loaded(kCounterLibraryFileName);
     if (library == nullptr) return path;
@@ -22,8 +19,6 @@ std::string LoadedLibraryPath() {
     plat_library_close(library);
     return path;
 }
-
-}  // namespace
 
 std::string NoSourceReason(const char* pluginPath) {
     void* library = plat_library_loaded(kCounterLibraryFileName);
@@ -47,7 +42,7 @@ std::string NothingAddedReason(const std::vector<float>& firstRound) {
         const char* failed = FailedReadingName(value);
         if (failed == nullptr || std::string(failed) != "add") return "";
     }
-    return "no source could be added: the counter library " + LoadedLibraryPath() +
+    return "no source could be added: the counter library " + LoadedCounterLibrary() +
            " has no counter of their IDs (none at all, where it finds no GPU; ZarmiteCLI "
            "lists them)";
 }

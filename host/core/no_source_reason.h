@@ -9,6 +9,10 @@
 #include <string>
 #include <vector>
 
+// The file of the counter library loaded in this process, or its name where there is none
+// or the system does not say.
+std::string LoadedCounterLibrary();
+
 // Why a plug-in offers no source.
 std::string NoSourceReason(const char* pluginPath);
 
