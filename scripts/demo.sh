@@ -30,14 +30,16 @@ lists_counters() {
   LD_LIBRARY_PATH="$PWD/$build/$1" "$build/bin/ZarmiteCLI" </dev/null 2>/dev/null |
     grep -q "^Number of available counters: [1-9]"
 }
+# Over a real library the configuration is the fleet script's for this machine: every
+# GPU's counters, less those that its library says the GPU does not offer.
 if lists_counters gpu-lib; then
-  echo "== Using the machine's GPUs through the GPU counter library (GPU 0 configured)"
+  echo "== Using the machine's GPUs through the GPU counter library"
   export LD_LIBRARY_PATH="$PWD/$build/gpu-lib"
-  cp demo/Zarmite-gpu0.cfg "$demo/Zarmite.cfg"
+  python3 scripts/fleet-config.py "$build/bin/ZarmiteCLI" >"$demo/Zarmite.cfg"
 elif lists_counters nvml-lib; then
   echo "== Using the real GPU through the driver's management library (NVML)"
   export LD_LIBRARY_PATH="$PWD/$build/nvml-lib"
-  cp demo/Zarmite-gpu0.cfg "$demo/Zarmite.cfg"
+  python3 scripts/fleet-config.py "$build/bin/ZarmiteCLI" >"$demo/Zarmite.cfg"
 else
   echo "== No GPU that a counter library reads here: using the simulated counter library"
   export LD_LIBRARY_PATH="$PWD/$build/simulated-lib"
