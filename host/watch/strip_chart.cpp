@@ -177,10 +177,6 @@ namespace {
 void PutTitle(PanelCells& cells, const HostSource& source, const SourceHistory& history,
               const ChartScale& scale, int chartWidth, ChartGlyphs glyphs) {
     const int width = static_cast<int>(cells.text[0].size());
-    std::u32string name = CellText(PrintableText(source.name), glyphs);
-    name.resize(std::min(name.size(), static_cast<size_t>(width - 1)));
-    Put(cells, 0, 0, name, kCellTitle);
-
     int clamped = 0;
     const bool any = history.Size() > 0;
     if (any) ChartRow(history.Back(0), scale, 1, &clamped);
@@ -188,6 +184,11 @@ void PutTitle(PanelCells& cells, const HostSource& source, const SourceHistory& 
     const std::u32string value =
         any ? CellText(PrintableText(ValueText(history.Back(0), source.units)), glyphs) : U"-";
     const int valueColumn = std::max(0, width - static_cast<int>(value.size()));
+
+    // The value keeps its units at every width: the name gives way, a space before it.
+    std::u32string name = CellText(PrintableText(source.name), glyphs);
+    name.resize(std::min(name.size(), static_cast<size_t>(std::max(valueColumn - 1, 0))));
+    Put(cells, 0, 0, name, kCellTitle);
     Put(cells, 0, valueColumn, value, clamped != 0 ? kCellMark : kCellValue);
 
     // With their units where they fit, else without (the value beside them has them).

@@ -451,6 +451,9 @@ TEST(StripChart, PanelsTooSmallOrWithoutValuesStillDraw) {
         << RowText(failed, 0);
     EXPECT_NE(RowText(failed, 0).find("failed: add"), std::string::npos) << RowText(failed, 0);
     EXPECT_EQ(ScaleFor(Source(0, 0, 0), HistoryOf({50, 0.4f, 60})).low, 50);
+    // However narrow, the value keeps its units and the name gives way, a space before it.
+    const PanelCells narrow = RenderPanel(Source(0, 3000, 500, "MHz"), HistoryOf({1340.5f}), 14, 8);
+    EXPECT_EQ(RowText(narrow, 0), "GPU 1340.5 MHz");
 }
 
 }  // namespace
