@@ -118,6 +118,7 @@ TEST(NvmlProcesses, ListsInTheDriversLayoutSamplesNoSamplesPartitionsAndReusedPi
     EXPECT_EQ(trainer->busyNs[kEngineCompute], kSecond) << "(100 + 100) / 2 of a second";
     EXPECT_EQ(trainer->busyNs[kEngineVideoEncode], kSecond / 5);
     EXPECT_EQ(trainer->busyNs[kEngineGraphics], 0u) << "compute and graphics work is compute";
+    const uint64_t trainerId = trainer->id;  // the next reads replace the clients
     const GpuClient* desktop = Find(clients, 200);
     ASSERT_NE(desktop, nullptr);
     EXPECT_EQ(desktop->busyNs[kEngineGraphics], kSecond / 2) << "graphics work only";
@@ -134,7 +135,7 @@ TEST(NvmlProcesses, ListsInTheDriversLayoutSamplesNoSamplesPartitionsAndReusedPi
     g_driver.samples = {{100, 50, 100, 0, 0, 0}};
     clients = nvml_read_processes(nvml, nullptr, root.Path(""), 4 * kSecond, &history);
     EXPECT_EQ(Find(clients, 100)->busyNs[kEngineCompute], kSecond);
-    EXPECT_NE(Find(clients, 100)->id, trainer->id);
+    EXPECT_NE(Find(clients, 100)->id, trainerId);
     // A partitioned GPU: the processes and their memory, no samples asked for.
     g_driver.partitioned = true;
     g_driver.samples = {{100, 60, 100, 0, 0, 0}};
