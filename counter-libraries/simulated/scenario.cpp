@@ -11,8 +11,9 @@
 //   unterminated                texts too long for the buffer fill it with no terminator
 //   record PATH                 every call is appended to PATH as one line
 //   clients C PROCESSES GPUS    who uses the GPU is C clients of PROCESSES processes named
-//                               app-<p> (every hundredth with odd bytes), on GPUS GPUs, in place of the built-in ones (a
-//                               client shared by the processes p of p % C == its number)
+//                               app-<p> (every hundredth with odd bytes) on GPUS GPUs, in
+//                               place of the built-in ones (client c is shared by the
+//                               processes p of p % C == c)
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>

@@ -1,7 +1,5 @@
 #include "exposition.h"
 
-#include "readings.h"
-
 #include <cfloat>
 #include <cmath>
 #include <cstdio>
@@ -11,6 +9,7 @@
 
 #include "host_text.h"
 #include "platform.h"
+#include "readings.h"
 
 namespace {
 
