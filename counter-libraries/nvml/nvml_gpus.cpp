@@ -1,9 +1,8 @@
 #include "nvml_gpus.h"
 
-#include <chrono>
-
 #include "driver_library.h"
 #include "drm_files.h"
+#include "drm_readings.h"
 
 namespace {
 
@@ -34,12 +33,6 @@ void Fail(CounterReading* out, uint32_t count, int32_t status) {
     for (uint32_t i = 0; i < count; ++i) out[i] = CounterReading{status, 0, 0};
 }
 
-uint64_t NowNs() {
-    return static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::nanoseconds>(
-                                     std::chrono::steady_clock::now().time_since_epoch())
-                                     .count());
-}
-
 // With each busy reading: keeps it as engine time, and reads who uses the GPU, on one
 // worker at a time. The lock is not held.
 void ReadUsers(NvmlGpus* state, uint32_t slot, nvmlDevice_t device, const CounterReading& busy) {
@@ -48,12 +41,13 @@ void ReadUsers(NvmlGpus* state, uint32_t slot, nvmlDevice_t device, const Counte
         std::lock_guard<std::mutex> guard(state->lock);
         if (slot >= state->gpus.size()) return;
         NvmlGpu& gpu = state->gpus[slot];
-        busy_time_add(&gpu.busy, busy.status == 0, static_cast<double>(busy.value) / 100, NowNs());
+        busy_time_add(&gpu.busy, busy.status == 0, static_cast<double>(busy.value) / 100,
+                      drm_now_ns());
         if (gpu.readingProcesses) return;
         gpu.readingProcesses = true;
         history = gpu.processes;
     }
-    const uint64_t now = NowNs();
+    const uint64_t now = drm_now_ns();
     std::vector<GpuClient> users;
     try {
         users = nvml_read_processes(*state->driver, device, drm_root(), now, &history);
@@ -67,7 +61,7 @@ void ReadUsers(NvmlGpus* state, uint32_t slot, nvmlDevice_t device, const Counte
     gpu.processes = std::move(history);
     gpu.users.swap(users);
     gpu.usersAtNs = now;
-    gpu.scanNs = NowNs() - now;
+    gpu.scanNs = drm_now_ns() - now;
 }
 
 }  // namespace

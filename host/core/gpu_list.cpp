@@ -7,7 +7,7 @@
 #include "counter_library.h"
 #include "counter_text.h"
 #include "host_text.h"
-#include "platform.h"
+#include "no_source_reason.h"
 
 namespace {
 
@@ -102,12 +102,7 @@ int ListGpus() {
         Shutdown();
         return 3;
     }
-    std::string library = kCounterLibraryFileName;
-    char path[1024];
-    if (plat_module_path(
-            plat_module_handle_of(reinterpret_cast<const void*>(g_counterTable[0].entry)), path,
-            sizeof path))
-        library = path;
+    const std::string library = LoadedCounterLibrary();
     uint32_t count = 0;
     if (GetNumCounters(&count) != 0) count = 0;
     std::vector<ListedCounter> counters;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <utility>
 
 #include "platform.h"
 
@@ -124,13 +125,13 @@ GpuProcessRound GpuProcessReader::Take() {
     }
     const uint32_t count = std::min(snapshot.count, static_cast<uint32_t>(buffer_.size()));
     const uint32_t gpus = std::min(snapshot.deviceCount, static_cast<uint32_t>(devices_.size()));
-    const std::vector<GpuClient> clients(buffer_.begin(), buffer_.begin() + count);
+    std::vector<GpuClient> clients(buffer_.begin(), buffer_.begin() + count);
     const std::vector<GpuDevice> devices(devices_.begin(), devices_.begin() + gpus);
     GpuProcessRound round =
         GpuProcessesFrom(clients, devices, snapshot.atNs, snapshot.unreadable, &history_);
     for (const GpuDevice& device : devices)
         round.scanSeconds += static_cast<double>(device.scanNs) / 1e9;
-    round.clients = clients;
+    round.clients = std::move(clients);
     return round;
 }
 

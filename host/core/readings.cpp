@@ -18,15 +18,24 @@ const char* FailedReadingName(float value) {
     return nullptr;
 }
 
-std::string FloatText(float value) {
-    if (std::isnan(value)) return "nan";
-    if (std::isinf(value)) return value > 0 ? "inf" : "-inf";
+std::string ShortestFloatG(float value, int* digits) {
     char text[64];
     int precision = 1;
     for (; precision <= 9; ++precision) {
         snprintf(text, sizeof text, "%.*g", precision, static_cast<double>(value));
         if (strtof(text, nullptr) == value) break;
     }
+    if (digits != nullptr) *digits = precision;
+    return text;
+}
+
+std::string FloatText(float value) {
+    if (std::isnan(value)) return "nan";
+    if (std::isinf(value)) return value > 0 ? "inf" : "-inf";
+    int precision = 0;
+    const std::string shortest = ShortestFloatG(value, &precision);
+    char text[64];
+    snprintf(text, sizeof text, "%s", shortest.c_str());
     // %g writes 1300 as 1.3e+03 at two digits: numbers a person reads as they are keep
     // the fixed form, with as many decimals as the digits need.
     const double magnitude = std::fabs(static_cast<double>(value));

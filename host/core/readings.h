@@ -13,6 +13,9 @@
 // cannot be told from the failure.
 const char* FailedReadingName(float value);
 
+// The shortest %g text that reads back as the same float, and the digits it took.
+std::string ShortestFloatG(float value, int* precision = nullptr);
+
 // The shortest decimal text that reads back as the same float: "0.4", "19.12", "1e+30";
 // "inf", "-inf" and "nan" for what is not finite.
 std::string FloatText(float value);

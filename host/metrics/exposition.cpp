@@ -98,10 +98,7 @@ std::string ReadingNumber(float reading, const BaseUnit& unit) {
     const double value = static_cast<double>(reading);
     if (!std::isfinite(reading)) return MetricNumber(value * unit.multiplier / unit.divisor);
     char text[48];
-    for (int precision = 1; precision <= 9; ++precision) {
-        snprintf(text, sizeof text, "%.*g", precision, value);
-        if (strtof(text, nullptr) == reading) break;
-    }
+    snprintf(text, sizeof text, "%s", ShortestFloatG(reading).c_str());
     int up = 0, down = 0;
     if (!DecimalExponent(unit.multiplier, &up) || !DecimalExponent(unit.divisor, &down))
         return MetricNumber(strtod(text, nullptr) * unit.multiplier / unit.divisor);

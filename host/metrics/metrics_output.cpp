@@ -20,9 +20,10 @@ std::string CgroupFileOf(uint32_t pid) {
     const char* root = getenv("ZARMITE_DRM_ROOT");
     std::ifstream in(std::string(root != nullptr ? root : "") + "/proc/" + std::to_string(pid) +
                      "/cgroup");
-    std::string text(65536, '\0');
-    in.read(&text[0], static_cast<std::streamsize>(text.size()));
-    text.resize(static_cast<size_t>(std::max<std::streamsize>(in.gcount(), 0)));
+    std::string text;
+    char chunk[4096];
+    while (text.size() < 65536 && in.read(chunk, sizeof chunk).gcount() > 0)
+        text.append(chunk, static_cast<size_t>(in.gcount()));
     return text;
 }
 
