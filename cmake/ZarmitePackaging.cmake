@@ -33,7 +33,7 @@ endif()
 if(TARGET nvpmapi_nvml)
   # The NVML counter library and the one over every GPU, each in a folder of its own:
   # nothing named like the vendor's library goes into the system's library folder. The
-  # installed probe and plug-in search the GPU library's folder (their install RUNPATH):
+  # installed probe, host and plug-in search the GPU library's folder (their install RUNPATH):
   # it reads NVIDIA's GPUs through NVML as well as every other. LD_LIBRARY_PATH still
   # comes first for anyone who sets it, to the NVML library's folder for instance.
   set(nvml_dir ${release_plugin_dir}/nvml)
@@ -44,8 +44,8 @@ if(TARGET nvpmapi_nvml)
   # Built with it too: a build-tree binary otherwise carries a RUNPATH of colons, room for
   # the install-time path, and the loader reads every empty entry as the current folder.
   # Relative to $ORIGIN, it names a folder that does not exist in the build tree.
-  set_target_properties(ZarmiteCLI PROPERTIES INSTALL_RPATH "$ORIGIN/${probe_to_gpu}"
-                                              BUILD_WITH_INSTALL_RPATH ON)
+  set_target_properties(ZarmiteCLI zarmite-host PROPERTIES INSTALL_RPATH "$ORIGIN/${probe_to_gpu}"
+                                                           BUILD_WITH_INSTALL_RPATH ON)
   set_target_properties(Zarmite PROPERTIES INSTALL_RPATH "$ORIGIN/gpu" BUILD_WITH_INSTALL_RPATH ON)
 endif()
 install(FILES docs/Zarmite.cfg.example docs/user-guide.md docs/zarmite-alerts.yml

@@ -84,6 +84,9 @@ elseif(MODE STREQUAL "install")
   endif()
   expect_output("${WORK_DIR}" "Number of available counters: 16" "${prefix}/bin/ZarmiteCLI")
   expect_output("${WORK_DIR}" "(GPU 0: nvidia 0000:01:00.0, Stand-in GPU 0)" "${prefix}/bin/ZarmiteCLI")
+  # The installed host finds the same library as the probe, by its own search path.
+  expect_output("${WORK_DIR}" "1 GPU in the counter library ${prefix}/bin/../lib/zarmite/gpu/libnvpmapi.so"
+                "${prefix}/bin/zarmite-host" --gpus)
   # The installed service configuration is the fleet script's for a machine with one GPU,
   # and the installed script writes it, as the guide runs it: with no argument, the probe
   # found beside it although the prefix's bin is not on the PATH.

@@ -7,10 +7,17 @@ clients of the two GPUs; and, where HEAVY is given, one more process that has op
 AMD GPU's render node HEAVY times.
 
 Usage: fake_gpu_machine.py ROOT [PROCESSES DESCRIPTORS CLIENTS [HEAVY]]
+       fake_gpu_machine.py --run ROOT SECONDS
+
+With --run, the clients that ROOT's machine has work for SECONDS: each adds engine time at
+a share of its own (0.5 to 2.5 % of the wall clock, in each engine it names), so that who uses the GPU has shares to
+show; the AMD GPU's clients add up to less than its own busy figure.
 """
 import os
+import re
 import shutil
 import sys
+import time
 
 AMD = "0000:03:00.0"
 INTEL = "0000:00:02.0"
@@ -104,7 +111,35 @@ def heavy(root, pid, descriptors):
                "drm-client-id:\t%d\ndrm-engine-gfx:\t0 ns\ndrm-engine-enc:\t0 ns\n" % (AMD, 100000 + fd))
 
 
+def run(root, seconds):
+    """Advances every client's engine time by its share of the time that passes."""
+    clients = []
+    for pid in sorted(os.listdir(os.path.join(root, "proc"))):
+        folder = os.path.join(root, "proc", pid, "fdinfo")
+        for fd in sorted(os.listdir(folder)) if os.path.isdir(folder) else []:
+            path = os.path.join(folder, fd)
+            with open(path) as file:
+                text = file.read()
+            match = re.search(r"drm-client-id:\t(\d+)", text)
+            if match and "drm-engine-" in text:
+                clients.append((path, text, (1 + int(match.group(1)) % 5) / 200.0))
+    start = time.monotonic()
+    while time.monotonic() - start < seconds:
+        time.sleep(0.2)
+        passed_ns = int((time.monotonic() - start) * 1e9)
+        for path, text, share in clients:
+            grown = re.sub(r"(drm-engine-(?:render|gfx):\t)(\d+)",
+                           lambda m: m.group(1) + str(int(m.group(2)) + int(passed_ns * share)),
+                           text)
+            with open(path + ".new", "w") as out:
+                out.write(grown)
+            os.replace(path + ".new", path)  # a reader sees the old text or the new, whole
+
+
 if __name__ == "__main__":
+    if sys.argv[1] == "--run":
+        run(sys.argv[2], float(sys.argv[3]))
+        sys.exit(0)
     desktop(sys.argv[1])
     counts = [int(a) for a in sys.argv[2:5]] or [1000, 10000, 20]
     processes(sys.argv[1], *counts)
