@@ -10,6 +10,7 @@
 
 #include "gpu_list.h"
 #include "gpu_processes.h"
+#include "gpu_sources.h"
 #include "host_options.h"
 #include "host_source.h"
 #include "host_text.h"
@@ -56,8 +57,8 @@ void PrintDescriptors(const PluginApi& api, uint32_t count, uint32_t version) {
 
 // Who uses the GPU, as JSON members of a round; said once where the counter library
 // does not tell.
-std::string ProcessMembers(GpuProcessReader& reader, bool* told) {
-    const GpuProcessRound round = reader.Take();
+std::string ProcessMembers(GpuProcessReader& reader, const HostOptions& options, bool* told) {
+    const GpuProcessRound round = FilterProcesses(reader.Take(), options.gpu, options.pid);
     if (!round.offered && !*told)
         fprintf(stderr, "zarmite-host: the counter library gives no per-process data\n");
     *told = true;
@@ -111,35 +112,64 @@ int WriteHead(const PluginApi& api, const std::vector<HostSource>& sources, uint
     return written == Written::kYes ? -1 : OutputLost(written);
 }
 
-// Says once, after the first round, where no source could be added.
-void SayWhenNothingIsAdded(const HostRound& round, bool* said) {
-    if (*said) return;
+// Says once, after the first round, where no source could be added; true then.
+bool SayWhenNothingIsAdded(const HostRound& round, bool* said) {
+    if (*said) return false;
     *said = true;
     const std::string reason = NothingAddedReason(round.values);
     if (!reason.empty()) fprintf(stderr, "zarmite-host: warning: %s\n", reason.c_str());
+    return !reason.empty();
 }
+
+// The sources an output shows: with --gpu, that GPU's only.
+std::vector<HostSource> ShownSources(std::vector<HostSource> sources, const HostOptions& options) {
+    if (options.gpu < 0) return sources;
+    std::vector<HostSource> kept = SourcesOfGpu(sources, options.gpu);
+    if (kept.empty())
+        fprintf(stderr, "zarmite-host: no source of GPU %d among the plug-in's %zu\n",
+                static_cast<int>(options.gpu), sources.size());
+    return kept;
+}
+
+#if defined(ZARMITE_HOST_WATCH)
+// The live view ends at once where no source could be added: nothing it drew would mean
+// anything. The reason is said once the terminal is back, where the user sees it.
+int Watch(const PluginApi& api, const std::vector<HostSource>& sources, const HostOptions& options,
+          MetricsOutput& metrics) {
+    bool checked = false;
+    std::string nothingAdded;
+    GpuProcessReader processes;  // let go before the plug-in, which holds the library
+    const int status = RunWatch(
+        sources, options.intervalMs, options.noColour,
+        [&] { return FilterProcesses(processes.Take(), options.gpu, options.pid); },
+        [&](PollSchedule& schedule, const RoundConsumer& draw, const RoundWait& keys) {
+            return RunRounds(
+                api, sources, 0, schedule,
+                [&](const HostRound& round) {
+                    if (!checked) nothingAdded = NothingAddedReason(round.values);
+                    checked = true;
+                    if (!nothingAdded.empty()) return RoundVerdict{true, 1};
+                    metrics.Take(round);
+                    return draw(round);
+                },
+                keys);
+        });
+    if (!nothingAdded.empty())
+        fprintf(stderr, "zarmite-host: the live view has nothing to show: %s\n",
+                nothingAdded.c_str());
+    return status;
+}
+#endif
 
 int Run(const PluginApi& api, uint32_t count, const HostOptions& options, MetricsOutput& metrics) {
     bool toldNothingAdded = false;
     const bool described = options.mode != HostMode::kRows || metrics.Active();
-    const std::vector<HostSource> sources =
-        described ? ReadSources(api, count, options.descVersion) : Positions(count);
+    const std::vector<HostSource> sources = ShownSources(
+        described ? ReadSources(api, count, options.descVersion) : Positions(count), options);
+    if (sources.empty() && options.gpu >= 0) return 1;
     metrics.SetSources(sources);
 #if defined(ZARMITE_HOST_WATCH)
-    GpuProcessReader watchProcesses;  // let go before the plug-in, which holds the library
-    if (options.mode == HostMode::kWatch)
-        return RunWatch(
-            sources, options.intervalMs, options.noColour, [&] { return watchProcesses.Take(); },
-            [&](PollSchedule& schedule, const RoundConsumer& draw, const RoundWait& keys) {
-                return RunRounds(
-                    api, sources, 0, schedule,
-                    [&](const HostRound& round) {
-                        SayWhenNothingIsAdded(round, &toldNothingAdded);
-                        metrics.Take(round);
-                        return draw(round);
-                    },
-                    keys);
-            });
+    if (options.mode == HostMode::kWatch) return Watch(api, sources, options, metrics);
 #endif
     const int headStatus = WriteHead(api, sources, count, options);
     if (headStatus >= 0) return headStatus;
@@ -153,7 +183,8 @@ int Run(const PluginApi& api, uint32_t count, const HostOptions& options, Metric
         metrics.Take(round);
         const std::string line =
             RoundLine(options, sources, round,
-                      options.processes ? ProcessMembers(processes, &told) : std::string());
+                      options.processes ? ProcessMembers(processes, options, &told)
+                                        : std::string());
         if (line.empty()) return RoundVerdict{false, 0};
         const Written written = WriteLine(line);
         return written == Written::kYes ? RoundVerdict{false, 0}
@@ -167,7 +198,7 @@ int main(int argc, char** argv) {
     HostOptions options;
     if (int result = ParseHostOptions(argc, argv, &options, stdout, stderr))
         return result == 1 ? 0 : 2;
-    if (options.gpus) return ListGpus();
+    if (options.gpus) return ListGpus(options.gpu);
     if (options.mode == HostMode::kWatch) {
 #if defined(ZARMITE_HOST_WATCH)
         if (!plat_stdout_is_terminal()) {

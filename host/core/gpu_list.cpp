@@ -1,5 +1,6 @@
 #include "gpu_list.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <map>
 
@@ -7,43 +8,23 @@
 #include "counter_library.h"
 #include "counter_text.h"
 #include "host_text.h"
+#include "gpu_sources.h"
 #include "no_source_reason.h"
+#include "platform.h"
+#include "sample_period.h"
+#include "value_units.h"
 
 namespace {
 
 constexpr char kNotOffered[] = ": not available on this GPU";
+constexpr uint32_t kListSampleMs = 1000;
 
 struct Gpu {
     std::string what;  // from a description: "amdgpu 0000:03:00.0, Navi 21"
     std::vector<std::string> reads;
     std::vector<std::string> cannot;
+    std::vector<std::string> now;  // "busy 37 %", "power 187 W"
 };
-
-// "gpu3_busy": 3 and "busy"; false for a name of no GPU.
-bool SplitName(const std::string& name, uint32_t* gpu, std::string* metric) {
-    if (name.compare(0, 3, "gpu") != 0) return false;
-    size_t at = 3;
-    uint32_t number = 0;
-    while (at < name.size() && name[at] >= '0' && name[at] <= '9' && number < 100000)
-        number = number * 10 + static_cast<uint32_t>(name[at++] - '0');
-    if (at == 3 || at >= name.size() || name[at] != '_') return false;
-    *gpu = number;
-    *metric = name.substr(at + 1);
-    return true;
-}
-
-// What a description says of its GPU: after "(GPU <g>: " or "(GPU <g>, " up to the last
-// ")"; "" where it says nothing.
-std::string GpuOf(const std::string& description, uint32_t gpu) {
-    const std::string number = "(GPU " + std::to_string(gpu);
-    const size_t at = description.rfind(number);
-    const size_t end = description.rfind(')');
-    const size_t from = at + number.size();
-    if (at == std::string::npos || end == std::string::npos || end <= from + 1 ||
-        (description[from] != ':' && description[from] != ','))
-        return "";
-    return description.substr(from + 2, end - from - 2);
-}
 
 std::string Joined(const std::vector<std::string>& items, const char* separator) {
     std::string text;
@@ -53,19 +34,23 @@ std::string Joined(const std::vector<std::string>& items, const char* separator)
 
 }  // namespace
 
-std::string GpuListText(const std::string& library, const std::vector<ListedCounter>& counters) {
+std::string GpuListText(const std::string& library, const std::vector<ListedCounter>& counters,
+                        int only) {
     std::map<uint32_t, Gpu> gpus;
     size_t others = 0;
+    uint32_t highest = 0;
     for (const ListedCounter& counter : counters) {
         uint32_t number = 0;
         std::string metric;
-        if (!SplitName(PrintableText(counter.name), &number, &metric)) {
+        if (!SplitGpuCounterName(PrintableText(counter.name), &number, &metric)) {
             ++others;
             continue;
         }
+        highest = std::max(highest, number);
+        if (only >= 0 && number != static_cast<uint32_t>(only)) continue;
         Gpu& gpu = gpus[number];
         const std::string description = PrintableText(counter.description);
-        if (gpu.what.empty()) gpu.what = GpuOf(description, number);
+        if (gpu.what.empty()) gpu.what = GpuOfDescription(description, number);
         if (description.find(kNotOffered) != std::string::npos)
             gpu.cannot.push_back(metric + " (not available on this GPU)");
         else if (counter.status != 0)
@@ -73,7 +58,13 @@ std::string GpuListText(const std::string& library, const std::vector<ListedCoun
                                  std::to_string(counter.status) + ")");
         else
             gpu.reads.push_back(metric);
+        if (counter.status == 0 && std::isfinite(counter.value))
+            gpu.now.push_back(FigureWithoutUnits(metric) + " " +
+                              ValueWithUnits(counter.value, counter.units));
     }
+    if (gpus.empty() && only >= 0 && others < counters.size())
+        return "No GPU " + std::to_string(only) + " in the counter library " + library +
+               ": its GPUs are numbered 0 to " + std::to_string(highest) + "\n";
     if (gpus.empty())
         return "No GPU found by the counter library " + library + ": it lists " +
                std::to_string(counters.size()) + " counter" + (counters.size() == 1 ? "" : "s") +
@@ -91,11 +82,12 @@ std::string GpuListText(const std::string& library, const std::vector<ListedCoun
         if (!gpu.cannot.empty())
             text += "  cannot read (" + std::to_string(gpu.cannot.size()) +
                     "): " + Joined(gpu.cannot, ", ") + "\n";
+        if (!gpu.now.empty()) text += "  now: " + Joined(gpu.now, ", ") + "\n";
     }
     return text;
 }
 
-int ListGpus() {
+int ListGpus(int only) {
     const int32_t bound = BindCounterLibrary();
     if (bound != 0) {
         fprintf(stderr, "zarmite-host: %s\n", BindFailureText(bound).c_str());
@@ -114,16 +106,29 @@ int ListGpus() {
         counters.push_back(
             ListedCounter{name.text, description.text, AddCounter(static_cast<int32_t>(i))});
     }
-    uint32_t sampled = 0;
+    // Shares are taken over an interval: a second sample a period after the first (the
+    // libraries' own period, or a second at the most).
+    uint32_t sampled = 0, periodMs = kListSampleMs;
+    Sample(nullptr, &sampled);
+    if (SamplePeriodSetting(&periodMs) != SamplePeriod::kValid) periodMs = kListSampleMs;
+    plat_sleep_ms(std::min(periodMs, kListSampleMs));
     Sample(nullptr, &sampled);
     for (uint32_t i = 0; i < counters.size(); ++i) {
         if (counters[i].status != 0) continue;
-        uint64_t value = 0, cycle = 0;
+        uint64_t value = 0, cycle = 0, kind = 1;
         counters[i].status = GetCounterValue(static_cast<int32_t>(i), 0, &value, &cycle);
+        if (counters[i].status != 0 || GetCounterAttribute(static_cast<int32_t>(i), 2, &kind) != 0)
+            continue;
+        const bool percent = kind == 0;
+        counters[i].value = percent ? (cycle == 0 ? 0 : 100.0 * static_cast<double>(value) /
+                                                             static_cast<double>(cycle))
+                                    : static_cast<double>(value);
+        if (percent) counters[i].units = "%";
+        else FigureWithoutUnits(counters[i].name, &counters[i].units);
     }
     RemoveAllCounters();
     Shutdown();
-    const std::string text = GpuListText(library, counters);
+    const std::string text = GpuListText(library, counters, only);
     fputs(text.c_str(), stdout);
-    return text.compare(0, 12, "No GPU found") == 0 ? 1 : 0;
+    return text.compare(0, 6, "No GPU") == 0 ? 1 : 0;
 }

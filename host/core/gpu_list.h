@@ -3,6 +3,7 @@
 // GPU their descriptions name, what those say is not available) and one reading of each.
 #pragma once
 
+#include <cmath>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -10,14 +11,20 @@
 struct ListedCounter {
     std::string name;
     std::string description;
-    int32_t status;  // of one reading: 0, or why it failed
+    int32_t status;      // of one reading: 0, or why it failed
+    double value = NAN;  // that reading, a share in percent where the counter is one
+    std::string units = "";  // "%" for a share; else from the name's unit word, or ""
 };
 
 // The list as text: a line a GPU (its number, then what the descriptions say of it: make
-// and driver, PCI address, model), what it reads and what it does not and why; or a line
-// that says that no GPU was found. `library`: the counter library's file.
-std::string GpuListText(const std::string& library, const std::vector<ListedCounter>& counters);
+// and driver, PCI address, model), what it reads and what it does not and why, and what
+// it reads now (where a reading came, large ones in larger units); or a line that says
+// that no GPU was found. `library`: the counter library's file; `gpu`: only that GPU
+// (-1: every one).
+std::string GpuListText(const std::string& library, const std::vector<ListedCounter>& counters,
+                        int gpu = -1);
 
-// Binds the counter library, reads every counter once and writes the list to standard
-// output; 0 with a GPU found, 1 without, 3 when no counter library could be started.
-int ListGpus();
+// Binds the counter library, reads every counter (twice, a sample period apart, at most a
+// second, so that shares cover an interval) and writes the list to standard output; 0
+// with a GPU found, 1 without, 3 when no counter library could be started.
+int ListGpus(int gpu = -1);

@@ -140,3 +140,18 @@ void GpuProcessReader::Close() {
     if (library_ != nullptr) plat_library_close(library_);
     library_ = nullptr;
 }
+
+GpuProcessRound FilterProcesses(GpuProcessRound round, int gpu, int64_t pid) {
+    const auto otherGpu = [gpu](uint32_t of) { return gpu != kNoGpu && of != static_cast<uint32_t>(gpu); };
+    round.processes.erase(std::remove_if(round.processes.begin(), round.processes.end(),
+                                         [&](const GpuProcess& p) {
+                                             return otherGpu(p.gpu) ||
+                                                    (pid != kAnyProcess && p.pid != pid);
+                                         }),
+                          round.processes.end());
+    round.unattributed.erase(
+        std::remove_if(round.unattributed.begin(), round.unattributed.end(),
+                       [&](const GpuUnattributed& u) { return otherGpu(u.gpu); }),
+        round.unattributed.end());
+    return round;
+}

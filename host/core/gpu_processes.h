@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "gpu_clients.h"
+#include "gpu_sources.h"
 
 struct GpuProcess {
     uint32_t gpu;
@@ -79,3 +80,9 @@ private:
 GpuProcessRound GpuProcessesFrom(const std::vector<GpuClient>& clients,
                                  const std::vector<GpuDevice>& devices, uint64_t atNs,
                                  uint32_t unreadable, GpuProcessHistory* history);
+
+constexpr int64_t kAnyProcess = -1;
+
+// The round's rows of GPU `gpu` (kNoGpu: every GPU) and process `pid` (kAnyProcess: every
+// process) only; the unattributed figures of that GPU only. The snapshot stays whole.
+GpuProcessRound FilterProcesses(GpuProcessRound round, int gpu, int64_t pid);

@@ -4,29 +4,34 @@
 
 const char kHostUsage[] =
     "Usage: zarmite-host --plugin PATH [--watch [--no-color] | --csv | --json [--processes]]\n"
-    "                    [--rounds N] [--interval-ms MS] [--desc-version V] [--count N]\n"
-    "                    [--no-unload] [--serve [ADDR:]PORT [--web-config FILE]]\n"
-    "                    [--textfile PATH]\n"
-    "       zarmite-host --gpus\n"
+    "                    [--gpu N] [--pid P] [--rounds N] [--interval-ms MS]\n"
+    "                    [--desc-version V] [--count N] [--no-unload]\n"
+    "                    [--serve [ADDR:]PORT [--web-config FILE]] [--textfile PATH]\n"
+    "                    [--process-metrics [--process-group KEY] [--process-groups N]]\n"
+    "       zarmite-host --gpus [--gpu N]\n"
     "\n"
     "Loads a monitoring plug-in, prints the descriptor of each of its sources and, with\n"
     "--rounds, polls every source N times, one row per round.\n"
     "\n"
     "  --gpus              list the GPUs the counter library finds: each one's make,\n"
-    "                      driver, address and model, what it reads and what it cannot\n"
-    "                      and why (no plug-in needed); status 1 when there is none\n"
+    "                      driver, address and model, what it reads now, and what it\n"
+    "                      cannot and why (no plug-in needed)\n"
     "  --plugin PATH       the plug-in file to load (Zarmite.so, Zarmite.dll); a bare\n"
     "                      name is the file in the current folder\n"
-    "  --watch             a live view in the terminal: every source as a graph between\n"
-    "                      its limits (q or Esc quits, space pauses, + and - change the\n"
-    "                      pace, arrows or j/k scroll, ? or h shows the keys), and\n"
-    "                      who uses the GPU under it (p hides it, o orders it); Linux\n"
-    "                      build only\n"
+    "  --watch             a live view in the terminal: an overview of every GPU (v\n"
+    "                      switches to the graphs: every source between its limits, n\n"
+    "                      narrows them to one GPU), who uses the GPU under it (p hides\n"
+    "                      it, o orders it, [ and ] scroll it); q or Esc quits, space\n"
+    "                      pauses, + and - change the pace, arrows or j/k scroll, ? or\n"
+    "                      h shows the keys; Linux build only\n"
     "  --no-color          the live view without colour (as NO_COLOR=1 does)\n"
     "  --csv               for scripts: a header line, then a line of values a round\n"
     "  --json              for scripts: JSON Lines, the descriptors, then an object a round\n"
     "  --processes         with --json: who uses the GPU, in every round (where the\n"
     "                      counter library tells)\n"
+    "  --gpu N             only GPU N: its sources in the view, CSV and JSON, its\n"
+    "                      processes, its entry of --gpus\n"
+    "  --pid P             with --watch or --json --processes: only process P\n"
     "  --rounds N          rounds of polling (default 0: descriptors only; with --csv and\n"
     "                      --json, 0 polls until the reader goes away)\n"
     "  --interval-ms MS    pause between rounds (default 1000)\n"
@@ -55,7 +60,12 @@ const char kHostUsage[] =
     "  -h, --help          this text\n"
     "  --version           the host's version\n"
     "\n"
-    "Numbers are decimal; --desc-version also takes 0x and hexadecimal digits.\n";
+    "Numbers are decimal; --desc-version also takes 0x and hexadecimal digits.\n"
+    "\n"
+    "Exit status: 0 done (the sources' readings may still have failed: they say so);\n"
+    "1 --watch found no source that could be read, --gpus found no GPU, or the output\n"
+    "could not be written; 2 a usage error; 3 the plug-in could not be loaded, or\n"
+    "--gpus found no counter library.\n";
 
 bool ParseHostNumber(const char* text, bool hexAllowed, uint32_t* out) {
     if (text == nullptr || *text == '\0') return false;
@@ -178,6 +188,14 @@ int ParseHostOptions(int argc, const char* const* argv, HostOptions* options, FI
         } else if (strcmp(option, "--process-groups") == 0) {
             ok = ok && ParseHostNumber(value, false, &options->processGroups) &&
                  options->processGroups >= 1 && options->processGroups <= kMaxProcessGroups;
+        } else if (strcmp(option, "--gpu") == 0) {
+            uint32_t number = 0;
+            ok = ok && ParseHostNumber(value, false, &number) && number < 100000;
+            options->gpu = static_cast<int32_t>(number);
+        } else if (strcmp(option, "--pid") == 0) {
+            uint32_t number = 0;
+            ok = ok && ParseHostNumber(value, false, &number);
+            options->pid = number;
         } else if (strcmp(option, "--count") == 0) {
             ok = ok && ParseHostNumber(value, false, &options->count);
             options->countGiven = true;
@@ -188,7 +206,8 @@ int ParseHostOptions(int argc, const char* const* argv, HostOptions* options, FI
         if (!ok) {
             const bool number =
                 strcmp(option, "--rounds") == 0 || strcmp(option, "--interval-ms") == 0 ||
-                strcmp(option, "--desc-version") == 0 || strcmp(option, "--count") == 0;
+                strcmp(option, "--desc-version") == 0 || strcmp(option, "--count") == 0 ||
+                strcmp(option, "--gpu") == 0 || strcmp(option, "--pid") == 0;
             const char* needs = number ? "a value that is a whole number" : "a value";
             if (strcmp(option, "--process-group") == 0)
                 needs = "one of name, user, unit, container and pid";
@@ -198,7 +217,7 @@ int ParseHostOptions(int argc, const char* const* argv, HostOptions* options, FI
         }
         ++i;
     }
-    if (options->gpus) return 0;  // nothing else is asked
+    if (options->gpus) return 0;  // nothing else is asked; --gpu picks the GPU listed
     if (options->plugin == nullptr) {
         fprintf(err, "zarmite-host: --plugin is required\n%s", kHostUsage);
         return 2;
@@ -214,6 +233,14 @@ int ParseHostOptions(int argc, const char* const* argv, HostOptions* options, FI
     const bool metrics = options->serve != nullptr || options->textfile != nullptr;
     if (options->processMetrics && !metrics) {
         fprintf(err, "zarmite-host: --process-metrics is for --serve and --textfile\n");
+        return 2;
+    }
+    if (options->gpu >= 0 && (options->mode == HostMode::kRows || options->countGiven)) {
+        fprintf(err, "zarmite-host: --gpu is for --watch, --csv, --json and --gpus\n");
+        return 2;
+    }
+    if (options->pid >= 0 && options->mode != HostMode::kWatch && !options->processes) {
+        fprintf(err, "zarmite-host: --pid is for --watch and --json --processes\n");
         return 2;
     }
     if (metrics && options->mode == HostMode::kRows) options->mode = HostMode::kDaemon;

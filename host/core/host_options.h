@@ -32,6 +32,8 @@ struct HostOptions {
     bool processMetrics = false;  // and by group, for --serve and --textfile
     ProcessGroupKey processGroup = ProcessGroupKey::kName;
     uint32_t processGroups = 50;  // groups a GPU, "other" beyond
+    int32_t gpu = -1;             // --gpu: only this GPU's sources and processes; -1 all
+    int64_t pid = -1;             // --pid: only this process; -1 every one
 };
 
 // The most groups a GPU --process-groups takes.

@@ -7,6 +7,10 @@
 
 namespace {
 
+constexpr int kFixedColumns = 47;  // all but the busy column and the command
+constexpr int kCommandRoom = 20;
+constexpr int kBusyMinWidth = 8;  // narrower, the column is left out
+
 double Busiest(const GpuProcess& process) {
     double most = 0;
     for (double share : process.busyPercent) most = std::max(most, share);
@@ -67,7 +71,7 @@ const char* ProcessOrderName(ProcessOrder order) {
 }
 
 std::vector<std::string> ProcessPanelLines(const GpuProcessRound& round, ProcessOrder order,
-                                           int width, int rows) {
+                                           int width, int rows, size_t first) {
     std::vector<std::string> lines;
     if (rows <= 0) return lines;
     if (!round.offered) {
@@ -83,24 +87,29 @@ std::vector<std::string> ProcessPanelLines(const GpuProcessRound& round, Process
                 return a->deviceBytes + a->systemBytes > b->deviceBytes + b->systemBytes;
             return a->pid < b->pid;
         });
+    // The busy column gives way first, so that 20 characters of the command show.
+    const int busyWidth = std::max(0, std::min(30, width - kFixedColumns - kCommandRoom));
+    const int busyShown = busyWidth >= kBusyMinWidth ? busyWidth : 0;
     char line[256];
-    snprintf(line, sizeof line, " %-8s %-10s %-3s %-30s %9s %9s  %s", "PID", "USER", "GPU", "BUSY",
-             "DEVICE", "SYSTEM", "COMMAND");
+    snprintf(line, sizeof line, " %-8s %-10s %-3s %-*.*s%s%9s %9s  %s", "PID", "USER", "GPU",
+             busyShown, busyShown, "BUSY", busyShown > 0 ? " " : "", "DEVICE", "SYSTEM", "COMMAND");
     lines.push_back(Fit(line, width));
     const size_t room = static_cast<size_t>(std::max(rows - 2, 0));
-    const size_t shown = std::min(room, processes.size());
-    for (size_t i = 0; i < shown; ++i) {
+    first = std::min(first, processes.size() > room ? processes.size() - room : 0);
+    const size_t shown = std::min(room, processes.size() - first);
+    for (size_t i = first; i < first + shown; ++i) {
         const GpuProcess& p = *processes[i];
-        snprintf(line, sizeof line, " %-8u %-10.10s %-3u %-30.30s %5llu MiB %5llu MiB  ", p.pid,
-                 Shown(p.user).c_str(), p.gpu, BusyText(p).c_str(),
-                 static_cast<unsigned long long>(p.deviceBytes >> 20),
+        snprintf(line, sizeof line, " %-8u %-10.10s %-3u %-*.*s%s%5llu MiB %5llu MiB  ", p.pid,
+                 Shown(p.user).c_str(), p.gpu, busyShown, busyShown, BusyText(p).c_str(),
+                 busyShown > 0 ? " " : "", static_cast<unsigned long long>(p.deviceBytes >> 20),
                  static_cast<unsigned long long>(p.systemBytes >> 20));
         lines.push_back(Fit(line + Shown(p.name) + (p.shared ? " (shared)" : ""), width));
     }
     std::string last =
         " " + std::to_string(processes.size()) + " process" + (processes.size() == 1 ? "" : "es");
     if (shown < processes.size())
-        last += ", " + std::to_string(processes.size() - shown) + " not shown";
+        last += ", " + std::to_string(first + 1) + "-" + std::to_string(first + shown) +
+                " shown ([ ] scroll)";
     if (round.unreadable > 0)
         last += "; " + std::to_string(round.unreadable) + " could not be read";
     for (const GpuUnattributed& busy : round.unattributed) {

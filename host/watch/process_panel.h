@@ -16,8 +16,10 @@ const char* ProcessOrderName(ProcessOrder order);
 
 // The panel's lines, each at most `width` columns of printable ASCII (a name's control
 // characters escaped, other characters shown as "?"), at most `rows` of them: a heading,
-// the processes in `order` (as many as fit), and a last line that says how many more
-// there are, how many processes could not be read and how busy each GPU was beyond what
-// its processes account for, or that the counter library gives no per-process data.
+// the processes in `order` from the `first` on (as many as fit; `first` is brought back
+// where fewer would show than fit), and a last line that says how many there are and
+// which are shown, how many processes could not be read and how busy each GPU was beyond
+// what its processes account for, or that the counter library gives no per-process data.
+// The busy column narrows, then goes, so that 20 characters of the command show.
 std::vector<std::string> ProcessPanelLines(const GpuProcessRound& round, ProcessOrder order,
-                                           int width, int rows);
+                                           int width, int rows, size_t first = 0);

@@ -6,6 +6,7 @@
 
 #include "host_text.h"
 #include "readings.h"
+#include "value_units.h"
 
 namespace {
 
@@ -56,7 +57,15 @@ double Fraction(double value, const ChartScale& scale) {
 
 }  // namespace
 
-ChartScale ScaleFor(const HostSource& source, const SourceHistory& history) {
+double NiceCeiling(double value) {
+    if (!(value > 0) || !std::isfinite(value)) return 1;
+    const double decade = std::pow(10.0, std::floor(std::log10(value)));
+    for (double step : {1.0, 2.0, 2.5, 5.0, 10.0})
+        if (value <= step * decade * (1 + 1e-9)) return step * decade;
+    return 10 * decade;
+}
+
+ChartScale ScaleFor(const HostSource& source, const SourceHistory& history, double knownHigh) {
     if (source.maxLimit > source.minLimit)
         return ChartScale{source.minLimit, source.maxLimit, false};
     double low = INFINITY;
@@ -67,12 +76,15 @@ ChartScale ScaleFor(const HostSource& source, const SourceHistory& history) {
         low = std::fmin(low, value);
         high = std::fmax(high, value);
     }
-    if (!(low <= high)) return ChartScale{0, 1, true};  // nothing finite seen yet
-    if (high - low < 1e-9 * std::fmax(1.0, std::fabs(high))) {
-        const double margin = std::fmax(1.0, std::fabs(high) * 0.1);
-        return ChartScale{low - margin, high + margin, true};
-    }
-    return ChartScale{low, high, true};
+    // From 0, or from below it where a value is: a bar's height is then the value itself.
+    const double bottom = low < 0 ? -NiceCeiling(-low) : 0;
+    // A share is drawn out of 100, unless a value goes past it (a fan's speed may).
+    if (source.units == "%") return ChartScale{bottom, high > 100 ? NiceCeiling(high) : 100, true};
+    // A limit the counter library knows (the memory's total), else a round ceiling above
+    // the values: never a band around a constant, which would draw noise as swings.
+    if (knownHigh > 0 && std::isfinite(knownHigh) && !(high > knownHigh))
+        return ChartScale{bottom, knownHigh, true};
+    return ChartScale{bottom, NiceCeiling(high), true};
 }
 
 int ChartRow(double value, const ChartScale& scale, int rows, int* clamped) {
@@ -135,9 +147,7 @@ std::string NumberFitting(double value, size_t width) {
 
 std::string ValueText(float value, const std::string& units) {
     if (const char* failed = FailedReadingName(value)) return "failed: " + std::string(failed);
-    std::string text = Number(value);
-    if (!units.empty()) text += " " + units;
-    return text;
+    return ValueWithUnits(value, units);
 }
 
 ValueStats StatsOf(const SourceHistory& history, size_t newest) {
@@ -157,9 +167,15 @@ ValueStats StatsOf(const SourceHistory& history, size_t newest) {
 
 std::string StatsText(const ValueStats& stats, const std::string& units) {
     if (stats.count == 0) return "";
-    std::string text = "min " + Number(stats.min, 4) + " avg " + Number(stats.avg, 4) + " max " +
-                       Number(stats.max, 4);
-    if (!units.empty()) text += " " + units;
+    // The three in one unit: the one the largest of them is shown in.
+    const UnitStep step =
+        UnitStepFor(std::fmax(std::fabs(stats.min), std::fabs(stats.max)), units);
+    const auto number = [&step](double value) {
+        return step.divisor == 1 ? Number(value, 4) : StepNumber(value, step);
+    };
+    std::string text =
+        "min " + number(stats.min) + " avg " + number(stats.avg) + " max " + number(stats.max);
+    if (!step.units.empty()) text += " " + step.units;
     return text;
 }
 
@@ -171,6 +187,17 @@ std::string RowText(const PanelCells& cells, size_t row) {
 }
 
 namespace {
+
+// A limit on the axis: in the larger unit that the scale's values are shown in, with that
+// unit where it fits ("200 W", "16 GiB"); as a plain number otherwise.
+std::string LimitLabel(double limit, const ChartScale& scale, const std::string& units) {
+    const UnitStep step = UnitStepFor(std::fmax(std::fabs(scale.low), std::fabs(scale.high)), units);
+    if (step.divisor == 1) return NumberFitting(limit, kLabelWidth - 1);
+    std::string text = StepNumber(limit, step);
+    if (limit != 0 && text.size() + 1 + step.units.size() <= kLabelWidth - 1)
+        text += " " + step.units;
+    return text.size() <= kLabelWidth - 1 ? text : NumberFitting(limit, kLabelWidth - 1);
+}
 
 // The first row: the name on the left, the current value on the right (marked when it
 // is outside the limits), and min, avg and max just before the value where they fit.
@@ -234,7 +261,7 @@ void PutBar(PanelCells& cells, float reading, const ChartScale& scale, int top, 
 }  // namespace
 
 PanelCells RenderPanel(const HostSource& source, const SourceHistory& history, int width,
-                       int height, ChartGlyphs glyphs) {
+                       int height, ChartGlyphs glyphs, double knownHigh) {
     PanelCells cells;
     if (width < kLabelWidth + 4 || height < 3) return cells;
     cells.text.assign(height, std::u32string(width, U' '));
@@ -243,12 +270,12 @@ PanelCells RenderPanel(const HostSource& source, const SourceHistory& history, i
     const int rows = height - 2;  // the title above, a separator below
     const int top = 1;
     const int chartWidth = width - kLabelWidth;
-    const ChartScale scale = ScaleFor(source, history);
+    const ChartScale scale = ScaleFor(source, history, knownHigh);
     PutTitle(cells, source, history, scale, chartWidth, glyphs);
 
     // The limits on the left, the axis after them.
-    const std::string high = NumberFitting(scale.high, kLabelWidth - 1);
-    const std::string low = NumberFitting(scale.low, kLabelWidth - 1);
+    const std::string high = LimitLabel(scale.high, scale, source.units);
+    const std::string low = LimitLabel(scale.low, scale, source.units);
     Put(cells, top, kLabelWidth - 1 - static_cast<int>(high.size()), CodePoints(high), kCellLabel);
     Put(cells, top + rows - 1, kLabelWidth - 1 - static_cast<int>(low.size()), CodePoints(low),
         kCellLabel);

@@ -36,8 +36,18 @@ struct ChartScale {
     bool fromValues;  // the limits give no range, so the values seen set it
 };
 
-// The limits, or, when maxLimit is not above minLimit, the range of the values seen.
-ChartScale ScaleFor(const HostSource& source, const SourceHistory& history);
+// The limits; or, when maxLimit is not above minLimit: from 0 (or a round number below the
+// lowest value, where one is negative) to 100 for a share (or a round number above the
+// highest value, where one is above 100), to `knownHigh` for another source where that is
+// given (a limit the counter library knows, such as the memory's total) and no value is
+// above it, else to a round number (1, 2, 2.5 or 5 times a power of ten) at or above the
+// highest value.
+ChartScale ScaleFor(const HostSource& source, const SourceHistory& history,
+                    double knownHigh = 0);
+
+// The smallest of 1, 2, 2.5 and 5 times a power of ten that is not below `value`; 1 for a
+// value that is not above 0.
+double NiceCeiling(double value);
 
 // The row of a value in a chart of `rows` rows, 0 at the top. `clamped` is 1 for a value
 // above the scale, -1 below it, 0 inside; a value that is not a number has no row (-1).
@@ -63,7 +73,8 @@ std::vector<int> GridRows(const ChartScale& scale, double gridDim, int rows);
 // exponent would not fit otherwise.
 std::string NumberFitting(double value, size_t width);
 
-// The value as the host shows it: the number as it is, with the units; a failed reading
+// The value as the host shows it: the number with its units, a large one in a larger unit
+// or with an SI prefix (value_units.h); a failed reading
 // (one of the plug-in's failure values) as "failed: <what>", never as its number. A failed
 // reading has no bar in the chart, only a mark (x) at the bottom, and counts in no
 // statistic and no scale.
@@ -79,7 +90,8 @@ struct ValueStats {
 // The minimum, average and maximum of the finite values among the `newest` latest.
 ValueStats StatsOf(const SourceHistory& history, size_t newest);
 
-// "min 1 avg 2.5 max 4 %", with four significant digits; empty without a finite value.
+// "min 1 avg 2.5 max 4 %", with four significant digits, the three in the unit the largest
+// is shown in; empty without a finite value.
 std::string StatsText(const ValueStats& stats, const std::string& units);
 
 struct PanelCells {
@@ -93,5 +105,7 @@ std::string RowText(const PanelCells& cells, size_t row);
 // Lays out one panel of `width` x `height` cells (height 3 at least: title, chart rows,
 // and a blank separator row at the bottom). With kAscii, every cell is ASCII: characters
 // of a name that are not are shown as '?'.
+// `knownHigh`: as for ScaleFor.
 PanelCells RenderPanel(const HostSource& source, const SourceHistory& history, int width,
-                       int height, ChartGlyphs glyphs = ChartGlyphs::kAscii);
+                       int height, ChartGlyphs glyphs = ChartGlyphs::kAscii,
+                       double knownHigh = 0);

@@ -8,6 +8,7 @@
 #include <atomic>
 #include <chrono>
 #include <clocale>
+#include <cmath>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -18,6 +19,8 @@
 #include <string>
 #include <vector>
 
+#include "gpu_overview.h"
+#include "gpu_sources.h"
 #include "host_text.h"
 #include "platform.h"
 #include "process_panel.h"
@@ -65,6 +68,10 @@ struct View {
     GpuProcessRound processes{};
     bool processesShown = true;
     ProcessOrder order = ProcessOrder::kBusy;
+    size_t processFirst = 0;  // the panel's rows scrolled off its top
+    std::vector<OverviewGpu> gpus{};
+    bool overview = false;  // the GPUs at a glance, rather than the graphs
+    int gpu = kNoGpu;       // the graphs and the processes of this GPU only
 };
 
 // Colour pairs: the bar's scale from low to high (kPairHeat + 0 to kHeatSteps - 1), then
@@ -77,26 +84,63 @@ const char* const kKeys[] = {
     "+  -              poll more often, or less: the next pace on a ladder",
     "j  k  arrows      scroll a line",
     "PgDn  PgUp        scroll a page",
+    "v                 the overview of the GPUs, or the graphs",
+    "n                 the next GPU's graphs and processes only, then all",
     "p                 show or hide the processes",
     "o                 order the processes: busy, memory, pid",
+    "[  ]              scroll the processes",
     "?  h              show or hide these keys",
 };
 
-std::vector<LayoutItem> Layout(const std::vector<HostSource>& sources, int columns) {
+// The graphs' layout of the sources at `shown` positions.
+std::vector<LayoutItem> Layout(const std::vector<HostSource>& sources,
+                               const std::vector<size_t>& shown, int columns) {
     bool anyGroup = false;
-    for (const HostSource& s : sources) anyGroup = anyGroup || !s.group.empty();
+    for (size_t i : shown) anyGroup = anyGroup || !sources[i].group.empty();
     std::vector<LayoutItem> items;
-    for (size_t i = 0; i < sources.size(); ++i) {
-        const bool newGroup = i == 0 || sources[i].group != sources[i - 1].group;
+    for (size_t k = 0; k < shown.size(); ++k) {
+        const HostSource& source = sources[shown[k]];
+        const bool newGroup = k == 0 || source.group != sources[shown[k - 1]].group;
         if (anyGroup && newGroup)
             items.push_back(
-                LayoutItem{true, sources[i].group.empty() ? "(no group)" : sources[i].group, {}});
+                LayoutItem{true, source.group.empty() ? "(no group)" : source.group, {}});
         if (newGroup || items.empty() || items.back().heading ||
             static_cast<int>(items.back().sources.size()) >= columns)
-            items.push_back(LayoutItem{false, sources[i].group, {}});
-        items.back().sources.push_back(i);
+            items.push_back(LayoutItem{false, source.group, {}});
+        items.back().sources.push_back(shown[k]);
     }
     return items;
+}
+
+// The sources the graphs show: every one, or those of the GPU picked.
+std::vector<size_t> ShownSources(const View& view) {
+    std::vector<size_t> shown;
+    for (size_t i = 0; i < view.sources->size(); ++i)
+        if (view.gpu == kNoGpu || GpuOfSource((*view.sources)[i]).gpu == view.gpu)
+            shown.push_back(i);
+    return shown;
+}
+
+// Each source's newest reading; NaN where none came yet.
+std::vector<float> Latest(const View& view) {
+    std::vector<float> latest(view.histories.size(), NAN);
+    for (size_t i = 0; i < latest.size(); ++i)
+        if (view.histories[i].Size() > 0) latest[i] = view.histories[i].Back(0);
+    return latest;
+}
+
+// The ceiling the counter library knows for a source's graph: its GPU's memory total for
+// the memory used and free; 0 for any other.
+std::vector<double> KnownHighs(const View& view, const std::vector<float>& latest) {
+    std::vector<double> highs(view.sources->size(), 0);
+    for (const OverviewGpu& gpu : view.gpus) {
+        const double total = MemoryTotalOf(gpu, latest);
+        for (const char* figure : {"memory_used", "memory_free", "memory_total"}) {
+            const auto found = gpu.figures.find(figure);
+            if (found != gpu.figures.end()) highs[found->second] = total;
+        }
+    }
+    return highs;
 }
 
 int ItemHeight(const LayoutItem& item) {
@@ -166,9 +210,13 @@ void DrawHelp() {
 
 // The last line: what is shown, the pace, PAUSED when it is, and the keys to know.
 void DrawStatus(const View& view) {
-    char status[128];
-    snprintf(status, sizeof status, " zarmite-host  %zu sources  every %s", view.sources->size(),
-             DurationText(view.intervalMs).c_str());
+    char status[160];
+    const std::string what =
+        view.overview ? std::to_string(view.gpus.size()) + " GPU" + (view.gpus.size() == 1 ? "" : "s")
+        : view.gpu != kNoGpu ? "GPU " + std::to_string(view.gpu) + "'s sources"
+                             : std::to_string(view.sources->size()) + " sources";
+    snprintf(status, sizeof status, " zarmite-host  %s  every %s%s", what.c_str(),
+             DurationText(view.intervalMs).c_str(), view.processesShown ? "" : "  p processes");
     attron(A_REVERSE);
     mvhline(LINES - 1, 0, ' ', COLS);
     mvaddnstr(LINES - 1, 0, status, COLS);
@@ -183,8 +231,12 @@ void DrawStatus(const View& view) {
         x += 10;
     }
     // The longest list of keys that fits whole.
+    const bool gpus = !view.gpus.empty();
     for (const char* keys :
-         {"   ? keys  q quit  space pause  + faster  - slower",
+         {gpus ? "   ? keys  q quit  v overview/graphs  n GPU  space pause  + faster  - slower"
+               : "   ? keys  q quit  space pause  + faster  - slower",
+          gpus ? "   ? keys  q quit  v view  n GPU  space pause  +/- pace"
+               : "   ? keys  q quit  space pause  +/- pace",
           "   ? keys  q quit  space pause  +/- pace", "   ? keys  q quit", "   ? keys"}) {
         if (x + static_cast<int>(strlen(keys)) > COLS) continue;
         mvaddnstr(LINES - 1, x, keys, COLS - x);
@@ -207,33 +259,57 @@ void FitHistories(View& view) {
 
 // The process panel's rows: a line where the library gives no per-process data, else its
 // processes with a heading and a summary, at most a third of the screen.
-int ProcessRows(const View& view) {
+// The processes of the GPU picked, or of every GPU.
+GpuProcessRound ShownProcesses(const View& view) {
+    return FilterProcesses(view.processes, view.gpu, kAnyProcess);
+}
+
+int ProcessRows(const View& view, const GpuProcessRound& shown) {
     if (!view.processesShown) return 0;
-    if (!view.processes.offered) return 1;
-    const int wanted = static_cast<int>(view.processes.processes.size()) + 2;
+    if (!shown.offered) return 1;
+    const int wanted = static_cast<int>(shown.processes.size()) + 2;
     return std::min(wanted, std::max(3, (LINES - 1) / 3));
 }
 
-void DrawProcesses(const View& view, int top, int rows) {
+void DrawProcesses(View& view, const GpuProcessRound& shown, int top, int rows) {
+    // Scrolled no further than its last row shows at the bottom.
+    const size_t room = static_cast<size_t>(std::max(rows - 2, 0));
+    view.processFirst =
+        std::min(view.processFirst, shown.processes.size() > room ? shown.processes.size() - room : 0);
     const std::vector<std::string> lines =
-        ProcessPanelLines(view.processes, view.order, COLS, rows);
+        ProcessPanelLines(shown, view.order, COLS, rows, view.processFirst);
     for (size_t i = 0; i < lines.size(); ++i) {
-        const attr_t attribute = i == 0 && view.processes.offered ? A_BOLD : A_NORMAL;
+        const attr_t attribute = i == 0 && shown.offered ? A_BOLD : A_NORMAL;
         attron(attribute);
         mvaddnstr(top + static_cast<int>(i), 0, lines[i].c_str(), COLS);
         attroff(attribute);
     }
 }
 
-void Draw(View& view) {
-    FitHistories(view);
-    erase();
+void DrawHeading(const View& view, int y, const std::string& group) {
+    const attr_t attribute = view.colour ? COLOR_PAIR(kPairHeading) | A_BOLD : A_BOLD | A_UNDERLINE;
+    attron(attribute);
+    mvaddnstr(y, 0, ("== " + PrintableText(group) + " ==").c_str(), COLS);
+    attroff(attribute);
+}
+
+// Every GPU at a glance: in blocks where they fit the rows, else a line each.
+void DrawOverview(View& view, int viewRows) {
+    const bool blocks = OverviewRows(view.gpus.size(), COLS, true) <= viewRows;
+    const PanelCells cells =
+        RenderOverview(view.gpus, *view.sources, Latest(view), COLS, blocks, view.glyphs);
+    const int total = static_cast<int>(cells.text.size());
+    view.scroll = std::max(0, std::min(view.scroll, total - viewRows));
+    for (int r = view.scroll; r < total && r - view.scroll < viewRows; ++r)
+        DrawCells(r - view.scroll, 0, cells.text[r], cells.kinds[r], view.styles);
+}
+
+void DrawGraphs(View& view, int viewRows) {
     const int width = COLS;
-    const int processRows = std::min(ProcessRows(view), std::max(LINES - 2, 0));
-    const int viewRows = LINES - 1 - processRows;  // then the processes, then the status line
     const int columns = std::max(1, width / kPanelMinWidth);
     const int panelWidth = width / columns;
-    const std::vector<LayoutItem> items = Layout(*view.sources, columns);
+    const std::vector<LayoutItem> items = Layout(*view.sources, ShownSources(view), columns);
+    const std::vector<double> knownHighs = KnownHighs(view, Latest(view));
     view.scroll = std::max(0, std::min(view.scroll, TotalRows(items) - viewRows));
 
     int y = -view.scroll;
@@ -241,17 +317,13 @@ void Draw(View& view) {
         const int height = ItemHeight(item);
         if (y + height > 0 && y < viewRows) {
             if (item.heading) {
-                const attr_t attribute =
-                    view.colour ? COLOR_PAIR(kPairHeading) | A_BOLD : A_BOLD | A_UNDERLINE;
-                attron(attribute);
-                mvaddnstr(y, 0, ("== " + PrintableText(item.group) + " ==").c_str(), width);
-                attroff(attribute);
+                DrawHeading(view, y, item.group);
             } else {
                 for (size_t k = 0; k < item.sources.size(); ++k) {
                     const size_t index = item.sources[k];
-                    const PanelCells cells =
-                        RenderPanel((*view.sources)[index], view.histories[index],
-                                    panelWidth - kPanelGap, kPanelHeight, view.glyphs);
+                    const PanelCells cells = RenderPanel(
+                        (*view.sources)[index], view.histories[index], panelWidth - kPanelGap,
+                        kPanelHeight, view.glyphs, knownHighs[index]);
                     for (int r = 0; r < static_cast<int>(cells.text.size()); ++r) {
                         if (y + r < 0 || y + r >= viewRows) continue;
                         DrawCells(y + r, static_cast<int>(k) * panelWidth, cells.text[r],
@@ -262,8 +334,19 @@ void Draw(View& view) {
         }
         y += height;
     }
+}
 
-    if (processRows > 0) DrawProcesses(view, viewRows, processRows);
+void Draw(View& view) {
+    FitHistories(view);
+    erase();
+    const GpuProcessRound shown = ShownProcesses(view);
+    const int processRows = std::min(ProcessRows(view, shown), std::max(LINES - 2, 0));
+    const int viewRows = LINES - 1 - processRows;  // then the processes, then the status line
+    if (view.overview)
+        DrawOverview(view, viewRows);
+    else
+        DrawGraphs(view, viewRows);
+    if (processRows > 0) DrawProcesses(view, shown, viewRows, processRows);
     if (view.help) DrawHelp();
     DrawStatus(view);
     wnoutrefresh(stdscr);
@@ -333,6 +416,12 @@ int KeyOrEnd() {
     return key == ERR ? kInputEnded : key;
 }
 
+int NextGpu(const View& view) {
+    for (const OverviewGpu& gpu : view.gpus)
+        if (view.gpu == kNoGpu || gpu.gpu > view.gpu) return gpu.gpu;
+    return kNoGpu;
+}
+
 // Handles one key; false when the view is to end.
 bool HandleKey(int key, View& view) {
     switch (key) {
@@ -376,6 +465,21 @@ bool HandleKey(int key, View& view) {
         case 'o':
             view.order = NextProcessOrder(view.order);
             break;
+        case '[':
+            view.processFirst = view.processFirst > 0 ? view.processFirst - 1 : 0;
+            break;
+        case ']':
+            ++view.processFirst;
+            break;
+        case 'v':
+            view.overview = !view.overview && !view.gpus.empty();
+            view.scroll = 0;
+            break;
+        case 'n':  // all, then each GPU in turn, then all again
+            view.gpu = NextGpu(view);
+            view.scroll = 0;
+            view.processFirst = 0;
+            break;
         default:
             break;  // KEY_RESIZE and anything else: just redraw
     }
@@ -390,6 +494,9 @@ int RunWatch(const std::vector<HostSource>& sources, uint32_t intervalMs, bool n
     View view{&sources, std::vector<SourceHistory>(sources.size(), SourceHistory(0)), intervalMs,
               intervalMs};
     view.takeProcesses = processes;
+    // Sources that show GPUs open on their overview; others on their graphs.
+    view.gpus = OverviewGpus(sources);
+    view.overview = !view.gpus.empty();
     PollSchedule schedule(intervalMs);
     view.schedule = &schedule;
     setlocale(LC_ALL, "");

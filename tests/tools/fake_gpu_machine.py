@@ -10,7 +10,7 @@ Usage: fake_gpu_machine.py ROOT [PROCESSES DESCRIPTORS CLIENTS [HEAVY]]
        fake_gpu_machine.py --run ROOT SECONDS
 
 With --run, the clients that ROOT's machine has work for SECONDS: each adds engine time at
-a share of its own (0.5 to 2.5 % of the wall clock, in each engine it names), so that who uses the GPU has shares to
+a share of its own (1 to 5 % of the wall clock, in its first engine), so that who uses the GPU has shares to
 show; the AMD GPU's clients add up to less than its own busy figure.
 """
 import os
@@ -122,7 +122,7 @@ def run(root, seconds):
                 text = file.read()
             match = re.search(r"drm-client-id:\t(\d+)", text)
             if match and "drm-engine-" in text:
-                clients.append((path, text, (1 + int(match.group(1)) % 5) / 200.0))
+                clients.append((path, text, (1 + int(match.group(1)) % 5) / 100.0))
     start = time.monotonic()
     while time.monotonic() - start < seconds:
         time.sleep(0.2)
@@ -130,7 +130,7 @@ def run(root, seconds):
         for path, text, share in clients:
             grown = re.sub(r"(drm-engine-(?:render|gfx):\t)(\d+)",
                            lambda m: m.group(1) + str(int(m.group(2)) + int(passed_ns * share)),
-                           text)
+                           text, count=1)
             with open(path + ".new", "w") as out:
                 out.write(grown)
             os.replace(path + ".new", path)  # a reader sees the old text or the new, whole

@@ -14,6 +14,7 @@
 #include "process_panel.h"
 #include "script_output.h"
 #include "strip_chart.h"
+#include "value_units.h"
 
 namespace {
 
@@ -55,16 +56,56 @@ TEST(StripChart, GridLinesEveryStepUnlessThereAreMoreThanRows) {
     EXPECT_EQ(GridRows(ChartScale{10, 30, false}, 10, 6).size(), 1u);  // only 20 is inside
 }
 
-TEST(StripChart, LimitsThatGiveNoRangeScaleToTheValuesSeen) {
-    const ChartScale fixed = ScaleFor(Source(0, 100, 0), HistoryOf({500}));
-    EXPECT_EQ(fixed.high, 100);
-    const ChartScale seen = ScaleFor(Source(0, 0, 0), HistoryOf({3, 9, INFINITY, 6}));
-    EXPECT_TRUE(seen.fromValues);
-    EXPECT_EQ(seen.low, 3);
-    EXPECT_EQ(seen.high, 9);
-    const ChartScale flat = ScaleFor(Source(5, 5, 0), HistoryOf({7, 7}));
-    EXPECT_LT(flat.low, 7);
-    EXPECT_GT(flat.high, 7);
+TEST(StripChart, WithoutLimitsASourceScalesFromZeroToAShareOrACeilingNeverABandAroundIt) {
+    const struct {
+        float minLimit, maxLimit;
+        const char* units;
+        std::initializer_list<float> values;
+        double known;
+        double low, high;
+    } kCases[] = {
+        {0, 100, "%", {500}, 0, 0, 100},             // limits hold
+        {0, 0, "%", {0, 0}, 0, 0, 100},              // a steady 0 %: on the floor
+        {0, 0, "%", {37, 37}, 0, 0, 100},            // a steady 37 %: a third high
+        {5, 5, "%", {120}, 0, 0, 200},               // a fan past 100 %
+        {0, 0, "Raw", {3, 9, INFINITY, 6}, 0, 0, 10},
+        {0, 0, "mW", {187000}, 0, 0, 200000},        // a constant: a round ceiling above it
+        {0, 0, "MiB", {16368, 16368}, 0, 0, 20000},
+        {0, 0, "MiB", {1024}, 16368, 0, 16368},      // the memory's total, where it is known
+        {0, 0, "MiB", {20000}, 16368, 0, 20000},     // unless a value passes it
+        {0, 0, "C", {-12, 40}, 0, -20, 50},          // a negative value: round below it
+        {0, 0, "Raw", {NAN}, 0, 0, 1},               // nothing finite yet
+        {0, 0, "Raw", {50, 0.4f, 60}, 0, 0, 100},    // a failed reading sets nothing
+    };
+    for (const auto& c : kCases) {
+        SourceHistory history(100);
+        for (float value : c.values) history.Add(value);
+        const ChartScale scale =
+            ScaleFor(Source(c.minLimit, c.maxLimit, 0, c.units), history, c.known);
+        EXPECT_EQ(scale.low, c.low) << c.units << " first value " << *c.values.begin();
+        EXPECT_EQ(scale.high, c.high) << c.units << " first value " << *c.values.begin();
+    }
+}
+
+TEST(StripChart, LargeValuesAreShownInALargerUnitOrWithAnSiPrefix) {
+    const struct {
+        double value;
+        const char* units;
+        const char* text;
+    } kCases[] = {
+        {187000, "mW", "187 W"},          {950, "mW", "950 mW"},
+        {16368, "MiB", "15.98 GiB"},      {16384, "MiB", "16 GiB"},
+        {2500, "KB/s", "2.5 MB/s"},       {1340.5, "MHz", "1340.5 MHz"},
+        {46.1234, "%", "46.1234 %"},      {150000, "%", "150000 %"},
+        {187000, "Raw", "187k Raw"},      {2100, "Raw", "2100 Raw"},
+        {-25000000, "", "-25M"},          {45, "C", "45 C"},
+    };
+    for (const auto& c : kCases) EXPECT_EQ(ValueWithUnits(c.value, c.units), c.text);
+    // Statistics share the unit of the largest; the axis' labels the scale's.
+    EXPECT_EQ(StatsText(ValueStats{2, 950, 93500, 186000}, "mW"), "min 0.95 avg 93.5 max 186 W");
+    const PanelCells power = RenderPanel(Source(0, 0, 0, "mW"), HistoryOf({187000}), 60, 8);
+    EXPECT_EQ(RowText(power, 1).substr(0, 10), "    200 W|") << RowText(power, 1);
+    EXPECT_EQ(RowText(power, 0).substr(60 - 5), "187 W") << RowText(power, 0);
 }
 
 TEST(StripChart, APanelShowsNameValueLimitsGridAndTheNewestValueOnTheRight) {
@@ -279,11 +320,24 @@ TEST(ProcessPanel, RowsInEachOrderFitTheirWidthAndShowNoControlCharacter) {
     EXPECT_EQ(lines.back().find(" 3 processes; 3 could not be read; GPU 1 12% busy by no process"),
               0u)
         << lines.back();
-    // Two rows: the heading and the summary, which says what is not shown.
-    const std::vector<std::string> few = ProcessPanelLines(round, ProcessOrder::kBusy, 40, 3);
+    // One row for processes: the summary says which is shown; scrolled, the next one, and
+    // never past the last.
+    const std::vector<std::string> few = ProcessPanelLines(round, ProcessOrder::kBusy, 50, 3);
     ASSERT_EQ(few.size(), 3u);
-    EXPECT_EQ(few[2], " 3 processes, 2 not shown; 3 could not b");
-    for (const std::string& line : few) EXPECT_LE(line.size(), 40u);
+    EXPECT_EQ(few[2], " 3 processes, 1-1 shown ([ ] scroll); 3 could not ");
+    for (const std::string& line : few) EXPECT_LE(line.size(), 50u);
+    EXPECT_EQ(firstColumn(ProcessPanelLines(round, ProcessOrder::kBusy, 120, 3, 1)), "20 ");
+    EXPECT_EQ(firstColumn(ProcessPanelLines(round, ProcessOrder::kBusy, 120, 4, 9)), "20 30 ");
+    // At 80 columns the busy column gives way so that 20 characters of the command show;
+    // narrower, it goes.
+    round.processes[2].name = "a-command-of-twenty!";
+    const std::string at80 = ProcessPanelLines(round, ProcessOrder::kPid, 80, 5)[2];
+    EXPECT_EQ(at80.size(), 80u);
+    EXPECT_EQ(at80.substr(60), "a-command-of-twenty!") << at80;
+    EXPECT_NE(at80.find("graphics 40%"), std::string::npos) << at80;
+    const std::string at60 = ProcessPanelLines(round, ProcessOrder::kPid, 60, 5)[2];
+    EXPECT_EQ(at60.find("graphics"), std::string::npos) << at60;
+    EXPECT_NE(at60.find("a-command-of"), std::string::npos) << at60;
     EXPECT_EQ(ProcessPanelLines(GpuProcessRound{}, ProcessOrder::kBusy, 80, 5),
               std::vector<std::string>{" the counter library gives no per-process data"});
 }
@@ -437,10 +491,6 @@ TEST(StripChart, PanelsTooSmallOrWithoutValuesStillDraw) {
     EXPECT_EQ(odd.text[6][39], U' ');
     EXPECT_EQ(odd.text[6][38], U'v');
     EXPECT_NE(RowText(odd, 0).find("nan"), std::string::npos);
-    // Nothing finite seen, and limits without a range: a scale of 0 to 1.
-    const ChartScale unknown = ScaleFor(Source(0, 0, 0), HistoryOf({NAN}));
-    EXPECT_EQ(unknown.low, 0);
-    EXPECT_EQ(unknown.high, 1);
     // A failed reading is drawn as failed: a mark at the bottom and no bar, "failed: read"
     // in the title, and no part of the statistics or of a scale set by the values.
     const PanelCells failed = RenderPanel(Source(0, 0, 0), HistoryOf({50, 0.4f, 60, 0.2f}), 60, 8);
@@ -450,7 +500,6 @@ TEST(StripChart, PanelsTooSmallOrWithoutValuesStillDraw) {
     EXPECT_NE(RowText(failed, 0).find("min 50 avg 55 max 60"), std::string::npos)
         << RowText(failed, 0);
     EXPECT_NE(RowText(failed, 0).find("failed: add"), std::string::npos) << RowText(failed, 0);
-    EXPECT_EQ(ScaleFor(Source(0, 0, 0), HistoryOf({50, 0.4f, 60})).low, 50);
     // However narrow, the value keeps its units and the name gives way, a space before it.
     const PanelCells narrow = RenderPanel(Source(0, 3000, 500, "MHz"), HistoryOf({1340.5f}), 14, 8);
     EXPECT_EQ(RowText(narrow, 0), "GPU 1340.5 MHz");
