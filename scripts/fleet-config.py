@@ -4,8 +4,10 @@ alike on every machine, so that a fleet's series mean the same everywhere: each 
 group is GPU<g>, its name the counter's without the gpu<g>_ prefix and without its unit
 word, its units the unit that the exposition turns into a base unit. Counter gpu3_busy
 becomes zarmite_busy_ratio{group="GPU3"}, gpu3_graphics_clock_mhz
-zarmite_graphics_clock_hertz{group="GPU3"}. A counter that the library says its GPU does
-not offer is left out, unless --all is given.
+zarmite_graphics_clock_hertz{group="GPU3"}. A share is drawn from 0 to 100 with a grid line
+every 25; other sources are left to the host's own scale (from 0 to the memory's total, or
+a round ceiling above the values). A counter that the library says its GPU does not offer
+is left out, unless --all is given.
 """
 import os
 import re
@@ -40,7 +42,8 @@ def source(counter, name, percent):
         if metric.endswith(word) and not percent:
             metric, units = metric[: -len(word)], word_units
             break
-    return "ID=%d\nName=%s\nDim=%s\nGroup=GPU%s\n" % (counter, metric, units, gpu)
+    limits = "MaxLimit=100\nGridDim=25\n" if percent else ""
+    return "ID=%d\nName=%s\nDim=%s\n%sGroup=GPU%s\n" % (counter, metric, units, limits, gpu)
 
 
 def places(given):

@@ -8,6 +8,8 @@
 #include <string>
 
 #include "gpu_list.h"
+#include "gpu_overview.h"
+#include "gpu_sources.h"
 #include "host_options.h"
 #include "host_round.h"
 #include "host_text.h"
@@ -503,6 +505,73 @@ TEST(StripChart, PanelsTooSmallOrWithoutValuesStillDraw) {
     // However narrow, the value keeps its units and the name gives way, a space before it.
     const PanelCells narrow = RenderPanel(Source(0, 3000, 500, "MHz"), HistoryOf({1340.5f}), 14, 8);
     EXPECT_EQ(RowText(narrow, 0), "GPU 1340.5 MHz");
+}
+
+}  // namespace
+
+namespace {
+
+// The overview: the GPUs that sources name by the libraries' names, the fleet script's
+// groups or their descriptions, each at a glance, in blocks or a line each.
+TEST(GpuOverview, SourcesFindTheirGpuAndFigureAndEachGpuShowsAtAGlance) {
+    const auto source = [](const char* name, const char* units, const char* group,
+                           const char* description) {
+        return HostSource{0, true, name, units, description, group, 0, 0, 0};
+    };
+    const struct {
+        HostSource source;
+        int gpu;
+        const char* figure;
+    } kCases[] = {
+        {source("gpu12_power_mw", "Raw", "", ""), 12, "power"},
+        {source("memory_used", "MiB", "GPU1", ""), 1, "memory_used"},
+        {source("busy", "%", "GPU1x", ""), kNoGpu, "busy"},
+        {source("Load", "%", "", "Share of time (GPU 3, Tesla T4)"), 3, "Load"},
+        {source("GPU busy", "%", "GPU", "Share of cycles"), kNoGpu, "GPU busy"},
+        {source("gpu_busy", "%", "", "(GPU x: y)"), kNoGpu, "gpu_busy"},
+    };
+    for (const auto& c : kCases) {
+        const SourceGpu of = GpuOfSource(c.source);
+        EXPECT_EQ(of.gpu, c.gpu) << c.source.name;
+        EXPECT_EQ(of.figure, c.figure) << c.source.name;
+    }
+
+    const char* amd = "(GPU 1: amdgpu 0000:03:00.0, Navi 21)";
+    const std::vector<HostSource> sources = {
+        source("gpu0_busy", "%", "", "Busy (GPU 0: i915 0000:00:02.0, Iris Xe)"),
+        source("busy", "%", "GPU1", amd),
+        source("memory_used", "MiB", "GPU1", amd),
+        source("memory_total", "MiB", "GPU1", amd),
+        source("temperature", "C", "GPU1", amd),
+        source("power", "mW", "GPU1", amd),
+        source("frame_time", "ms", "", "not a GPU's"),
+    };
+    const std::vector<float> latest = {15, 37, 1024, 16368, 45, 187000, 19};
+    const std::vector<OverviewGpu> gpus = OverviewGpus(sources);
+    ASSERT_EQ(gpus.size(), 2u);
+    EXPECT_EQ(gpus[1].what, "amdgpu 0000:03:00.0, Navi 21");
+    EXPECT_EQ(MemoryTotalOf(gpus[1], latest), 16368);
+
+    const PanelCells blocks = RenderOverview(gpus, sources, latest, 80, true);
+    ASSERT_EQ(blocks.text.size(), 10u) << "a block of five rows a GPU, one column at 80";
+    EXPECT_EQ(RowText(blocks, 0).rfind("GPU 0  i915 0000:00:02.0, Iris Xe", 0), 0u);
+    EXPECT_EQ(RowText(blocks, 2).rfind(" memory [....................] -", 0), 0u)
+        << "no memory figure: an empty bar and a dash";
+    EXPECT_EQ(RowText(blocks, 6).rfind(" busy   [#######.............] 37 %", 0), 0u)
+        << RowText(blocks, 6);
+    EXPECT_EQ(RowText(blocks, 7).rfind(" memory [#...................] 1 of 15.98 GiB", 0), 0u)
+        << RowText(blocks, 7);
+    EXPECT_EQ(RowText(blocks, 8).rfind(" 45 C  187 W", 0), 0u) << RowText(blocks, 8);
+    EXPECT_EQ(blocks.kinds[6][9], kCellHeat0 + 1) << "the bar is coloured by how full it is";
+    EXPECT_EQ(OverviewRows(8, 160, true), 20) << "eight GPUs at 160 columns: two blocks a row";
+
+    // A line a GPU where blocks do not fit, a failed reading as a dash.
+    const std::vector<float> failed = {15, 0.2f, 1024, 16368, 45, 187000, 19};
+    const PanelCells lines = RenderOverview(gpus, sources, failed, 80, false);
+    ASSERT_EQ(lines.text.size(), 2u);
+    EXPECT_EQ(RowText(lines, 1),
+              "GPU 1 [..........] -  memory 1 of 15.98 GiB  45 C  187 W  amdgpu 0000:03:00.0, N")
+        << "cut at the width";
 }
 
 }  // namespace
