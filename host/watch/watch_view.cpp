@@ -237,7 +237,8 @@ void DrawStatus(const View& view) {
                : "   ? keys  q quit  space pause  + faster  - slower",
           gpus ? "   ? keys  q quit  v view  n GPU  space pause  +/- pace"
                : "   ? keys  q quit  space pause  +/- pace",
-          "   ? keys  q quit  space pause  +/- pace", "   ? keys  q quit", "   ? keys"}) {
+          gpus ? "   ? keys  q quit  v view  n GPU" : "   ? keys  q quit", "   ? keys  q quit",
+          "   ? keys"}) {
         if (x + static_cast<int>(strlen(keys)) > COLS) continue;
         mvaddnstr(LINES - 1, x, keys, COLS - x);
         break;
