@@ -3,6 +3,7 @@
 # all present already. Needs root (or sudo) only when something is missing.
 #   install-deps.sh        everything: the builds, the tests and the checks
 #   install-deps.sh demo   only what the Linux build and its demo need
+#   install-deps.sh demo PACKAGE...   that, and the packages named (a script's own needs)
 set -euo pipefail
 
 # The Linux build, with the host's live view and metrics endpoint; configuring the build
@@ -24,7 +25,11 @@ test_packages=(
   systemd                                              # systemd-analyze checks the service's unit
 )
 packages=("${demo_packages[@]}")
-[ "${1:-}" = demo ] || packages+=("${test_packages[@]}")
+if [ "${1:-}" = demo ]; then
+  packages+=("${@:2}")
+else
+  packages+=("${test_packages[@]}")
+fi
 
 missing=()
 for package in "${packages[@]}"; do

@@ -248,7 +248,7 @@ bool ReadUsers(const YAML::Node& node, WebConfig* config, std::string* error) {
         }
         if (!WellFormedBcryptHash(hash)) {
             *error = "basic_auth_users: " + user +
-                     ": the hash is not a bcrypt hash ($2y$, a cost from 04 to " +
+                     ": the hash is not a bcrypt hash ($2a$, $2b$ or $2y$, a cost from 04 to " +
                      std::to_string(kMaxBcryptCost) + ", then 53 characters)";
             return false;
         }

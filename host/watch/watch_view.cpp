@@ -294,9 +294,8 @@ void DrawHeading(const View& view, int y, const std::string& group) {
     attroff(attribute);
 }
 
-// Every GPU at a glance: in blocks where they fit the rows, else a line each.
-void DrawOverview(View& view, int viewRows) {
-    const bool blocks = OverviewRows(view.gpus.size(), COLS, true) <= viewRows;
+// Every GPU at a glance in `viewRows` rows, in blocks or a line each.
+void DrawOverview(View& view, int viewRows, bool blocks) {
     const PanelCells cells =
         RenderOverview(view.gpus, *view.sources, Latest(view), COLS, blocks, view.glyphs);
     const int total = static_cast<int>(cells.text.size());
@@ -341,12 +340,25 @@ void Draw(View& view) {
     FitHistories(view);
     erase();
     const GpuProcessRound shown = ShownProcesses(view);
-    const int processRows = std::min(ProcessRows(view, shown), std::max(LINES - 2, 0));
-    const int viewRows = LINES - 1 - processRows;  // then the processes, then the status line
-    if (view.overview)
-        DrawOverview(view, viewRows);
-    else
+    int processRows = std::min(ProcessRows(view, shown), std::max(LINES - 2, 0));
+    int viewRows = LINES - 1 - processRows;  // then the processes, then the status line
+    if (view.overview) {
+        // The GPUs in blocks where those fit beside a few processes, else a line each; the
+        // processes right below them, in every row left.
+        const int rows = LINES - 1;
+        const int fewProcesses = std::min(ProcessRows(view, shown), 3);
+        const bool blocks =
+            OverviewRows(view.gpus.size(), COLS, true) + fewProcesses <= rows;
+        viewRows = std::max(0, std::min(OverviewRows(view.gpus.size(), COLS, blocks),
+                                        rows - fewProcesses));
+        const int wanted = view.processesShown
+                               ? (shown.offered ? static_cast<int>(shown.processes.size()) + 2 : 1)
+                               : 0;
+        processRows = std::max(0, std::min(wanted, rows - viewRows));
+        DrawOverview(view, viewRows, blocks);
+    } else {
         DrawGraphs(view, viewRows);
+    }
     if (processRows > 0) DrawProcesses(view, shown, viewRows, processRows);
     if (view.help) DrawHelp();
     DrawStatus(view);

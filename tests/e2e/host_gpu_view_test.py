@@ -139,7 +139,7 @@ def check_two_gpus(plugin, environment):
 
     # [ and ] scroll the processes; p hides them and the status line says how to get them
     # back.
-    keys("v", "]", "]")
+    keys("n", "v", "]", "]")  # every GPU again: more processes than rows
     screen = wait_until(shown("3-"))
     check(any("shown ([ ] scroll)" in line for line in screen), "] scrolls the processes", screen)
     keys("p")

@@ -247,8 +247,11 @@ def check_processes():
     # Who uses the GPU, under the graphs, the busiest first: the simulated library's game
     # before its compositor; o orders by memory, then by pid; p hides the panel.
     start(100, 30)
-    screen = wait_until(lambda s: any("graphics 60%" in line for line in s) and
-                        any("o order: busy" in line for line in s))
+    # Waited for whole: a capture may catch the terminal between two rounds' rows.
+    screen = wait_until(lambda s: any(line.startswith(" 2400 ") and "graphics 60%" in line and
+                                      "2048 MiB" in line for line in s) and
+                        any(line.startswith(" 1180 ") for line in s) and
+                        any("o order: busy" in line and "no process seen" in line for line in s))
     rows = [line for line in screen if line.startswith(" 2400 ") or line.startswith(" 1180 ")]
     check(len(rows) == 2 and rows[0].startswith(" 2400 ") and "graphics 60% copy 5%" in rows[0] and
           "2048 MiB" in rows[0] and rows[1].rstrip().endswith("compositor (shared)"),
