@@ -22,8 +22,8 @@ std::string CounterLibraryFolderNearby() {
     const size_t slash = folder.find_last_of("/\\");
     if (slash == std::string::npos) return "";
     folder.resize(slash + 1);
-    for (const char* relative : {ZARMITE_INSTALLED_GPU_LIBRARY, "gpu", "../gpu-lib",
-                                 "../simulated-lib"}) {
+    for (const char* relative :
+         {ZARMITE_INSTALLED_GPU_LIBRARY, "gpu", "../gpu-lib", "../simulated-lib"}) {
         std::string base = folder;
         std::string rest = relative;
         while (rest.compare(0, 3, "../") == 0 && base.size() > 1) {  // bin/../x is x

@@ -181,10 +181,9 @@ int Run(const PluginApi& api, uint32_t count, const HostOptions& options, Metric
     return RunRounds(api, sources, options.rounds, schedule, [&](const HostRound& round) {
         SayWhenNothingIsAdded(round, &toldNothingAdded);
         metrics.Take(round);
-        const std::string line =
-            RoundLine(options, sources, round,
-                      options.processes ? ProcessMembers(processes, options, &told)
-                                        : std::string());
+        const std::string line = RoundLine(
+            options, sources, round,
+            options.processes ? ProcessMembers(processes, options, &told) : std::string());
         if (line.empty()) return RoundVerdict{false, 0};
         const Written written = WriteLine(line);
         return written == Written::kYes ? RoundVerdict{false, 0}

@@ -7,8 +7,8 @@
 #include "bind_failure.h"
 #include "counter_library.h"
 #include "counter_text.h"
-#include "host_text.h"
 #include "gpu_sources.h"
+#include "host_text.h"
 #include "no_source_reason.h"
 #include "platform.h"
 #include "sample_period.h"
@@ -120,11 +120,14 @@ int ListGpus(int only) {
         if (counters[i].status != 0 || GetCounterAttribute(static_cast<int32_t>(i), 2, &kind) != 0)
             continue;
         const bool percent = kind == 0;
-        counters[i].value = percent ? (cycle == 0 ? 0 : 100.0 * static_cast<double>(value) /
-                                                             static_cast<double>(cycle))
-                                    : static_cast<double>(value);
-        if (percent) counters[i].units = "%";
-        else FigureWithoutUnits(counters[i].name, &counters[i].units);
+        counters[i].value =
+            percent
+                ? (cycle == 0 ? 0 : 100.0 * static_cast<double>(value) / static_cast<double>(cycle))
+                : static_cast<double>(value);
+        if (percent)
+            counters[i].units = "%";
+        else
+            FigureWithoutUnits(counters[i].name, &counters[i].units);
     }
     RemoveAllCounters();
     Shutdown();

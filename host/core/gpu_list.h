@@ -11,8 +11,8 @@
 struct ListedCounter {
     std::string name;
     std::string description;
-    int32_t status;      // of one reading: 0, or why it failed
-    double value = NAN;  // that reading, a share in percent where the counter is one
+    int32_t status;          // of one reading: 0, or why it failed
+    double value = NAN;      // that reading, a share in percent where the counter is one
     std::string units = "";  // "%" for a share; else from the name's unit word, or ""
 };
 

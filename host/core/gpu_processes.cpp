@@ -142,7 +142,9 @@ void GpuProcessReader::Close() {
 }
 
 GpuProcessRound FilterProcesses(GpuProcessRound round, int gpu, int64_t pid) {
-    const auto otherGpu = [gpu](uint32_t of) { return gpu != kNoGpu && of != static_cast<uint32_t>(gpu); };
+    const auto otherGpu = [gpu](uint32_t of) {
+        return gpu != kNoGpu && of != static_cast<uint32_t>(gpu);
+    };
     round.processes.erase(std::remove_if(round.processes.begin(), round.processes.end(),
                                          [&](const GpuProcess& p) {
                                              return otherGpu(p.gpu) ||

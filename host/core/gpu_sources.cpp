@@ -47,7 +47,8 @@ std::string FigureWithoutUnits(const std::string& figure, std::string* units) {
     } kWords[] = {{"_mhz", "MHz"}, {"_mw", "mW"}, {"_mib", "MiB"}, {"_kbps", "KB/s"}, {"_c", "C"}};
     for (const auto& word : kWords) {
         const size_t length = std::char_traits<char>::length(word.word);
-        if (figure.size() > length && figure.compare(figure.size() - length, length, word.word) == 0) {
+        if (figure.size() > length &&
+            figure.compare(figure.size() - length, length, word.word) == 0) {
             if (units != nullptr) *units = word.units;
             return figure.substr(0, figure.size() - length);
         }

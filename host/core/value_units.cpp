@@ -7,8 +7,8 @@ namespace {
 
 struct Ladder {
     const char* units;
-    double factor;           // between one rung and the next
-    const char* rungs[4];    // the larger units, nullptr after the last
+    double factor;         // between one rung and the next
+    const char* rungs[4];  // the larger units, nullptr after the last
 };
 
 const Ladder kLadders[] = {
@@ -22,7 +22,11 @@ const Ladder kLadders[] = {
 
 // Units whose values are never rescaled: a share, a temperature.
 bool Fixed(const std::string& units) {
-    return units == "%" || units == "C" || units == "\xC2\xB0" "C" || units == "ms";
+    return units == "%" || units == "C" ||
+           units ==
+               "\xC2\xB0"
+               "C" ||
+           units == "ms";
 }
 
 }  // namespace

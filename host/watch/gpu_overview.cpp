@@ -59,7 +59,8 @@ public:
     Canvas(int width, int rows, ChartGlyphs glyphs) : width_(width), glyphs_(glyphs) {
         cells_.text.assign(static_cast<size_t>(std::max(rows, 0)),
                            std::u32string(static_cast<size_t>(std::max(width, 0)), U' '));
-        cells_.kinds.assign(cells_.text.size(), std::string(cells_.text.empty() ? 0 : width, kCellBlank));
+        cells_.kinds.assign(cells_.text.size(),
+                            std::string(cells_.text.empty() ? 0 : width, kCellBlank));
     }
 
     // Text from (row, column) on, cut at `end`; the column after it.
@@ -137,8 +138,8 @@ void Block(Canvas& canvas, const OverviewGpu& gpu, const std::vector<HostSource>
     Reading(gpu, latest, "busy", &busy);
     column = canvas.Text(top + 1, left + 1, "busy   ", kCellLabel, end);
     column = canvas.Bar(top + 1, column, kBarWidth, busy, end);
-    column = canvas.Text(top + 1, column + 1, FigureText(gpu, sources, latest, "busy"),
-                         kCellValue, end);
+    column =
+        canvas.Text(top + 1, column + 1, FigureText(gpu, sources, latest, "busy"), kCellValue, end);
     if (gpu.figures.count("memory_busy") != 0)
         canvas.Text(top + 1, column + 3,
                     "memory busy " + FigureText(gpu, sources, latest, "memory_busy"), kCellStats,
@@ -160,8 +161,8 @@ void Line(Canvas& canvas, const OverviewGpu& gpu, const std::vector<HostSource>&
     Reading(gpu, latest, "busy", &busy);
     int column = canvas.Text(row, 0, "GPU " + std::to_string(gpu.gpu) + " ", kCellTitle, width);
     column = canvas.Bar(row, column, 10, busy, width);
-    column = canvas.Text(row, column + 1, FigureText(gpu, sources, latest, "busy"), kCellValue,
-                         width);
+    column =
+        canvas.Text(row, column + 1, FigureText(gpu, sources, latest, "busy"), kCellValue, width);
     const std::string memory = MemoryText(gpu, sources, latest, &share);
     column = canvas.Text(row, column + 2, "memory " + memory, kCellValue, width);
     column = canvas.Text(row, column + 2, OtherFigures(gpu, sources, latest), kCellStats, width);

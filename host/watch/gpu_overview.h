@@ -14,7 +14,7 @@
 
 struct OverviewGpu {
     int gpu;
-    std::string what;                       // what its counters say of it: "amdgpu 0000:03:00.0, Navi 21"
+    std::string what;  // what its counters say of it: "amdgpu 0000:03:00.0, Navi 21"
     std::map<std::string, size_t> figures;  // "busy", "memory_used", ...: the source's position
 };
 

@@ -168,8 +168,7 @@ ValueStats StatsOf(const SourceHistory& history, size_t newest) {
 std::string StatsText(const ValueStats& stats, const std::string& units) {
     if (stats.count == 0) return "";
     // The three in one unit: the one the largest of them is shown in.
-    const UnitStep step =
-        UnitStepFor(std::fmax(std::fabs(stats.min), std::fabs(stats.max)), units);
+    const UnitStep step = UnitStepFor(std::fmax(std::fabs(stats.min), std::fabs(stats.max)), units);
     const auto number = [&step](double value) {
         return step.divisor == 1 ? Number(value, 4) : StepNumber(value, step);
     };
@@ -191,7 +190,8 @@ namespace {
 // A limit on the axis: in the larger unit that the scale's values are shown in, with that
 // unit where it fits ("200 W", "16 GiB"); as a plain number otherwise.
 std::string LimitLabel(double limit, const ChartScale& scale, const std::string& units) {
-    const UnitStep step = UnitStepFor(std::fmax(std::fabs(scale.low), std::fabs(scale.high)), units);
+    const UnitStep step =
+        UnitStepFor(std::fmax(std::fabs(scale.low), std::fabs(scale.high)), units);
     if (step.divisor == 1) return NumberFitting(limit, kLabelWidth - 1);
     std::string text = StepNumber(limit, step);
     if (limit != 0 && text.size() + 1 + step.units.size() <= kLabelWidth - 1)

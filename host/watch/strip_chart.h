@@ -42,8 +42,7 @@ struct ChartScale {
 // given (a limit the counter library knows, such as the memory's total) and no value is
 // above it, else to a round number (1, 2, 2.5 or 5 times a power of ten) at or above the
 // highest value.
-ChartScale ScaleFor(const HostSource& source, const SourceHistory& history,
-                    double knownHigh = 0);
+ChartScale ScaleFor(const HostSource& source, const SourceHistory& history, double knownHigh = 0);
 
 // The smallest of 1, 2, 2.5 and 5 times a power of ten that is not below `value`; 1 for a
 // value that is not above 0.
@@ -107,5 +106,4 @@ std::string RowText(const PanelCells& cells, size_t row);
 // of a name that are not are shown as '?'.
 // `knownHigh`: as for ScaleFor.
 PanelCells RenderPanel(const HostSource& source, const SourceHistory& history, int width,
-                       int height, ChartGlyphs glyphs = ChartGlyphs::kAscii,
-                       double knownHigh = 0);
+                       int height, ChartGlyphs glyphs = ChartGlyphs::kAscii, double knownHigh = 0);

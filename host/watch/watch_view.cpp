@@ -212,7 +212,8 @@ void DrawHelp() {
 void DrawStatus(const View& view) {
     char status[160];
     const std::string what =
-        view.overview ? std::to_string(view.gpus.size()) + " GPU" + (view.gpus.size() == 1 ? "" : "s")
+        view.overview
+            ? std::to_string(view.gpus.size()) + " GPU" + (view.gpus.size() == 1 ? "" : "s")
         : view.gpu != kNoGpu ? "GPU " + std::to_string(view.gpu) + "'s sources"
                              : std::to_string(view.sources->size()) + " sources";
     snprintf(status, sizeof status, " zarmite-host  %s  every %s%s", what.c_str(),
@@ -275,8 +276,8 @@ int ProcessRows(const View& view, const GpuProcessRound& shown) {
 void DrawProcesses(View& view, const GpuProcessRound& shown, int top, int rows) {
     // Scrolled no further than its last row shows at the bottom.
     const size_t room = static_cast<size_t>(std::max(rows - 2, 0));
-    view.processFirst =
-        std::min(view.processFirst, shown.processes.size() > room ? shown.processes.size() - room : 0);
+    view.processFirst = std::min(view.processFirst,
+                                 shown.processes.size() > room ? shown.processes.size() - room : 0);
     const std::vector<std::string> lines =
         ProcessPanelLines(shown, view.order, COLS, rows, view.processFirst);
     for (size_t i = 0; i < lines.size(); ++i) {
@@ -347,10 +348,9 @@ void Draw(View& view) {
         // processes right below them, in every row left.
         const int rows = LINES - 1;
         const int fewProcesses = std::min(ProcessRows(view, shown), 3);
-        const bool blocks =
-            OverviewRows(view.gpus.size(), COLS, true) + fewProcesses <= rows;
-        viewRows = std::max(0, std::min(OverviewRows(view.gpus.size(), COLS, blocks),
-                                        rows - fewProcesses));
+        const bool blocks = OverviewRows(view.gpus.size(), COLS, true) + fewProcesses <= rows;
+        viewRows = std::max(
+            0, std::min(OverviewRows(view.gpus.size(), COLS, blocks), rows - fewProcesses));
         const int wanted = view.processesShown
                                ? (shown.offered ? static_cast<int>(shown.processes.size()) + 2 : 1)
                                : 0;

@@ -66,18 +66,18 @@ TEST(StripChart, WithoutLimitsASourceScalesFromZeroToAShareOrACeilingNeverABandA
         double known;
         double low, high;
     } kCases[] = {
-        {0, 100, "%", {500}, 0, 0, 100},             // limits hold
-        {0, 0, "%", {0, 0}, 0, 0, 100},              // a steady 0 %: on the floor
-        {0, 0, "%", {37, 37}, 0, 0, 100},            // a steady 37 %: a third high
-        {5, 5, "%", {120}, 0, 0, 200},               // a fan past 100 %
+        {0, 100, "%", {500}, 0, 0, 100},   // limits hold
+        {0, 0, "%", {0, 0}, 0, 0, 100},    // a steady 0 %: on the floor
+        {0, 0, "%", {37, 37}, 0, 0, 100},  // a steady 37 %: a third high
+        {5, 5, "%", {120}, 0, 0, 200},     // a fan past 100 %
         {0, 0, "Raw", {3, 9, INFINITY, 6}, 0, 0, 10},
-        {0, 0, "mW", {187000}, 0, 0, 200000},        // a constant: a round ceiling above it
+        {0, 0, "mW", {187000}, 0, 0, 200000},  // a constant: a round ceiling above it
         {0, 0, "MiB", {16368, 16368}, 0, 0, 20000},
-        {0, 0, "MiB", {1024}, 16368, 0, 16368},      // the memory's total, where it is known
-        {0, 0, "MiB", {20000}, 16368, 0, 20000},     // unless a value passes it
-        {0, 0, "C", {-12, 40}, 0, -20, 50},          // a negative value: round below it
-        {0, 0, "Raw", {NAN}, 0, 0, 1},               // nothing finite yet
-        {0, 0, "Raw", {50, 0.4f, 60}, 0, 0, 100},    // a failed reading sets nothing
+        {0, 0, "MiB", {1024}, 16368, 0, 16368},    // the memory's total, where it is known
+        {0, 0, "MiB", {20000}, 16368, 0, 20000},   // unless a value passes it
+        {0, 0, "C", {-12, 40}, 0, -20, 50},        // a negative value: round below it
+        {0, 0, "Raw", {NAN}, 0, 0, 1},             // nothing finite yet
+        {0, 0, "Raw", {50, 0.4f, 60}, 0, 0, 100},  // a failed reading sets nothing
     };
     for (const auto& c : kCases) {
         SourceHistory history(100);
@@ -95,12 +95,10 @@ TEST(StripChart, LargeValuesAreShownInALargerUnitOrWithAnSiPrefix) {
         const char* units;
         const char* text;
     } kCases[] = {
-        {187000, "mW", "187 W"},          {950, "mW", "950 mW"},
-        {16368, "MiB", "15.98 GiB"},      {16384, "MiB", "16 GiB"},
-        {2500, "KB/s", "2.5 MB/s"},       {1340.5, "MHz", "1340.5 MHz"},
-        {46.1234, "%", "46.1234 %"},      {150000, "%", "150000 %"},
-        {187000, "Raw", "187k Raw"},      {2100, "Raw", "2100 Raw"},
-        {-25000000, "", "-25M"},          {45, "C", "45 C"},
+        {187000, "mW", "187 W"},     {950, "mW", "950 mW"},      {16368, "MiB", "15.98 GiB"},
+        {16384, "MiB", "16 GiB"},    {2500, "KB/s", "2.5 MB/s"}, {1340.5, "MHz", "1340.5 MHz"},
+        {46.1234, "%", "46.1234 %"}, {150000, "%", "150000 %"},  {187000, "Raw", "187k Raw"},
+        {2100, "Raw", "2100 Raw"},   {-25000000, "", "-25M"},    {45, "C", "45 C"},
     };
     for (const auto& c : kCases) EXPECT_EQ(ValueWithUnits(c.value, c.units), c.text);
     // Statistics share the unit of the largest; the axis' labels the scale's.
