@@ -112,13 +112,12 @@ int WriteHead(const PluginApi& api, const std::vector<HostSource>& sources, uint
     return written == Written::kYes ? -1 : OutputLost(written);
 }
 
-// Says once, after the first round, where no source could be added; true then.
-bool SayWhenNothingIsAdded(const HostRound& round, bool* said) {
-    if (*said) return false;
+// Says once, after the first round, where no source could be added.
+void SayWhenNothingIsAdded(const HostRound& round, bool* said) {
+    if (*said) return;
     *said = true;
     const std::string reason = NothingAddedReason(round.values);
     if (!reason.empty()) fprintf(stderr, "zarmite-host: warning: %s\n", reason.c_str());
-    return !reason.empty();
 }
 
 // The sources an output shows: with --gpu, that GPU's only.

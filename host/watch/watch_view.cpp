@@ -542,6 +542,7 @@ int RunWatch(const std::vector<HostSource>& sources, uint32_t intervalMs, bool n
         if (!view.paused) {
             for (size_t i = 0; i < round.values.size(); ++i) view.histories[i].Add(round.values[i]);
             if (view.takeProcesses) view.processes = view.takeProcesses();
+            view.processes.clients = {};  // the rows are what the view shows: copied cheaply
         }
         return RoundVerdict{false, 0};
     };
