@@ -78,7 +78,8 @@ def check_fleet_script():
     # is one line of error; with no argument, the probe beside the script is found.
     fleet = subprocess.run([FLEET_CONFIG, PROBE], capture_output=True, text=True,
                            env=environment(), timeout=120)
-    check(fleet.returncode == 0 and "Name=busy\nDim=%\nGroup=GPU1" in fleet.stdout and
+    check(fleet.returncode == 0 and
+          "Name=busy\nDim=%\nMaxLimit=100\nGridDim=25\nGroup=GPU1" in fleet.stdout and
           "Name=sm_clock\nDim=MHz\nGroup=GPU1" not in fleet.stdout and
           "left out (--all keeps them)" in fleet.stderr, "what a GPU lacks is left out", fleet)
     helped = subprocess.run([FLEET_CONFIG, "--help"], capture_output=True, text=True, timeout=60)
