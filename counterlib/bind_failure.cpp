@@ -7,6 +7,8 @@
 #define ZARMITE_INSTALLED_GPU_LIBRARY "../lib/zarmite/gpu"
 #endif
 
+// Linux only: on Windows the library is looked for beside the program, as the hint says.
+#if !defined(_WIN32)
 namespace {
 
 // A folder beside the running program that holds a counter library, as an installed
@@ -42,6 +44,7 @@ std::string CounterLibraryFolderNearby() {
 }
 
 }  // namespace
+#endif
 
 std::string BindFailureText(int32_t status) {
     const std::string file = kCounterLibraryFileName;
