@@ -67,8 +67,8 @@ GpuProcessRound GpuProcessesFrom(const std::vector<GpuClient>& clients,
             if (c == kEngineGraphics || c == kEngineCompute) busiest = std::max(busiest, share);
         }
         if (!counted) attributed[client.gpu] += busiest;
-        process.deviceBytes += client.deviceBytes;
-        process.systemBytes += client.systemBytes;
+        process.deviceBytes = SaturatingSum(process.deviceBytes, client.deviceBytes);
+        process.systemBytes = SaturatingSum(process.systemBytes, client.systemBytes);
         process.shared = process.shared || (client.flags & kGpuClientShared) != 0;
         seen[key] = now;
     }

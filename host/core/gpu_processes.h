@@ -83,6 +83,12 @@ GpuProcessRound GpuProcessesFrom(const std::vector<GpuClient>& clients,
 
 constexpr int64_t kAnyProcess = -1;
 
+// a + b, or the largest value where the sum would wrap: a sum of memory sizes, each of
+// which the library may have saturated already.
+inline uint64_t SaturatingSum(uint64_t a, uint64_t b) {
+    return a > UINT64_MAX - b ? UINT64_MAX : a + b;
+}
+
 // The round's rows of GPU `gpu` (kNoGpu: every GPU) and process `pid` (kAnyProcess: every
 // process) only; the unattributed figures of that GPU only. The snapshot stays whole.
 GpuProcessRound FilterProcesses(GpuProcessRound round, int gpu, int64_t pid);

@@ -19,9 +19,10 @@ bool AllHex(const std::string& text) {
     });
 }
 
-// The cgroup v2 path ("0::/a/b"), else the first hierarchy's of cgroup v1.
-std::string CgroupPath(const std::string& file) {
-    std::string first;
+// The file's cgroup paths, the cgroup v2 one ("0::/a/b") first, then each hierarchy's of
+// cgroup v1: on a hybrid machine the v2 path may be "/" while a v1 one names the container.
+std::vector<std::string> CgroupPaths(const std::string& file) {
+    std::vector<std::string> paths;
     for (size_t at = 0; at < file.size();) {
         size_t end = file.find('\n', at);
         if (end == std::string::npos) end = file.size();
@@ -30,10 +31,31 @@ std::string CgroupPath(const std::string& file) {
         const size_t colon = line.find(':');
         const size_t second = colon == std::string::npos ? colon : line.find(':', colon + 1);
         if (second == std::string::npos) continue;
-        if (line.compare(0, 3, "0::") == 0) return line.substr(second + 1);
-        if (first.empty()) first = line.substr(second + 1);
+        if (line.compare(0, 3, "0::") == 0)
+            paths.insert(paths.begin(), line.substr(second + 1));
+        else
+            paths.push_back(line.substr(second + 1));
     }
-    return first;
+    return paths;
+}
+
+std::vector<std::string> PathParts(const std::string& path) {
+    std::vector<std::string> parts;
+    for (size_t at = 0; at <= path.size();) {
+        size_t end = path.find('/', at);
+        if (end == std::string::npos) end = path.size();
+        if (end > at) parts.push_back(path.substr(at, end - at));
+        at = end + 1;
+    }
+    return parts;
+}
+
+// A name from a cgroup path as a label shows it: printable ASCII, the rest '?', as process
+// names are.
+std::string Printable(std::string text) {
+    for (char& c : text)
+        if (static_cast<unsigned char>(c) < 0x20 || static_cast<unsigned char>(c) > 0x7e) c = '?';
+    return text;
 }
 
 // A pod's uid as Kubernetes writes it: the systemd driver's underscores back to dashes.
@@ -42,20 +64,37 @@ std::string PodUid(std::string uid) {
     return uid;
 }
 
-// "pod<uid>" (cgroupfs) or "kubepods-<qos>-pod<uid>.slice" (systemd): the uid, or "".
-std::string PodOf(const std::string& part) {
-    if (part.compare(0, 3, "pod") == 0 && part.size() > 3) return PodUid(part.substr(3));
-    const size_t at = part.find("-pod");
+// A pod's uid: 32 hexadecimal digits, with dashes (cgroupfs) or underscores (systemd)
+// between its five groups.
+bool LooksLikeUid(const std::string& uid) {
+    if (uid.size() != 36) return false;
+    for (size_t i = 0; i < uid.size(); ++i) {
+        const bool separator = i == 8 || i == 13 || i == 18 || i == 23;
+        if (separator ? uid[i] != '-' && uid[i] != '_'
+                      : !isxdigit(static_cast<unsigned char>(uid[i])))
+            return false;
+    }
+    return true;
+}
+
+// Under a kubepods hierarchy, "pod<uid>" (cgroupfs) or "kubepods-[<qos>-]pod<uid>.slice"
+// (systemd): the uid; "" for anything else, such as podman.service.
+std::string PodOf(const std::string& part, bool underKubepods) {
+    if (underKubepods && part.compare(0, 3, "pod") == 0 && LooksLikeUid(part.substr(3)))
+        return PodUid(part.substr(3));
+    const size_t at = part.rfind("-pod");
     if (part.compare(0, 8, "kubepods") != 0 || at == std::string::npos || !EndsWith(part, ".slice"))
         return "";
-    return PodUid(part.substr(at + 4, part.size() - at - 4 - 6));
+    const std::string uid = part.substr(at + 4, part.size() - at - 4 - 6);
+    return LooksLikeUid(uid) ? PodUid(uid) : "";
 }
 
 // A container runtime's id in a path part: docker-<id>.scope, cri-containerd-<id>.scope,
-// crio-<id>.scope, libpod-<id>.scope or a bare <id> (cgroupfs); 64 hexadecimal digits.
+// crio-<id>.scope, libpod-<id>.scope, libpod-payload-<id> or a bare <id> (cgroupfs); 64
+// hexadecimal digits.
 std::string ContainerOf(std::string part) {
     if (EndsWith(part, ".scope")) part.resize(part.size() - 6);
-    for (const char* prefix : {"docker-", "cri-containerd-", "crio-", "libpod-"})
+    for (const char* prefix : {"docker-", "cri-containerd-", "crio-", "libpod-payload-", "libpod-"})
         if (part.compare(0, strlen(prefix), prefix) == 0) {
             part = part.substr(strlen(prefix));
             break;
@@ -65,26 +104,33 @@ std::string ContainerOf(std::string part) {
 
 constexpr double kNsPerSecond = 1e9;
 
+// Engine time is summed in whole nanoseconds and only divided when written, so that the
+// seconds read as the shortest text of what was counted (0.24, never 0.24000000000000002).
+double Seconds(uint64_t ns) {
+    return static_cast<double>(ns) / kNsPerSecond;
+}
+
 }  // namespace
 
 CgroupPlace CgroupPlaceOf(const std::string& cgroupFile) {
     CgroupPlace place;
-    const std::string path = CgroupPath(cgroupFile);
-    std::vector<std::string> parts;
-    for (size_t at = 0; at <= path.size();) {
-        size_t end = path.find('/', at);
-        if (end == std::string::npos) end = path.size();
-        if (end > at) parts.push_back(path.substr(at, end - at));
-        at = end + 1;
+    // The unit from the first path that has one (v2's, else a v1 hierarchy's), the
+    // container likewise: a pod, else the innermost container id.
+    for (const std::string& path : CgroupPaths(cgroupFile)) {
+        const std::vector<std::string> parts = PathParts(path);
+        std::string unit, container;
+        bool underKubepods = false;
+        for (const std::string& part : parts) {
+            if (EndsWith(part, ".service") || EndsWith(part, ".scope")) unit = part;
+            const std::string pod = PodOf(part, underKubepods);
+            if (!pod.empty()) container = pod;  // a pod's containers are one workload
+            underKubepods = underKubepods || part.compare(0, 8, "kubepods") == 0;
+        }
+        for (auto part = parts.rbegin(); part != parts.rend() && container.empty(); ++part)
+            container = ContainerOf(*part);
+        if (place.unit.empty()) place.unit = Printable(unit);
+        if (place.container.empty()) place.container = Printable(container);
     }
-    for (const std::string& part : parts) {
-        if (EndsWith(part, ".service") || EndsWith(part, ".scope")) place.unit = part;
-        const std::string pod = PodOf(part);
-        if (!pod.empty()) place.container = pod;  // a pod's containers are one workload
-    }
-    if (place.container.empty())
-        for (auto part = parts.rbegin(); part != parts.rend() && place.container.empty(); ++part)
-            place.container = ContainerOf(*part);
     return place;
 }
 
@@ -133,12 +179,9 @@ void ProcessGroups::DropIdle(uint64_t nowNs) {
                 ++group;
                 continue;
             }
-            // Its time stays counted, in "other".
-            Group& other = other_[gpu.first];
-            for (uint32_t c = 0; c < kGpuEngineClasses; ++c) {
-                other.seconds[c] += group->second.seconds[c];
-                other.used[c] = other.used[c] || group->second.used[c];
-            }
+            // Its series end: a counter that stops is one that Prometheus's increase() and
+            // rate() take as it is, while moving its time to "other" would count it again
+            // there, as work done in a moment.
             group = gpu.second.erase(group);
         }
     }
@@ -168,14 +211,14 @@ void ProcessGroups::Take(const std::vector<GpuClient>& clients,
             }
             if (before == last_.end()) continue;  // its time counts from the next snapshot
             if (now[c] > before->second[c]) {
-                group.seconds[c] += static_cast<double>(now[c] - before->second[c]) / kNsPerSecond;
+                group.busyNs[c] = SaturatingSum(group.busyNs[c], now[c] - before->second[c]);
                 group.used[c] = true;
             }
             now[c] = std::max(now[c], before->second[c]);  // a counter that went back
         }
         if (counted == seen.end()) {
-            group.deviceBytes += client.deviceBytes;
-            group.systemBytes += client.systemBytes;
+            group.deviceBytes = SaturatingSum(group.deviceBytes, client.deviceBytes);
+            group.systemBytes = SaturatingSum(group.systemBytes, client.systemBytes);
             ++group.clients;
         }
         seen[key] = now;
@@ -205,7 +248,7 @@ std::string ProcessGroups::Families(uint32_t unreadable,
             if (row.second->used[c])
                 out += "zarmite_process_gpu_busy_seconds_total{" +
                        MetricLabel("engine", kGpuEngineClassNames[c]) + "," + row.first + "} " +
-                       MetricNumber(row.second->seconds[c]) + "\n";
+                       MetricNumber(Seconds(row.second->busyNs[c])) + "\n";
     FamilyHeader(out, "zarmite_process_gpu_memory_bytes", "gauge",
                  "Memory of the group's GPU clients now, in the GPU's own memory (device) or in "
                  "system memory, in bytes");
@@ -248,10 +291,10 @@ double ProcessGroups::SecondsOf(uint32_t gpu, const std::string& group,
                                 uint32_t engineClass) const {
     if (group == "other") {
         const auto other = other_.find(gpu);
-        return other == other_.end() ? 0 : other->second.seconds[engineClass];
+        return other == other_.end() ? 0 : Seconds(other->second.busyNs[engineClass]);
     }
     const auto found = groups_.find(gpu);
     if (found == groups_.end()) return 0;
     const auto named = found->second.find(group);
-    return named == found->second.end() ? 0 : named->second.seconds[engineClass];
+    return named == found->second.end() ? 0 : Seconds(named->second.busyNs[engineClass]);
 }

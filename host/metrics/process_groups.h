@@ -46,7 +46,8 @@ public:
     void Take(const std::vector<GpuClient>& clients, const std::vector<std::string>& groups,
               uint64_t nowNs);
 
-    // The families: busy seconds, memory and clients by GPU and group; and the
+    // The families: busy seconds, memory and clients by GPU and group (a group idle for ten
+    // minutes is dropped: its series end there); and the
     // processes that could not be read, the busy no client accounts for (a ratio, by GPU)
     // and what the last pass over the clients cost.
     std::string Families(uint32_t unreadable, const std::vector<GpuUnattributed>& unattributed,
@@ -58,7 +59,7 @@ public:
 
 private:
     struct Group {
-        std::array<double, kGpuEngineClasses> seconds{};
+        std::array<uint64_t, kGpuEngineClasses> busyNs{};
         std::array<bool, kGpuEngineClasses> used{};  // a series for the class exists
         uint64_t deviceBytes = 0;
         uint64_t systemBytes = 0;

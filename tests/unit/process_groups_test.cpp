@@ -79,9 +79,9 @@ TEST(ProcessGroups, CountersKeepEndedProcessesTimeAndAReusedPidStartsAfresh) {
 }
 
 // 500 names on a GPU of at most 50 groups: the first 50 and "other"; a group without a
-// client for ten minutes is dropped, its time moved to "other", and a new name takes its
-// place. No GPU's total ever goes down.
-TEST(ProcessGroups, ManyNamesAreBoundedAndIdleGroupsEndWithoutLosingTime) {
+// client for ten minutes is dropped, its series simply ending (its time is never moved to
+// "other", where a rate would read it as work done at once), and a new name takes its place.
+TEST(ProcessGroups, ManyNamesAreBoundedAndIdleGroupsEndWithoutSpikingOther) {
     ProcessGroups groups(50);
     double before = 0;
     for (uint64_t round = 0; round < 4; ++round) {
@@ -99,10 +99,28 @@ TEST(ProcessGroups, ManyNamesAreBoundedAndIdleGroupsEndWithoutLosingTime) {
     }
     EXPECT_DOUBLE_EQ(before, 3 * 125) << "every client's time, in its group or in other";
     EXPECT_DOUBLE_EQ(groups.SecondsOf(0, "other", kEngineGraphics), 3 * 75);
-    // Ten minutes later only a newcomer is there.
+    // Ten minutes later only a newcomer is there; "other" has grown by nothing.
     groups.Take({Client(0, 5, 99999, 0, "")}, {"newcomer"}, 4 * kSecond + kGroupIdleNs);
     EXPECT_EQ(groups.GroupsOf(0), (std::vector<std::string>{"newcomer", "other"}));
-    EXPECT_DOUBLE_EQ(Total(groups, 0), before);
+    EXPECT_DOUBLE_EQ(groups.SecondsOf(0, "other", kEngineGraphics), 3 * 75);
+}
+
+// Seconds read as the shortest text of what was counted, never float noise; memory sums
+// stop at the largest value rather than wrap.
+TEST(ProcessGroups, SecondsHaveNoFloatNoiseAndMemorySumsSaturate) {
+    ProcessGroups groups(50);
+    GpuClient big = Client(0, 1, 1, 0, "job");
+    GpuClient other = Client(0, 2, 2, 0, "job");
+    big.deviceBytes = other.deviceBytes = UINT64_MAX / 2 + 2;
+    for (uint64_t round = 0; round < 4; ++round) {
+        big.busyNs[kEngineGraphics] = round * 80000000;  // 0.08 s a round
+        groups.Take({big, other}, {"job", "job"}, (round + 1) * kSecond);
+    }
+    const std::string text = groups.Families(0, {}, 0);
+    EXPECT_NE(text.find("process=\"job\"} 0.24\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("{region=\"device\",gpu=\"0\",process=\"job\"} 1.8446744073709552e+19\n"),
+              std::string::npos)
+        << text;
 }
 
 TEST(ProcessGroups, GroupsByUnitAndContainerFromCgroupFiles) {
@@ -130,6 +148,17 @@ TEST(ProcessGroups, GroupsByUnitAndContainerFromCgroupFiles) {
          "87654321-aaaa-bbbb-cccc-0123456789ab"},
         {"0::/\n", "", ""},
         {"garbage", "", ""},
+        // Units whose names begin like a pod's, Podman's payload, a hybrid machine whose
+        // container shows in a v1 hierarchy only, a pod named outside kubepods.
+        {"0::/system.slice/podman.service\n", "podman.service", ""},
+        {"0::/user.slice/user-1000.slice/user@1000.service/podcast-sync.service\n",
+         "podcast-sync.service", ""},
+        {"0::/machine.slice/libpod-" + id + ".scope/libpod-payload-" + id + "\n", nullptr,
+         "aaaaaaaaaaaa"},
+        {"12:pids:/docker/" + id + "\n11:memory:/docker/" + id + "\n0::/\n", "", "aaaaaaaaaaaa"},
+        {"0::/system.slice/pod87654321-aaaa-bbbb-cccc-0123456789ab.service\n", nullptr, ""},
+        // Bytes that are no printable ASCII never reach a label as they are.
+        {"0::/system.slice/a\x1b[31mb\tc\xff.service\n", "a?[31mb?c?.service", ""},
     };
     for (const auto& c : cases) {
         const CgroupPlace place = CgroupPlaceOf(c.cgroup);
