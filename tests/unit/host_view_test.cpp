@@ -99,6 +99,8 @@ TEST(StripChart, LargeValuesAreShownInALargerUnitOrWithAnSiPrefix) {
         {16384, "MiB", "16 GiB"},    {2500, "KB/s", "2.5 MB/s"}, {1340.5, "MHz", "1340.5 MHz"},
         {46.1234, "%", "46.1234 %"}, {150000, "%", "150000 %"},  {187000, "Raw", "187k Raw"},
         {2100, "Raw", "2100 Raw"},   {-25000000, "", "-25M"},    {45, "C", "45 C"},
+        {1.5e9, "KB/s", "1.5 TB/s"}, {20000, "MHz", "20 GHz"},   {5000, "W", "5 kW"},
+        {2097152, "KiB", "2 GiB"},   {3e18, "Raw", "3000P Raw"}, {INFINITY, "mW", "inf mW"},
     };
     for (const auto& c : kCases) EXPECT_EQ(ValueWithUnits(c.value, c.units), c.text);
     // Statistics share the unit of the largest; the axis' labels the scale's.
@@ -527,6 +529,11 @@ TEST(GpuOverview, SourcesFindTheirGpuAndFigureAndEachGpuShowsAtAGlance) {
         {source("Load", "%", "", "Share of time (GPU 3, Tesla T4)"), 3, "Load"},
         {source("GPU busy", "%", "GPU", "Share of cycles"), kNoGpu, "GPU busy"},
         {source("gpu_busy", "%", "", "(GPU x: y)"), kNoGpu, "gpu_busy"},
+        {source("gpu7", "%", "GPU", ""), kNoGpu, "gpu7"},
+        {source("gpu7_", "%", "", ""), kNoGpu, "gpu7_"},
+        {source("gpu1234567_busy", "%", "", ""), kNoGpu, "gpu1234567_busy"},
+        {source("gpu0_memory_c", "C", "", ""), 0, "memory"},
+        {source("Load", "%", "", "Share (GPU 2)"), kNoGpu, "Load"},
     };
     for (const auto& c : kCases) {
         const SourceGpu of = GpuOfSource(c.source);
@@ -570,6 +577,38 @@ TEST(GpuOverview, SourcesFindTheirGpuAndFigureAndEachGpuShowsAtAGlance) {
     EXPECT_EQ(RowText(lines, 1),
               "GPU 1 [..........] -  memory 1 of 15.98 GiB  45 C  187 W  amdgpu 0000:03:00.0, N")
         << "cut at the width";
+
+    // Memory from used and free where no total is read, or used alone without a bar; an SM
+    // clock where no graphics clock is; a GPU whose counters do not say what it is; a name
+    // that is no ASCII shown as '?' in ASCII and whole in block characters.
+    const std::vector<HostSource> others = {
+        source("gpu0_memory_used_mib", "MiB", "", "Used (GPU 0, T\xc3\xa9sla)"),
+        source("gpu0_memory_free_mib", "MiB", "", ""),
+        source("gpu0_sm_clock_mhz", "MHz", "", ""),
+        source("gpu1_memory_used_mib", "MiB", "", ""),
+        source("gpu1_busy", "%", "", ""),
+    };
+    const std::vector<OverviewGpu> two = OverviewGpus(others);
+    ASSERT_EQ(two.size(), 2u);
+    const std::vector<float> read = {4096, 12288, 1400, 2048, NAN};
+    EXPECT_EQ(MemoryTotalOf(two[0], read), 16384);
+    const PanelCells ascii = RenderOverview(two, others, read, 80, true);
+    EXPECT_EQ(RowText(ascii, 0).rfind("GPU 0  T?sla", 0), 0u) << RowText(ascii, 0);
+    EXPECT_EQ(RowText(ascii, 2).rfind(" memory [#####...............] 4 of 16 GiB", 0), 0u)
+        << RowText(ascii, 2);
+    EXPECT_EQ(RowText(ascii, 3).rfind(" SM 1400 MHz", 0), 0u) << RowText(ascii, 3);
+    EXPECT_EQ(RowText(ascii, 5), "GPU 1" + std::string(75, ' '));
+    EXPECT_EQ(RowText(ascii, 6).rfind(" busy   [....................] -", 0), 0u)
+        << "no reading yet";
+    EXPECT_EQ(RowText(ascii, 7).rfind(" memory [....................] 2 GiB", 0), 0u)
+        << RowText(ascii, 7);
+    const PanelCells blocks2 = RenderOverview(two, others, read, 80, true, ChartGlyphs::kBlocks);
+    EXPECT_EQ(RowText(blocks2, 0).rfind("GPU 0  T\xc3\xa9sla", 0), 0u) << RowText(blocks2, 0);
+    EXPECT_EQ(RowText(blocks2, 2).find("[\u2588\u2588\u2588\u2588\u2588\u2591"), 8u)
+        << RowText(blocks2, 2);
+    EXPECT_TRUE(RenderOverview(two, others, {}, 40, false).text.size() == 2u)
+        << "no readings at all: each figure a dash";
+    EXPECT_TRUE(RenderOverview({}, others, read, 80, true).text.empty());
 }
 
 }  // namespace
