@@ -54,7 +54,16 @@ struct GpuDevice {
     uint32_t known;  // 1 where busyNs is the device's own figure; 0 where there is none
     uint64_t busyNs;
     uint64_t scanNs;  // what the last pass over its clients took, in nanoseconds of wall time
+    // Written only for a caller that gives `deviceSize` (the first layout ends before it):
+    // when this GPU's clients and busy figure were read, on the snapshot's clock; 0 where
+    // the library reads every GPU at once (the snapshot's `atNs` is then the time). Each
+    // GPU's growth is over its own interval: GPUs read at different times never tear a
+    // round.
+    uint64_t atNs;
 };
+
+// The size of the first layout of a GPU's figures, without its own time.
+constexpr uint32_t kGpuDeviceFirstSize = static_cast<uint32_t>(offsetof(GpuDevice, atNs));
 
 struct GpuClients {
     uint32_t size;        // set by the caller: sizeof (GpuClients)
@@ -69,6 +78,9 @@ struct GpuClients {
     uint32_t deviceCapacity;  // set by the caller: the GPUs `devices` has room for
     GpuDevice* devices;       // the caller's array
     uint32_t deviceCount;     // GPUs written, in their numbers' order
+    // Set by the caller: sizeof (GpuDevice), the stride of `devices`; 0 (a caller that
+    // zeroed its record and knows no more) or beyond the record's `size`: the first layout.
+    uint32_t deviceSize;
 };
 
 // The size of the first layout, without the GPUs' own figures: the least a caller may give.

@@ -4,24 +4,33 @@
 // that a library of plain data uses it too.
 #pragma once
 
+#include <cstddef>
 #include <cstring>
 
 #include "gpu_clients.h"
 
-// Whether the caller's record can be filled: sizes no smaller than the first layout's, and
+// Whether the caller's record has the GPUs' own figures.
+inline bool ClientsSnapshotHasDevices(const GpuClients* snapshot) {
+    return snapshot->size >= offsetof(GpuClients, deviceCount) + sizeof(uint32_t);
+}
+
+// The size of each of the caller's GPU records: the first layout's, unless it says more.
+inline uint32_t ClientsSnapshotDeviceSize(const GpuClients* snapshot) {
+    const bool given = snapshot->size >= offsetof(GpuClients, deviceSize) + sizeof(uint32_t) &&
+                       snapshot->deviceSize != 0;
+    return given ? snapshot->deviceSize : kGpuDeviceFirstSize;
+}
+
+// Whether the caller's record can be filled: sizes no smaller than the first layouts', and
 // an array wherever room is claimed.
 inline bool ClientsSnapshotUsable(const GpuClients* snapshot) {
     if (snapshot == nullptr || snapshot->size < kGpuClientsFirstSize ||
         snapshot->clientSize < sizeof(GpuClient) ||
         (snapshot->capacity > 0 && snapshot->clients == nullptr))
         return false;
-    return snapshot->size < sizeof(GpuClients) || snapshot->deviceCapacity == 0 ||
-           snapshot->devices != nullptr;
-}
-
-// Whether the caller's record has the GPUs' own figures.
-inline bool ClientsSnapshotHasDevices(const GpuClients* snapshot) {
-    return snapshot->size >= sizeof(GpuClients);
+    if (!ClientsSnapshotHasDevices(snapshot) || snapshot->deviceCapacity == 0) return true;
+    return snapshot->devices != nullptr &&
+           ClientsSnapshotDeviceSize(snapshot) >= kGpuDeviceFirstSize;
 }
 
 // Empties it before the clients are added; `unreadable` and `atNs` as the entry gives them.
@@ -47,5 +56,8 @@ inline void ClientsSnapshotAdd(GpuClients* snapshot, const GpuClient& client) {
 inline void ClientsSnapshotAddDevice(GpuClients* snapshot, const GpuDevice& device) {
     if (!ClientsSnapshotHasDevices(snapshot) || snapshot->deviceCount >= snapshot->deviceCapacity)
         return;
-    snapshot->devices[snapshot->deviceCount++] = device;
+    const uint32_t size = ClientsSnapshotDeviceSize(snapshot);
+    char* at = reinterpret_cast<char*>(snapshot->devices) +
+               static_cast<size_t>(snapshot->deviceCount++) * size;
+    memcpy(at, &device, size < sizeof device ? size : sizeof device);
 }

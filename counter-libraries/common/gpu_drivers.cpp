@@ -158,9 +158,12 @@ int32_t GpuDriversClients(GpuClients* snapshot) {
             if (driver.clients == nullptr) continue;
             const size_t first = clients.size();
             uint32_t refused = 0;
-            GpuDevice device{number, 0, 0, 0};
-            atNs =
-                std::max(atNs, driver.clients(state.numbered[number], &clients, &refused, &device));
+            GpuDevice device{number, 0, 0, 0, 0};
+            // Each driver reads its GPUs at times of its own: each GPU's time goes with it.
+            const uint64_t lookNs =
+                driver.clients(state.numbered[number], &clients, &refused, &device);
+            atNs = std::max(atNs, lookNs);
+            device.atNs = lookNs;
             unreadable = std::max(unreadable, refused);
             for (size_t c = first; c < clients.size(); ++c) clients[c].gpu = number;
             device.gpu = number;

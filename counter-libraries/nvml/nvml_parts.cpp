@@ -99,8 +99,10 @@ extern "C" PLAT_EXPORT int32_t COUNTER_CALL ZarmiteGpuClients(GpuClients* snapsh
         const uint32_t count = nvml_gpus_count(&State());
         for (uint32_t g = 0; g < count; ++g) {
             const size_t first = clients.size();
-            GpuDevice device{g, 0, 0, 0};
-            atNs = std::max(atNs, nvml_gpus_clients(&State(), g, &clients, &device));
+            GpuDevice device{g, 0, 0, 0, 0};
+            // Each GPU is read with its own busy, at a time of its own.
+            device.atNs = nvml_gpus_clients(&State(), g, &clients, &device);
+            atNs = std::max(atNs, device.atNs);
             for (size_t c = first; c < clients.size(); ++c) clients[c].gpu = g;
             devices.push_back(device);
         }

@@ -25,17 +25,38 @@ GpuProcessRound GpuProcessesFrom(const std::vector<GpuClient>& clients,
     GpuProcessRound round;
     round.offered = true;
     round.unreadable = unreadable;
-    if (atNs != 0 && atNs == history->atNs) {  // the same snapshot as the last round's
-        round.processes = history->processes;
-        round.unattributed = history->unattributed;
-        return round;
-    }
-    const double wallNs =
-        atNs > history->atNs && history->atNs != 0 ? static_cast<double>(atNs - history->atNs) : 0;
+    // Each GPU's look: its own time where the library gives one, else the snapshot's. A
+    // GPU's shares are its growth over its own interval, so that GPUs read at different
+    // times never tear a round.
+    std::map<uint32_t, uint64_t> lookNs;
+    for (const GpuClient& client : clients) lookNs[client.gpu] = atNs;
+    for (const GpuDevice& device : devices)
+        lookNs[device.gpu] = device.atNs != 0 ? device.atNs : atNs;
+    // A GPU not looked at again since the last round (rounds quicker than the library's
+    // reads) shows that round's rows again rather than no time at all.
+    const auto stale = [&](uint32_t gpu) {
+        const auto before = history->gpuAtNs.find(gpu);
+        return lookNs[gpu] != 0 && before != history->gpuAtNs.end() &&
+               before->second == lookNs[gpu];
+    };
+    const auto wallOf = [&](uint32_t gpu) {
+        const auto before = history->gpuAtNs.find(gpu);
+        const uint64_t now = lookNs[gpu];
+        return before != history->gpuAtNs.end() && before->second != 0 && now > before->second
+                   ? static_cast<double>(now - before->second)
+                   : 0.0;
+    };
     std::map<std::pair<uint32_t, uint32_t>, GpuProcess> byProcess;
     decltype(history->clients) seen;
     std::map<uint32_t, double> attributed;  // by GPU: its clients' graphics and compute
+    for (const GpuProcess& process : history->processes)
+        if (stale(process.gpu))
+            byProcess.emplace(std::make_pair(process.gpu, process.pid), process);
+    for (const auto& client : history->clients)
+        if (stale(client.first.first)) seen.insert(client);
     for (const GpuClient& client : clients) {
+        if (stale(client.gpu)) continue;
+        const double wallNs = wallOf(client.gpu);
         const auto key = std::make_pair(client.gpu, client.id);
         std::array<uint64_t, kGpuEngineClasses> now;
         std::copy(std::begin(client.busyNs), std::end(client.busyNs), now.begin());
@@ -73,13 +94,20 @@ GpuProcessRound GpuProcessesFrom(const std::vector<GpuClient>& clients,
         seen[key] = now;
     }
     std::map<uint32_t, uint64_t> deviceBusy;
+    for (const GpuUnattributed& busy : history->unattributed)
+        if (stale(busy.gpu)) round.unattributed.push_back(busy);
     for (const GpuDevice& device : devices) {
         if (device.known == 0) continue;
         const auto before = history->deviceBusyNs.find(device.gpu);
+        if (stale(device.gpu)) {
+            if (before != history->deviceBusyNs.end()) deviceBusy[device.gpu] = before->second;
+            continue;
+        }
         const uint64_t busyNs = before == history->deviceBusyNs.end()
                                     ? device.busyNs
                                     : std::max(device.busyNs, before->second);
         deviceBusy[device.gpu] = busyNs;
+        const double wallNs = wallOf(device.gpu);
         if (before == history->deviceBusyNs.end() || wallNs <= 0) continue;
         const double share =
             std::min(100.0, 100.0 * static_cast<double>(busyNs - before->second) / wallNs);
@@ -87,9 +115,11 @@ GpuProcessRound GpuProcessesFrom(const std::vector<GpuClient>& clients,
         round.unattributed.push_back(
             GpuUnattributed{device.gpu, std::max(0.0, share - clientsShare)});
     }
+    std::sort(round.unattributed.begin(), round.unattributed.end(),
+              [](const GpuUnattributed& a, const GpuUnattributed& b) { return a.gpu < b.gpu; });
     history->clients.swap(seen);
     history->deviceBusyNs.swap(deviceBusy);
-    history->atNs = atNs;
+    history->gpuAtNs.swap(lookNs);
     for (auto& entry : byProcess) round.processes.push_back(std::move(entry.second));
     history->processes = round.processes;
     history->unattributed = round.unattributed;
@@ -115,6 +145,7 @@ GpuProcessRound GpuProcessReader::Take() {
         snapshot.clients = buffer_.data();
         snapshot.deviceCapacity = static_cast<uint32_t>(devices_.size());
         snapshot.devices = devices_.data();
+        snapshot.deviceSize = sizeof(GpuDevice);
         if (entry_(&snapshot) != 0) {
             GpuProcessRound none;
             none.offered = true;

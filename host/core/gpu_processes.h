@@ -47,7 +47,7 @@ struct GpuProcessHistory {
     // Each client's engine time, by GPU and client number.
     std::map<std::pair<uint32_t, uint64_t>, std::array<uint64_t, kGpuEngineClasses>> clients;
     std::map<uint32_t, uint64_t> deviceBusyNs;  // each GPU's own, where known
-    uint64_t atNs = 0;
+    std::map<uint32_t, uint64_t> gpuAtNs;       // when each GPU was looked at
     // The rows of that snapshot: a round that finds no newer one (rounds quicker than the
     // library's reads) shows them again rather than no time at all.
     std::vector<GpuProcess> processes;

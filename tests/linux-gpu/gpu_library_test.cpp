@@ -418,6 +418,24 @@ TEST_F(GpuLibrary, ItsClientsEntryTellsWhoUsesTheGpu) {
     EXPECT_EQ(devices[0].gpu, 0u);
     EXPECT_EQ(devices[0].known, 1u);
     EXPECT_GT(devices[0].busyNs, 0u);
+    // A caller that gives the size of its GPU records gets each GPU's own look time; one
+    // that gives none gets records of the first layout, and nothing written past them.
+    GpuDevice sized[2];
+    memset(sized, 0xAB, sizeof sized);
+    GpuClients record = SnapshotRecord(sizeof(GpuClients), sizeof(GpuClient), 4, clients);
+    record.deviceCapacity = 2;
+    record.devices = sized;
+    record.deviceSize = sizeof(GpuDevice);
+    ASSERT_EQ(entry(&record), 0);
+    ASSERT_EQ(record.deviceCount, 1u);
+    EXPECT_EQ(sized[0].atNs, record.atNs) << "one GPU: its look is the snapshot's";
+    alignas(GpuDevice) unsigned char packed[2 * sizeof(GpuDevice)];
+    memset(packed, 0xAB, sizeof packed);
+    record.devices = reinterpret_cast<GpuDevice*>(packed);
+    record.deviceSize = 0;
+    ASSERT_EQ(entry(&record), 0);
+    EXPECT_EQ(packed[kGpuDeviceFirstSize], 0xAB) << "a record of the first layout ends there";
+    EXPECT_NE(packed[kGpuDeviceFirstSize - 1], 0xAB);
     plat_library_close(library);
 }
 

@@ -252,14 +252,14 @@ TEST(ScriptOutput, GpuProcessesAreSharesOfTheRoundWithTheirTextsMadeSafe) {
     GpuClient shared = client(10, 1, 100, 0);
     shared.flags = kGpuClientShared;
     GpuProcessesFrom({shared, client(11, 1, 100, 0), client(12, 2, 5000000000, 0)},
-                     {{0, 1, 1000000000, 0}, {1, 0, 0, 0}}, 1000000000, 2, &history);
+                     {{0, 1, 1000000000, 0, 0}, {1, 0, 0, 0, 0}}, 1000000000, 2, &history);
     GpuClient named = client(13, 4, 0, 0);
     snprintf(named.name, sizeof named.name, "bad\x1b[2J\xff");
     shared.busyNs[kEngineGraphics] = 250000100;  // a quarter of the second
     const GpuProcessRound round =
         GpuProcessesFrom({shared, client(11, 1, 250000100, 0), client(12, 2, 1000, 0),
                           client(12, 3, 0, 500000000), named},
-                         {{0, 1, 1600000000, 0}, {1, 0, 0, 0}}, 2000000000, 2, &history);
+                         {{0, 1, 1600000000, 0, 0}, {1, 0, 0, 0, 0}}, 2000000000, 2, &history);
     ASSERT_EQ(round.processes.size(), 4u);
     EXPECT_EQ(round.processes[0].name, std::string(64, 'x'));
     const std::string json = JsonProcesses(round);
@@ -279,7 +279,7 @@ TEST(ScriptOutput, GpuProcessesAreSharesOfTheRoundWithTheirTextsMadeSafe) {
     // A round quicker than the library's reads finds the same snapshot: the same shares,
     // not a round of no time.
     const GpuProcessRound again =
-        GpuProcessesFrom({shared}, {{0, 1, 1600000000, 0}}, 2000000000, 2, &history);
+        GpuProcessesFrom({shared}, {{0, 1, 1600000000, 0, 0}}, 2000000000, 2, &history);
     EXPECT_EQ(JsonProcesses(again), json);
     EXPECT_NE(json.find("\"pid\":13,\"name\":\"bad\\u001b[2J\xEF\xBF\xBD\",\"user\":\"alice\","
                         "\"busy\":{}"),
@@ -293,6 +293,44 @@ TEST(ScriptOutput, GpuProcessesAreSharesOfTheRoundWithTheirTextsMadeSafe) {
         << json;
     EXPECT_EQ(JsonProcesses(GpuProcessRound{}),
               ",\"processes\":[],\"processes_unreadable\":0,\"processes_unattributed\":[]");
+}
+
+// Two GPUs looked at at different times: each GPU's growth is over its own interval, and a
+// GPU not looked at again since the last round shows that round's shares, so that a round
+// between two GPUs' looks reads a steady 90 % client as 90 %, never 0 % or 100 %.
+TEST(ScriptOutput, EachGpusSharesAreOverItsOwnLooks) {
+    const auto client = [](uint32_t gpu, uint64_t graphicsNs) {
+        GpuClient c;
+        memset(&c, 0, sizeof c);
+        c.gpu = gpu;
+        c.pid = 100 + gpu;
+        c.id = 1;
+        c.busyNs[kEngineGraphics] = graphicsNs;
+        return c;
+    };
+    const uint64_t second = 1000000000;
+    GpuProcessHistory history;
+    // GPU 0 is looked at on the second, GPU 1 half a second later; a client of each is busy
+    // 90 % and 50 % of the time, and each GPU 95 % and 60 %.
+    const auto look = [&](uint64_t gpu0At, uint64_t gpu1At) {
+        return GpuProcessesFrom(
+            {client(0, gpu0At * 9 / 10), client(1, gpu1At / 2)},
+            {{0, 1, gpu0At * 95 / 100, 0, gpu0At}, {1, 1, gpu1At * 6 / 10, 0, gpu1At}},
+            std::max(gpu0At, gpu1At), 0, &history);
+    };
+    look(1 * second, 1 * second + second / 2);  // the first look: no shares yet
+    for (const auto& times : {std::make_pair(2 * second, 2 * second + second / 2),
+                              std::make_pair(3 * second, 2 * second + second / 2),
+                              std::make_pair(3 * second, 3 * second + second / 2),
+                              std::make_pair(4 * second, 3 * second + second / 2)}) {
+        const GpuProcessRound round = look(times.first, times.second);
+        ASSERT_EQ(round.processes.size(), 2u);
+        EXPECT_NEAR(round.processes[0].busyPercent[kEngineGraphics], 90, 1e-6) << times.first;
+        EXPECT_NEAR(round.processes[1].busyPercent[kEngineGraphics], 50, 1e-6) << times.second;
+        ASSERT_EQ(round.unattributed.size(), 2u) << times.first;
+        EXPECT_NEAR(round.unattributed[0].busyPercent, 5, 1e-6);
+        EXPECT_NEAR(round.unattributed[1].busyPercent, 10, 1e-6);
+    }
 }
 
 TEST(ProcessPanel, RowsInEachOrderFitTheirWidthAndShowNoControlCharacter) {
