@@ -32,19 +32,22 @@ GpuProcessRound GpuProcessesFrom(const std::vector<GpuClient>& clients,
     for (const GpuClient& client : clients) lookNs[client.gpu] = atNs;
     for (const GpuDevice& device : devices)
         lookNs[device.gpu] = device.atNs != 0 ? device.atNs : atNs;
+    // A GPU's look now and at the last round; 0 where there was none. Looked up, never
+    // added: a GPU of the last round's rows that this snapshot lacks stays out of the map.
+    const auto at = [](const std::map<uint32_t, uint64_t>& times, uint32_t gpu) {
+        const auto found = times.find(gpu);
+        return found == times.end() ? uint64_t{0} : found->second;
+    };
     // A GPU not looked at again since the last round (rounds quicker than the library's
     // reads) shows that round's rows again rather than no time at all.
     const auto stale = [&](uint32_t gpu) {
-        const auto before = history->gpuAtNs.find(gpu);
-        return lookNs[gpu] != 0 && before != history->gpuAtNs.end() &&
-               before->second == lookNs[gpu];
+        const uint64_t now = at(lookNs, gpu);
+        return now != 0 && now == at(history->gpuAtNs, gpu);
     };
     const auto wallOf = [&](uint32_t gpu) {
-        const auto before = history->gpuAtNs.find(gpu);
-        const uint64_t now = lookNs[gpu];
-        return before != history->gpuAtNs.end() && before->second != 0 && now > before->second
-                   ? static_cast<double>(now - before->second)
-                   : 0.0;
+        const uint64_t now = at(lookNs, gpu);
+        const uint64_t before = at(history->gpuAtNs, gpu);
+        return before != 0 && now > before ? static_cast<double>(now - before) : 0.0;
     };
     std::map<std::pair<uint32_t, uint32_t>, GpuProcess> byProcess;
     decltype(history->clients) seen;
