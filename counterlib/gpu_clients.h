@@ -60,6 +60,12 @@ struct GpuDevice {
     // GPU's growth is over its own interval: GPUs read at different times never tear a
     // round.
     uint64_t atNs;
+    // Also written only for a caller that gives `deviceSize` with room for them: what this
+    // GPU's last look could not see. Files of its clients whose reads did not end in time
+    // (a hung driver); and descriptors on it left unread because a cap was reached (a
+    // process's, or the GPU's). 0 and 0: every client was read.
+    uint32_t lateClients;
+    uint32_t leftOut;
 };
 
 // The size of the first layout of a GPU's figures, without its own time.

@@ -29,5 +29,5 @@ inline void busy_time_add(BusyTime* time, bool ok, double share, uint64_t atNs) 
 }
 
 inline GpuDevice busy_time_device(const BusyTime& time, uint32_t gpu, uint64_t scanNs) {
-    return GpuDevice{gpu, time.known ? 1u : 0u, time.busyNs, scanNs, 0};
+    return GpuDevice{gpu, time.known ? 1u : 0u, time.busyNs, scanNs, 0, 0, 0};
 }

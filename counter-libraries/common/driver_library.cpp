@@ -324,6 +324,14 @@ const CounterOperations kOperations = {
 
 }  // namespace
 
+void driver_want_counters(const std::vector<uint32_t>& counters) {
+    Library& library = State();
+    std::lock_guard<std::mutex> guard(library.lock);
+    if (library.phase != Phase::kStarted) return;
+    for (uint32_t counter : counters)
+        if (counter < library.counters) sampler_want(library.sampler, counter, false);
+}
+
 CounterEntry DriverQueryInterface(const DriverParts& parts, uint32_t identifier) {
     Library& library = State();
     // The binding asks for 32 entries on every bind: after the first, no lock is taken.

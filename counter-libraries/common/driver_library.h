@@ -49,5 +49,11 @@ struct DriverParts {
     int32_t exitingStatus;  // what Initialize returns once the process is ending
 };
 
+// Has these counters read from now on, as if they had been added (the clients' entry asks
+// for the counters whose reads find the clients, whatever the host added); no Sample waits
+// for their first reading. Nothing before the start has ended; counters beyond the
+// library's are passed over.
+void driver_want_counters(const std::vector<uint32_t>& counters);
+
 // The query entry's answer for a library made of `parts`. The parts must live for ever.
 CounterEntry DriverQueryInterface(const DriverParts& parts, uint32_t identifier);

@@ -148,7 +148,7 @@ int32_t GpuDriversClients(GpuClients* snapshot) {
     Drivers& state = State();
     std::vector<GpuClient> clients;
     std::vector<GpuDevice> devices;
-    uint32_t unreadable = 0;
+    std::vector<uint32_t> unreadable, wanted;
     uint64_t atNs = 0;
     try {
         std::lock_guard<std::mutex> guard(state.lock);
@@ -157,22 +157,26 @@ int32_t GpuDriversClients(GpuClients* snapshot) {
             const GpuDriver& driver = *state.machine->drivers[state.ownerOf[number]];
             if (driver.clients == nullptr) continue;
             const size_t first = clients.size();
-            uint32_t refused = 0;
-            GpuDevice device{number, 0, 0, 0, 0};
+            GpuDevice device{number, 0, 0, 0, 0, 0, 0};
             // Each driver reads its GPUs at times of its own: each GPU's time goes with it.
             const uint64_t lookNs =
-                driver.clients(state.numbered[number], &clients, &refused, &device);
+                driver.clients(state.numbered[number], &clients, &unreadable, &device);
             atNs = std::max(atNs, lookNs);
             device.atNs = lookNs;
-            unreadable = std::max(unreadable, refused);
+            wanted.push_back(number * state.machine->metricsPerGpu + driver.clientsMetric);
             for (size_t c = first; c < clients.size(); ++c) clients[c].gpu = number;
             device.gpu = number;
             devices.push_back(device);
         }
+        // A process counts once, however many GPUs could not read its clients.
+        std::sort(unreadable.begin(), unreadable.end());
+        unreadable.erase(std::unique(unreadable.begin(), unreadable.end()), unreadable.end());
     } catch (...) {
         return kDriverBadArgument;  // memory ran out
     }
-    ClientsSnapshotStart(snapshot, unreadable, atNs);
+    // Outside this lock: the library's is taken before it, never after.
+    driver_want_counters(wanted);
+    ClientsSnapshotStart(snapshot, static_cast<uint32_t>(unreadable.size()), atNs);
     for (const GpuClient& client : clients) ClientsSnapshotAdd(snapshot, client);
     for (const GpuDevice& device : devices) ClientsSnapshotAddDevice(snapshot, device);
     return 0;

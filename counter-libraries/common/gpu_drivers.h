@@ -38,12 +38,16 @@ struct GpuDriver {
     // What metric `metric` of GPU `gpu` means there, from what start learned.
     std::string (*meaning)(uint32_t gpu, uint32_t metric);
     // Who used GPU `gpu` at its last reading, appended to `out` (their GPU numbers left to
-    // the caller), how many processes could not be read, and the GPU's own busy time where
-    // the driver knows it (`device`, its number left to the caller); when, on the
+    // the caller), the processes whose clients could not be read appended to `unreadable`
+    // (one may be there twice), and the GPU's own busy time and what its look could not see
+    // where the driver knows them (`device`, its number left to the caller); when, on the
     // library's monotonic clock. Never a call into the driver. Null for a driver that
     // cannot tell.
-    uint64_t (*clients)(uint32_t gpu, std::vector<GpuClient>* out, uint32_t* unreadable,
-                        GpuDevice* device);
+    uint64_t (*clients)(uint32_t gpu, std::vector<GpuClient>* out,
+                        std::vector<uint32_t>* unreadable, GpuDevice* device);
+    // The metric whose unit's read finds a GPU's clients: read from the first call of the
+    // clients' entry on, whatever counters the host added.
+    uint32_t clientsMetric;
 };
 
 struct GpuMachine {

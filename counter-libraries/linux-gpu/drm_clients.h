@@ -32,6 +32,8 @@ struct DrmWalk {
     std::vector<uint32_t> processes;  // every process of the last step, in order
     uint32_t steps = 0;
     uint32_t cappedProcess = 0;     // the last process found with more than the cap; 0 for none
+    // By process with more than the cap: its DRM descriptors beyond it, by node.
+    std::map<uint32_t, std::map<std::string, uint32_t>> beyondCap;
     std::vector<uint32_t> refused;  // processes whose descriptors this user may not see, in order
 };
 
@@ -44,9 +46,12 @@ struct DrmWalk {
 void drm_walk_step(const std::string& root, uint32_t slices, DrmWalk* walk);
 
 // The descriptors open on any of `nodes`, kMaxDescriptorsPerGpu at most, as the walk found
-// them. Reads nothing.
+// them, taken a process's first, then a process's second, and so on: many idle descriptors
+// of a few processes never crowd out another process's one. `leftOut` (where not null):
+// how many the cap left out. Reads nothing.
 std::vector<DrmDescriptor> drm_descriptors_on(const DrmDescriptors& known,
-                                              const std::vector<std::string>& nodes);
+                                              const std::vector<std::string>& nodes,
+                                              size_t* leftOut = nullptr);
 // Those of `descriptors` that are still open on the node the walk found them on: one
 // closed, or reopened on another node since (a reused descriptor or process id), is no
 // longer that client.

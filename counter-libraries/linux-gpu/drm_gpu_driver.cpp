@@ -31,6 +31,12 @@ constexpr uint32_t kEngineBaselineMs = 100;
 constexpr uint32_t kFindWaitMs = 500;
 // How often /sys/class/drm is looked at for GPUs that went or came.
 constexpr uint64_t kCardCheckNs = 1000000000ULL;
+// A client's file (fdinfo, comm) whose read takes longer than this is not read in time:
+// it is passed over, and the GPU says so. At most this many reads may be left stuck.
+constexpr uint32_t kClientReadWaitMs = 250;
+constexpr uint32_t kMaxStuckReads = 8;
+// A look at a GPU's clients in progress this long has not ended in time.
+constexpr uint64_t kLookLateNs = 5000000000ULL;
 
 // The sysfs readings (busy, memory busy) and the clients' engine time (encoder, decoder)
 // are read apart, so that a slow pass over many clients never makes the files late. A GPU
@@ -64,6 +70,10 @@ struct GpuState {
     uint64_t usersAtNs = 0;
     BusyTime busy;        // its own busy figure, for the busy that no client accounts for
     uint64_t scanNs = 0;  // what the last look at its clients took, the walk's step included
+    std::vector<uint32_t> denied;  // processes whose fdinfo this user may not read
+    uint32_t late = 0;             // files of its clients not read in time, at the last look
+    uint32_t leftOut = 0;          // descriptors on it that the caps left unread
+    uint64_t lookSinceNs = 0;      // when the look in progress began; 0 for none
 };
 
 // Never destroyed: a read may still be in the kernel when the process ends.
@@ -79,7 +89,8 @@ struct Drm {
     bool checkingCards = false;
     std::string root;
     bool seesEveryClient = false;  // as the start found it
-    uint32_t refused = 0;          // processes whose clients could not be read, at the last look
+    // Every read of a client's files: a file that hangs costs only itself.
+    BoundedReads* reads = new BoundedReads(drm_read_file, kClientReadWaitMs, kMaxStuckReads);
 };
 
 Drm& State() {
@@ -136,10 +147,10 @@ void FollowCards() {
 }
 
 // The descriptors of a GPU's clients that are still open: walks /proc when a walk is due
-// and no other worker is walking; otherwise the last walk's. `refused`: the processes
-// whose descriptors this user may not see.
+// and no other worker is walking; otherwise the last walk's. `leftOut`: how many
+// descriptors on the nodes the caps left out.
 std::vector<DrmDescriptor> ClientDescriptors(const std::vector<std::string>& nodes,
-                                             uint32_t* refused) {
+                                             size_t* leftOut) {
     Drm& drm = State();
     const uint64_t now = drm_now_ns();
     std::unique_lock<std::mutex> guard(drm.lock);
@@ -154,23 +165,59 @@ std::vector<DrmDescriptor> ClientDescriptors(const std::vector<std::string>& nod
         drm.nextWalkNs = drm_now_ns() + kClientWalkNs;
         drm.walking = false;
     }
-    const std::vector<DrmDescriptor> descriptors = drm_descriptors_on(drm.walk.known, nodes);
-    *refused = static_cast<uint32_t>(drm.walk.refused.size());
+    const std::vector<DrmDescriptor> descriptors =
+        drm_descriptors_on(drm.walk.known, nodes, leftOut);
+    for (const auto& process : drm.walk.beyondCap)
+        for (const auto& node : process.second)
+            if (std::find(nodes.begin(), nodes.end(), node.first) != nodes.end())
+                *leftOut += node.second;
     guard.unlock();
     return drm_still_open(descriptors);
 }
 
 // Who used the GPU at a look: a record for each process of each client.
+// Who the processes are, their files read with a bound: `late` counts those not read in
+// time.
+std::map<uint32_t, ProcessIdentity> Identities(const std::vector<uint32_t>& pids,
+                                               const std::string& root, BoundedReads* reads,
+                                               uint32_t* late) {
+    std::vector<std::string> paths;
+    for (uint32_t pid : pids)
+        for (const std::string& path : process_identity_paths(root, pid)) paths.push_back(path);
+    const std::vector<FileText> texts = reads->ReadAll(paths, kProcessIdentityLimit);
+    std::map<uint32_t, ProcessIdentity> identities;
+    for (size_t p = 0; p < pids.size(); ++p) {
+        identities[pids[p]] = process_identity_from(root, &texts[3 * p]);
+        for (size_t f = 3 * p; f < 3 * p + 3; ++f) *late += texts[f].error == ETIMEDOUT ? 1 : 0;
+    }
+    return identities;
+}
+
+// The processes of a client, each once.
+std::vector<uint32_t> ProcessesOf(const EngineClient& client,
+                                  const std::vector<DrmDescriptor>& descriptors) {
+    std::vector<uint32_t> pids;
+    for (size_t path : client.paths)
+        if (path < descriptors.size()) pids.push_back(descriptors[path].pid);
+    std::sort(pids.begin(), pids.end());
+    pids.erase(std::unique(pids.begin(), pids.end()), pids.end());
+    return pids;
+}
+
 std::vector<GpuClient> Users(const EngineShares& shares,
                              const std::vector<DrmDescriptor>& descriptors,
-                             const std::string& root) {
+                             const std::string& root, BoundedReads* reads, uint32_t* late) {
+    std::vector<uint32_t> all;
+    for (const EngineClient& client : shares.byClient) {
+        const std::vector<uint32_t> pids = ProcessesOf(client, descriptors);
+        all.insert(all.end(), pids.begin(), pids.end());
+    }
+    std::sort(all.begin(), all.end());
+    all.erase(std::unique(all.begin(), all.end()), all.end());
+    const std::map<uint32_t, ProcessIdentity> identities = Identities(all, root, reads, late);
     std::vector<GpuClient> users;
     for (const EngineClient& client : shares.byClient) {
-        std::vector<uint32_t> pids;
-        for (size_t path : client.paths)
-            if (path < descriptors.size()) pids.push_back(descriptors[path].pid);
-        std::sort(pids.begin(), pids.end());
-        pids.erase(std::unique(pids.begin(), pids.end()), pids.end());
+        const std::vector<uint32_t> pids = ProcessesOf(client, descriptors);
         char* end = nullptr;
         const uint64_t number = strtoull(client.id.c_str(), &end, 10);
         const uint64_t id =
@@ -186,7 +233,7 @@ std::vector<GpuClient> Users(const EngineShares& shares,
             user.deviceBytes = client.deviceBytes;
             user.systemBytes = client.systemBytes;
             user.flags = pids.size() > 1 ? kGpuClientShared : 0;
-            const ProcessIdentity identity = process_identity(root, pid);
+            const ProcessIdentity& identity = identities.at(pid);
             // The program's own name for the client, where it gave one, after its process's.
             std::string name = identity.name;
             if (!client.name.empty()) name += " (" + drm_printable(client.name, 40) + ")";
@@ -233,29 +280,33 @@ void ReadClients(Sampler* sampler, uint32_t index, const DrmGpu& gpu, CounterRea
     }
     Drm& drm = State();
     EngineHistory history;
+    std::string root;
+    BoundedReads* reads = nullptr;
+    const uint64_t startNs = drm_now_ns();
     {
         std::lock_guard<std::mutex> guard(drm.lock);
-        if (index < drm.gpus.size()) history = drm.gpus[index].engines;
+        if (index < drm.gpus.size()) {
+            history = drm.gpus[index].engines;
+            drm.gpus[index].lookSinceNs = startNs;
+        }
+        root = drm.root;
+        reads = drm.reads;
     }
     EngineShares shares;
     std::vector<DrmDescriptor> descriptors;
-    uint32_t refused = 0;
+    size_t leftOut = 0;
     uint64_t atNs = 0;
-    const uint64_t startNs = drm_now_ns();
     for (int look = 0; look < 2; ++look) {
-        descriptors = ClientDescriptors(gpu.nodes, &refused);
+        descriptors = ClientDescriptors(gpu.nodes, &leftOut);
         std::vector<std::string> paths;
         for (const DrmDescriptor& descriptor : descriptors) paths.push_back(descriptor.fdinfo);
+        const std::vector<FileText> texts = reads->ReadAll(paths, kFdinfoLimit);
         atNs = drm_now_ns();
-        shares = engine_shares(paths, drm_read_file, &history, atNs, gpu.found.address);
+        shares = engine_shares_of(paths, texts, &history, atNs, gpu.found.address);
         if (shares.measured || (look == 0 && !sampler_sleep(sampler, kEngineBaselineMs))) break;
     }
-    std::string root;
-    {
-        std::lock_guard<std::mutex> guard(drm.lock);
-        root = drm.root;
-    }
-    std::vector<GpuClient> users = Users(shares, descriptors, root);
+    uint32_t late = static_cast<uint32_t>(shares.late.size());
+    std::vector<GpuClient> users = Users(shares, descriptors, root, reads, &late);
     // Processes whose fdinfo this user may not read count among those whose clients could
     // not be read, beside those whose descriptors it may not even see.
     std::vector<uint32_t> denied;
@@ -263,16 +314,19 @@ void ReadClients(Sampler* sampler, uint32_t index, const DrmGpu& gpu, CounterRea
         if (path < descriptors.size()) denied.push_back(descriptors[path].pid);
     std::sort(denied.begin(), denied.end());
     denied.erase(std::unique(denied.begin(), denied.end()), denied.end());
-    refused += static_cast<uint32_t>(denied.size());
     {
         std::lock_guard<std::mutex> guard(drm.lock);
         if (index < drm.gpus.size()) {
-            drm.gpus[index].engines = std::move(history);
-            drm.gpus[index].users.swap(users);
-            drm.gpus[index].usersAtNs = atNs;
-            drm.gpus[index].scanNs = drm_now_ns() - startNs;
+            GpuState& state = drm.gpus[index];
+            state.engines = std::move(history);
+            state.users.swap(users);
+            state.usersAtNs = atNs;
+            state.scanNs = drm_now_ns() - startNs;
+            state.denied.swap(denied);
+            state.late = late;
+            state.leftOut = static_cast<uint32_t>(std::min<size_t>(leftOut, UINT32_MAX));
+            state.lookSinceNs = 0;
         }
-        drm.refused = refused;
     }
     const CounterReading noLook{kReadingNoData, 0, 0};
     if (busy != nullptr) *busy = shares.measured ? drm_share(engine_share_of(shares, {})) : noLook;
@@ -448,16 +502,24 @@ void Stop() {
     drm.gpus.clear();
 }
 
-// Who used GPU `index` at its last look.
-uint64_t Clients(uint32_t index, std::vector<GpuClient>* out, uint32_t* unreadable,
+// Who used GPU `index` at its last look. A look that has run too long says that its
+// clients were not read in time.
+uint64_t Clients(uint32_t index, std::vector<GpuClient>* out, std::vector<uint32_t>* unreadable,
                  GpuDevice* device) {
     Drm& drm = State();
+    const uint64_t now = drm_now_ns();
     std::lock_guard<std::mutex> guard(drm.lock);
-    *unreadable = drm.refused;
+    unreadable->insert(unreadable->end(), drm.walk.refused.begin(), drm.walk.refused.end());
     if (index >= drm.gpus.size()) return 0;
-    out->insert(out->end(), drm.gpus[index].users.begin(), drm.gpus[index].users.end());
-    *device = busy_time_device(drm.gpus[index].busy, device->gpu, drm.gpus[index].scanNs);
-    return drm.gpus[index].usersAtNs;
+    const GpuState& state = drm.gpus[index];
+    unreadable->insert(unreadable->end(), state.denied.begin(), state.denied.end());
+    out->insert(out->end(), state.users.begin(), state.users.end());
+    *device = busy_time_device(state.busy, device->gpu, state.scanNs);
+    device->lateClients = state.late;
+    if (state.lookSinceNs != 0 && now - std::min(now, state.lookSinceNs) > kLookLateNs)
+        device->lateClients = std::max<uint32_t>(device->lateClients, 1);
+    device->leftOut = state.leftOut;
+    return state.usersAtNs;
 }
 
 }  // namespace
@@ -475,4 +537,6 @@ int32_t drm_find(std::vector<FoundGpu>* gpus) {
     return 0;
 }
 
-const GpuDriver kDrmGpuDriver = {Start, Stop, kUnits, UnitMetrics, Read, Meaning, Clients};
+// Its clients are read with the encoder's busy, or with the busy where that comes from them.
+const GpuDriver kDrmGpuDriver = {Start, Stop, kUnits, UnitMetrics, Read, Meaning, Clients,
+                                 kEncoderBusy};

@@ -6,8 +6,6 @@
 
 namespace {
 
-constexpr size_t kFdinfoLimit = 16 * 1024;
-
 // The larger of two readings of one client: two descriptors of one client print the same
 // counters, read a moment apart.
 void Merge(EngineCount* into, const EngineCount& other) {
@@ -26,20 +24,67 @@ bool SameAddress(const std::string& address, const std::string& lowerCase) {
     return true;
 }
 
+
+// One engine of one client at this look: its share since the client's last look (0 to
+// 1), with `now` (the last look's counts on the way in) made this look's. A first look
+// takes a baseline; a counter that went backwards is a new one; growth beyond what the
+// time passed allows is refused, until it has been seen kMaxRefused times in a row.
+double EngineGrowth(const EngineCount& engine, const EngineHistory::Counts* last, uint64_t nowNs,
+                    EngineHistory::Counts* now) {
+    const uint64_t busy = engine.hasCycles ? engine.cycles : engine.ns;
+    const uint64_t total = engine.hasCycles ? engine.totalCycles : 0;
+    const auto baseline = [&] {
+        now->busy = busy;
+        now->total = total;
+        now->atNs = nowNs;
+        now->refused = 0;
+    };
+    if (last == nullptr || nowNs <= last->atNs) {
+        baseline();
+        return 0;
+    }
+    const double wallNs = static_cast<double>(nowNs - last->atNs);
+    double share = 0;
+    if (engine.percent >= 0) {
+        share = std::min(1.0, engine.percent / 100.0);  // the driver's own recent share
+    } else if (busy < last->busy || total < last->total) {
+        baseline();  // the driver started the counter again
+        return 0;
+    } else {
+        const double grew =
+            static_cast<double>(busy - last->busy) / std::max<uint32_t>(engine.capacity, 1);
+        const double limit = engine.hasCycles ? static_cast<double>(total - last->total) : wallNs;
+        if (grew > limit * kGrowthSlack && ++now->refused < kMaxRefused) return 0;
+        share = now->refused >= kMaxRefused ? 0 : (limit > 0 ? std::min(1.0, grew / limit) : 0);
+    }
+    baseline();
+    now->usedNs = last->usedNs + share * wallNs;
+    return share;
+}
+
 }  // namespace
 
 EngineShares engine_shares(const std::vector<std::string>& paths, ReadFdinfo read,
                            EngineHistory* history, uint64_t nowNs, const std::string& pdev) {
+    std::vector<FileText> texts(paths.size());
+    for (size_t i = 0; i < paths.size(); ++i)
+        texts[i].error = read(paths[i], kFdinfoLimit, &texts[i].text);
+    return engine_shares_of(paths, texts, history, nowNs, pdev);
+}
+
+EngineShares engine_shares_of(const std::vector<std::string>& paths,
+                              const std::vector<FileText>& texts, EngineHistory* history,
+                              uint64_t nowNs, const std::string& pdev) {
     // Each client once, by its device and its id there.
     std::map<std::string, std::map<std::string, EngineCount>> clients;
     std::map<std::string, EngineClient> users;
     EngineShares shares;
-    std::string text;
-    for (size_t i = 0; i < paths.size(); ++i) {
+    for (size_t i = 0; i < texts.size() && i < paths.size(); ++i) {
         FdinfoClient client;
-        const int error = read(paths[i], kFdinfoLimit, &text);
+        const int error = texts[i].error;
         if (error == EACCES || error == EPERM) shares.denied.push_back(i);
-        if (error != 0 || !fdinfo_parse(text, &client)) continue;
+        if (error == ETIMEDOUT) shares.late.push_back(i);
+        if (error != 0 || !fdinfo_parse(texts[i].text, &client)) continue;
         if (!pdev.empty() && !client.pdev.empty() && !SameAddress(client.pdev, pdev)) continue;
         // A client without an id is one descriptor: counted on its own.
         const std::string key = client.pdev + "/" + (client.id.empty() ? paths[i] : client.id);
@@ -65,47 +110,30 @@ EngineShares engine_shares(const std::vector<std::string>& paths, ReadFdinfo rea
     }
     shares.clients = static_cast<uint32_t>(clients.size());
     shares.measured = history->atNs != 0 && nowNs > history->atNs;
-    const double wallNs = shares.measured ? static_cast<double>(nowNs - history->atNs) : 0;
     decltype(history->clients) seen;
     for (const auto& client : clients) {
         const auto before = history->clients.find(client.first);
         for (const auto& entry : client.second) {
-            const EngineCount& engine = entry.second;
-            double share = 0;
-            EngineHistory::Counts now{engine.hasCycles ? engine.cycles : engine.ns,
-                                      engine.hasCycles ? engine.totalCycles : 0, 0};
             const EngineHistory::Counts* last = nullptr;
             if (before != history->clients.end()) {
                 const auto found = before->second.find(entry.first);
                 if (found != before->second.end()) last = &found->second;
             }
-            if (engine.percent >= 0) {
-                share = engine.percent / 100.0;  // the driver's own recent share
-            } else if (engine.hasNs || engine.hasCycles) {
-                if (last != nullptr && shares.measured) {
-                    const uint64_t busy = now.busy > last->busy ? now.busy - last->busy : 0;
-                    const uint64_t total = now.total > last->total ? now.total - last->total : 0;
-                    if (engine.hasCycles && total > 0)
-                        share = static_cast<double>(busy) / static_cast<double>(total);
-                    else if (!engine.hasCycles)
-                        share = static_cast<double>(busy) / wallNs;
-                    share /= engine.capacity;
-                }
-                if (last != nullptr) {  // a counter that went backwards keeps the larger
-                    now.busy = std::max(now.busy, last->busy);
-                    now.total = std::max(now.total, last->total);
-                }
-            }
-            // The client's time counts from its second look, at most the whole engine.
-            share = std::min(1.0, std::max(0.0, share));
-            now.usedNs =
-                last == nullptr ? 0 : last->usedNs + (shares.measured ? share * wallNs : 0);
+            EngineHistory::Counts now = last == nullptr ? EngineHistory::Counts{} : *last;
+            const double share = EngineGrowth(entry.second, last, nowNs, &now);
             uint64_t& used = users[client.first].busyNs[engine_class_of(entry.first)];
             used += static_cast<uint64_t>(now.usedNs);
             seen[client.first][entry.first] = now;
             double& sum = shares.byEngine[entry.first];
-            sum = std::min(1.0, sum + std::max(0.0, share));
+            sum = std::min(1.0, sum + share);
         }
+    }
+    // Clients this look missed keep their time for a while.
+    for (auto& client : history->clients) {
+        if (seen.count(client.first) > 0) continue;
+        for (auto& engine : client.second)
+            if (nowNs - std::min(nowNs, engine.second.atNs) < kClientGraceNs)
+                seen[client.first].insert(engine);
     }
     history->clients.swap(seen);
     history->atNs = nowNs;

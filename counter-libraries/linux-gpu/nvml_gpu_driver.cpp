@@ -67,7 +67,7 @@ void Read(Sampler*, uint32_t gpu, uint32_t unit, CounterReading* out) {
     nvml_gpus_read(&nvidia.gpus, slot, static_cast<MetricQuery>(unit % kQueryCount), out);
 }
 
-uint64_t Clients(uint32_t gpu, std::vector<GpuClient>* out, uint32_t* unreadable,
+uint64_t Clients(uint32_t gpu, std::vector<GpuClient>* out, std::vector<uint32_t>*,
                  GpuDevice* device) {
     Nvidia& nvidia = State();
     uint32_t slot = UINT32_MAX;
@@ -75,7 +75,7 @@ uint64_t Clients(uint32_t gpu, std::vector<GpuClient>* out, uint32_t* unreadable
         std::lock_guard<std::mutex> guard(nvidia.lock);
         if (gpu < nvidia.slotOf.size()) slot = nvidia.slotOf[gpu];
     }
-    *unreadable = 0;  // the driver lists every process, whoever asks
+    // The driver lists every process, whoever asks: none is unreadable.
     return nvml_gpus_clients(&nvidia.gpus, slot, out, device);
 }
 
@@ -85,4 +85,6 @@ std::string Meaning(uint32_t, uint32_t metric) {
 
 }  // namespace
 
-const GpuDriver kNvmlGpuDriver = {Start, Stop, kQueryCount, UnitMetrics, Read, Meaning, Clients};
+// Its processes are read with its busy.
+const GpuDriver kNvmlGpuDriver = {Start, Stop,    kQueryCount, UnitMetrics,
+                                  Read,  Meaning, Clients,     kBusy};

@@ -1,5 +1,6 @@
 #include "process_identity.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <map>
 #include <mutex>
@@ -67,17 +68,30 @@ uint64_t StartTicks(const std::string& stat) {
 
 }  // namespace
 
-ProcessIdentity process_identity(const std::string& root, uint32_t pid) {
-    ProcessIdentity identity{"", "", 0};
+std::vector<std::string> process_identity_paths(const std::string& root, uint32_t pid) {
     const std::string process = root + "/proc/" + std::to_string(pid);
-    identity.name = drm_read_line(process + "/comm");
-    std::string text;
-    drm_read_file(process + "/status", 8192, &text);
-    const size_t uid = text.find("\nUid:");
+    return {process + "/comm", process + "/status", process + "/stat"};
+}
+
+ProcessIdentity process_identity_from(const std::string& root, const FileText* texts) {
+    ProcessIdentity identity{"", "", 0};
+    if (texts[0].error == 0) {
+        std::string comm = texts[0].text.substr(0, std::min<size_t>(texts[0].text.size(), 256));
+        identity.name = drm_printable(comm.substr(0, comm.find('\n')), 200);
+    }
+    const std::string& status = texts[1].error == 0 ? texts[1].text : std::string();
+    const size_t uid = status.find("\nUid:");
     if (uid != std::string::npos)
         identity.user =
-            UserName(root, static_cast<uint32_t>(strtoul(text.c_str() + uid + 5, nullptr, 10)));
-    drm_read_file(process + "/stat", 4096, &text);
-    identity.startTicks = StartTicks(text);
+            UserName(root, static_cast<uint32_t>(strtoul(status.c_str() + uid + 5, nullptr, 10)));
+    if (texts[2].error == 0) identity.startTicks = StartTicks(texts[2].text);
     return identity;
+}
+
+ProcessIdentity process_identity(const std::string& root, uint32_t pid) {
+    const std::vector<std::string> paths = process_identity_paths(root, pid);
+    FileText texts[3];
+    for (size_t i = 0; i < 3; ++i)
+        texts[i].error = drm_read_file(paths[i], kProcessIdentityLimit, &texts[i].text);
+    return process_identity_from(root, texts);
 }

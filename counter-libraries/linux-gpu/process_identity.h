@@ -7,6 +7,9 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
+
+#include "bounded_reads.h"
 
 struct ProcessIdentity {
     std::string name;     // /proc/PID/comm: untrusted, "" where it cannot be read
@@ -16,3 +19,9 @@ struct ProcessIdentity {
 
 // `root` stands for "/" ("" for the real one).
 ProcessIdentity process_identity(const std::string& root, uint32_t pid);
+// The same in two steps, for a caller that reads the files itself (with a bound): the three
+// files to read, at most kProcessIdentityLimit bytes of each, and who the process is from
+// their texts, in that order.
+constexpr size_t kProcessIdentityLimit = 8192;
+std::vector<std::string> process_identity_paths(const std::string& root, uint32_t pid);
+ProcessIdentity process_identity_from(const std::string& root, const FileText* texts);

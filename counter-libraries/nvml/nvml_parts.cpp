@@ -99,7 +99,7 @@ extern "C" PLAT_EXPORT int32_t COUNTER_CALL ZarmiteGpuClients(GpuClients* snapsh
         const uint32_t count = nvml_gpus_count(&State());
         for (uint32_t g = 0; g < count; ++g) {
             const size_t first = clients.size();
-            GpuDevice device{g, 0, 0, 0, 0};
+            GpuDevice device{g, 0, 0, 0, 0, 0, 0};
             // Each GPU is read with its own busy, at a time of its own.
             device.atNs = nvml_gpus_clients(&State(), g, &clients, &device);
             atNs = std::max(atNs, device.atNs);
@@ -109,6 +109,10 @@ extern "C" PLAT_EXPORT int32_t COUNTER_CALL ZarmiteGpuClients(GpuClients* snapsh
     } catch (...) {
         return kDriverBadArgument;  // memory ran out
     }
+    // Each GPU's processes are read with its busy, whatever the host added.
+    std::vector<uint32_t> busy;
+    for (const GpuDevice& device : devices) busy.push_back(device.gpu * kMetricsPerGpu + kBusy);
+    driver_want_counters(busy);
     ClientsSnapshotStart(snapshot, 0, atNs);
     for (const GpuClient& client : clients) ClientsSnapshotAdd(snapshot, client);
     for (const GpuDevice& device : devices) ClientsSnapshotAddDevice(snapshot, device);

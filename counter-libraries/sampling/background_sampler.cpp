@@ -21,6 +21,7 @@ constexpr uint32_t kMaxWorkers = 64;
 struct UnitState {
     CounterUnit range;
     bool wanted = false;
+    bool awaited = false;  // a publish waits for its first reading
     bool busy = false;
     Clock::time_point busySince{};
     Clock::time_point due{};
@@ -255,7 +256,8 @@ void PublishUnit(Sampler* sampler, UnitState& unit, Clock::time_point now) {
 // Whether a unit wanted since the last publish still has no reading and is not late.
 bool AwaitingFirstReading(const Sampler& sampler, Clock::time_point now) {
     for (const UnitState& unit : sampler.units)
-        if (unit.wanted && unit.completed == 0 && !IsLate(unit, sampler, now)) return true;
+        if (unit.wanted && unit.awaited && unit.completed == 0 && !IsLate(unit, sampler, now))
+            return true;
     return false;
 }
 
@@ -321,12 +323,16 @@ bool sampler_stop(Sampler* sampler, uint32_t waitMs) {
     return idle;
 }
 
-void sampler_want(Sampler* sampler, uint32_t counter) {
+void sampler_want(Sampler* sampler, uint32_t counter, bool awaited) {
     std::lock_guard<std::mutex> guard(sampler->lock);
     if (counter >= sampler->unitOf.size() || sampler->unitOf[counter] == UINT32_MAX) return;
     UnitState& unit = sampler->units[sampler->unitOf[counter]];
-    if (unit.wanted) return;
+    if (unit.wanted) {
+        unit.awaited = unit.awaited || awaited;
+        return;
+    }
     unit.wanted = true;
+    unit.awaited = awaited;
     unit.completed = 0;
     unit.due = Clock::now();
     ++sampler->changes;

@@ -54,8 +54,9 @@ Sampler* sampler_start(const std::vector<CounterUnit>& units, uint32_t counters,
 // driver may be ended; false when one is, and the driver must not be called again.
 bool sampler_stop(Sampler* sampler, uint32_t waitMs);
 
-// Adds a counter's unit to the set read, or empties the set.
-void sampler_want(Sampler* sampler, uint32_t counter);
+// Adds a counter's unit to the set read, or empties the set. A publish waits for the first
+// reading of a unit added with `awaited`, never for one added without.
+void sampler_want(Sampler* sampler, uint32_t counter, bool awaited = true);
 void sampler_want_none(Sampler* sampler);
 
 // Makes the latest completed readings the published ones. Units wanted since the last

@@ -123,6 +123,6 @@ extern "C" PLAT_EXPORT int32_t COUNTER_CALL ZarmiteGpuClients(GpuClients* snapsh
     const uint64_t busyPermilleSeconds =
         sample * kDeviceBusyPermille + JobSeconds(sample) * kJobBusyPermille;
     ClientsSnapshotAddDevice(snapshot,
-                             GpuDevice{0, 1, busyPermilleSeconds * (kSecondNs / 1000), 0, 0});
+                             GpuDevice{0, 1, busyPermilleSeconds * (kSecondNs / 1000), 0, 0, 0, 0});
     return 0;
 }

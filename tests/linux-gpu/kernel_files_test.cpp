@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <map>
 
@@ -118,31 +119,64 @@ TEST(KernelFiles, EngineSharesCountEachClientOnceAndNeverGoBackwards) {
     ASSERT_TRUE(shares.measured);
     EXPECT_NEAR(engine_share_of(shares, {}), 0.5, 1e-9);
     EXPECT_NEAR(engine_share_of(shares, {"video"}), 0.2, 1e-9);
-    // Process 10 ended (11 still holds client 17); client 18's render counter went
-    // backwards: no time, and the larger value is kept, so its return counts nothing twice.
+    // Process 10 ended (11 still holds client 17); client 18's render counter started
+    // again: a new baseline, no time now, and the time counted so far is kept.
+    const auto used = [&](const char* id) {
+        for (const EngineClient& client : shares.byClient)
+            if (client.id == id) return client.busyNs[kEngineGraphics];
+        return uint64_t{0};
+    };
+    const uint64_t before = used("18");
+    EXPECT_NEAR(before, 2000000, 1);
     g_fdinfo.erase(paths[0]);
     g_fdinfo[paths[2]] = I915("18", 1000, 4000000);
     shares = engine_shares(paths, ReadFake, &history, 21000000, "0000:00:02.0");
     EXPECT_NEAR(engine_share_of(shares, {}), 0, 1e-9);
-    g_fdinfo[paths[2]] = I915("18", 3005000, 4000000);
+    EXPECT_EQ(used("18"), before);
+    g_fdinfo[paths[2]] = I915("18", 3001000, 4000000);
     shares = engine_shares(paths, ReadFake, &history, 31000000, "0000:00:02.0");
-    EXPECT_NEAR(engine_share_of(shares, {"render"}), 0.1, 1e-9);
+    EXPECT_NEAR(engine_share_of(shares, {"render"}), 0.3, 1e-9) << "measured from the restart";
     EXPECT_EQ(shares.clients, 2u);
     EXPECT_GT(g_deniedErrors, 0);  // another user's client: passed over, never a failure
     EXPECT_EQ(shares.denied, std::vector<size_t>{3}) << "and said, so that it is counted";
-    // Work beyond the wall time is at most the whole engine.
-    g_fdinfo[paths[2]] = I915("18", 900000000, 4000000);
+    // A glitch (all ones for one look) is refused: no time then, and the next reading
+    // counts from the last good one, over both looks.
+    g_fdinfo[paths[2]] = I915("18", UINT64_MAX, 4000000);
     shares = engine_shares(paths, ReadFake, &history, 41000000, "0000:00:02.0");
-    EXPECT_NEAR(engine_share_of(shares, {"render"}), 1.0, 1e-9);
+    EXPECT_NEAR(engine_share_of(shares, {"render"}), 0, 1e-9);
+    g_fdinfo[paths[2]] = I915("18", 7001000, 4000000);
+    shares = engine_shares(paths, ReadFake, &history, 51000000, "0000:00:02.0");
+    EXPECT_NEAR(engine_share_of(shares, {"render"}), 0.2, 1e-9);
+    // A look that misses client 18 (its file unreadable for a moment) keeps its time; back,
+    // it goes on from there, its share over the time since its last look.
+    const uint64_t kept = used("18");
+    g_fdinfo.erase(paths[2]);
+    shares = engine_shares(paths, ReadFake, &history, 61000000, "0000:00:02.0");
+    EXPECT_EQ(shares.clients, 1u);
+    g_fdinfo[paths[2]] = I915("18", 11001000, 4000000);
+    shares = engine_shares(paths, ReadFake, &history, 71000000, "0000:00:02.0");
+    EXPECT_NEAR(engine_share_of(shares, {"render"}), 0.2, 1e-9);
+    EXPECT_EQ(used("18"), kept + 4000000);
+    // A reading beyond the time passed, seen three times in a row, is believed as a new
+    // baseline; a client's engine time never grows faster than the wall clock.
+    for (uint64_t at : {81000000, 91000000, 101000000}) {
+        g_fdinfo[paths[2]] = I915("18", 900000000 + at, 4000000);
+        shares = engine_shares(paths, ReadFake, &history, at, "0000:00:02.0");
+        EXPECT_NEAR(engine_share_of(shares, {"render"}), 0, 1e-9) << at;
+    }
+    g_fdinfo[paths[2]] = I915("18", 900000000 + 101000000 + 5000000, 4000000);
+    shares = engine_shares(paths, ReadFake, &history, 111000000, "0000:00:02.0");
+    EXPECT_NEAR(engine_share_of(shares, {"render"}), 0.5, 1e-9);
+    EXPECT_LE(used("18"), 111000000u - 1000000u);
     // A client of another device (its descriptor reopened there) counts nothing here.
     const auto other = [](uint64_t render) {
         std::string text = I915("19", render, 0);
         return text.replace(text.find("0000:00:02.0"), 12, "0000:03:00.0");
     };
     g_fdinfo = {{paths[0], other(0)}};
-    engine_shares(paths, ReadFake, &history, 51000000, "0000:00:02.0");
+    engine_shares(paths, ReadFake, &history, 121000000, "0000:00:02.0");
     g_fdinfo = {{paths[0], other(9000000)}};
-    shares = engine_shares(paths, ReadFake, &history, 61000000, "0000:00:02.0");
+    shares = engine_shares(paths, ReadFake, &history, 131000000, "0000:00:02.0");
     EXPECT_EQ(shares.clients, 0u);
     EXPECT_NEAR(engine_share_of(shares, {}), 0, 1e-9);
 }
@@ -182,8 +216,20 @@ TEST(KernelFiles, ADescriptorIsStillAClientOnlyWhileItNamesItsNode) {
     DrmDescriptors known;
     for (uint32_t pid = 0; pid < kMaxDescriptorsPerGpu + 10; ++pid)
         known[pid] = {DrmDescriptor{pid, "renderD128", "", ""}};
-    EXPECT_EQ(drm_descriptors_on(known, {"renderD128"}).size(), kMaxDescriptorsPerGpu);
+    size_t leftOut = 0;
+    EXPECT_EQ(drm_descriptors_on(known, {"renderD128"}, &leftOut).size(), kMaxDescriptorsPerGpu);
+    EXPECT_EQ(leftOut, 10u) << "and says how many it left out";
     EXPECT_TRUE(drm_descriptors_on(known, {"renderD129"}).empty());
+    // 64 processes of 64 idle descriptors each never crowd out a 65th's one.
+    known.clear();
+    for (uint32_t pid = 1; pid <= 64; ++pid)
+        known[pid].assign(kMaxDescriptorsPerProcess, DrmDescriptor{pid, "renderD128", "", ""});
+    known[900] = {DrmDescriptor{900, "renderD128", "", "busy"}};
+    const std::vector<DrmDescriptor> taken = drm_descriptors_on(known, {"renderD128"}, &leftOut);
+    EXPECT_EQ(taken.size(), kMaxDescriptorsPerGpu);
+    EXPECT_EQ(leftOut, 1u);
+    EXPECT_TRUE(std::any_of(taken.begin(), taken.end(),
+                            [](const DrmDescriptor& d) { return d.fdinfo == "busy"; }));
 }
 
 TEST(KernelFiles, ClockLevelsModelNamesAndEnergyRates) {

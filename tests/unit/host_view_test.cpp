@@ -252,14 +252,14 @@ TEST(ScriptOutput, GpuProcessesAreSharesOfTheRoundWithTheirTextsMadeSafe) {
     GpuClient shared = client(10, 1, 100, 0);
     shared.flags = kGpuClientShared;
     GpuProcessesFrom({shared, client(11, 1, 100, 0), client(12, 2, 5000000000, 0)},
-                     {{0, 1, 1000000000, 0, 0}, {1, 0, 0, 0, 0}}, 1000000000, 2, &history);
+                     {{0, 1, 1000000000, 0, 0, 0, 0}, {1, 0, 0, 0, 0, 0, 0}}, 1000000000, 2, &history);
     GpuClient named = client(13, 4, 0, 0);
     snprintf(named.name, sizeof named.name, "bad\x1b[2J\xff");
     shared.busyNs[kEngineGraphics] = 250000100;  // a quarter of the second
     const GpuProcessRound round =
         GpuProcessesFrom({shared, client(11, 1, 250000100, 0), client(12, 2, 1000, 0),
                           client(12, 3, 0, 500000000), named},
-                         {{0, 1, 1600000000, 0, 0}, {1, 0, 0, 0, 0}}, 2000000000, 2, &history);
+                         {{0, 1, 1600000000, 0, 0, 0, 0}, {1, 0, 0, 0, 0, 0, 0}}, 2000000000, 2, &history);
     ASSERT_EQ(round.processes.size(), 4u);
     EXPECT_EQ(round.processes[0].name, std::string(64, 'x'));
     const std::string json = JsonProcesses(round);
@@ -279,7 +279,7 @@ TEST(ScriptOutput, GpuProcessesAreSharesOfTheRoundWithTheirTextsMadeSafe) {
     // A round quicker than the library's reads finds the same snapshot: the same shares,
     // not a round of no time.
     const GpuProcessRound again =
-        GpuProcessesFrom({shared}, {{0, 1, 1600000000, 0, 0}}, 2000000000, 2, &history);
+        GpuProcessesFrom({shared}, {{0, 1, 1600000000, 0, 0, 0, 0}}, 2000000000, 2, &history);
     EXPECT_EQ(JsonProcesses(again), json);
     EXPECT_NE(json.find("\"pid\":13,\"name\":\"bad\\u001b[2J\xEF\xBF\xBD\",\"user\":\"alice\","
                         "\"busy\":{}"),
@@ -315,7 +315,7 @@ TEST(ScriptOutput, EachGpusSharesAreOverItsOwnLooks) {
     const auto look = [&](uint64_t gpu0At, uint64_t gpu1At) {
         return GpuProcessesFrom(
             {client(0, gpu0At * 9 / 10), client(1, gpu1At / 2)},
-            {{0, 1, gpu0At * 95 / 100, 0, gpu0At}, {1, 1, gpu1At * 6 / 10, 0, gpu1At}},
+            {{0, 1, gpu0At * 95 / 100, 0, gpu0At, 0, 0}, {1, 1, gpu1At * 6 / 10, 0, gpu1At, 0, 0}},
             std::max(gpu0At, gpu1At), 0, &history);
     };
     look(1 * second, 1 * second + second / 2);  // the first look: no shares yet

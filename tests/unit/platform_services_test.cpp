@@ -1,8 +1,15 @@
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <chrono>
+#include <condition_variable>
 #include <filesystem>
+#include <mutex>
 #include <string>
+#include <thread>
+#include <vector>
 
+#include "bounded_reads.h"
 #include "platform.h"
 #include "temp_dir.h"
 
@@ -180,5 +187,55 @@ TEST(KeyPressed, ATerminalKeyCountsWithoutALineBreakAndStaysInTheBuffer) {
     close(master);
 }
 #endif
+
+}  // namespace
+
+namespace {
+
+// Files for BoundedReads: a path holding "hang" blocks until released.
+std::mutex g_hangLock;
+std::condition_variable g_hangReleased;
+bool g_released = false;
+
+int ReadOrHang(const std::string& path, size_t, std::string* out) {
+    if (path.find("hang") != std::string::npos) {
+        std::unique_lock<std::mutex> guard(g_hangLock);
+        g_hangReleased.wait(guard, [] { return g_released; });
+    }
+    *out = "text of " + path;
+    return path == "missing" ? ENOENT : 0;
+}
+
+TEST(BoundedReads, AHungFileCostsOnlyItsOwnReadingAndIsPassedOverWhileItHangs) {
+    BoundedReads reads(ReadOrHang, 50, 2);
+    const auto errors = [](const std::vector<FileText>& texts) {
+        std::vector<int> out;
+        for (const FileText& text : texts) out.push_back(text.error);
+        return out;
+    };
+    const std::vector<FileText> first = reads.ReadAll({"a", "hang", "missing", "b"}, 100);
+    EXPECT_EQ(errors(first), (std::vector<int>{0, ETIMEDOUT, ENOENT, 0}));
+    EXPECT_EQ(first[3].text, "text of b") << "the rest is read after the hung file";
+    EXPECT_EQ(reads.Stuck(), 1u);
+    // Still stuck: the file fails at once, the others are read.
+    auto started = std::chrono::steady_clock::now();
+    EXPECT_EQ(errors(reads.ReadAll({"hang", "c"}, 100)), (std::vector<int>{ETIMEDOUT, 0}));
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::milliseconds(40));
+    // With as many reads stuck as allowed, every file fails at once until one ends.
+    EXPECT_EQ(errors(reads.ReadAll({"hang-too"}, 100)), (std::vector<int>{ETIMEDOUT}));
+    started = std::chrono::steady_clock::now();
+    EXPECT_EQ(errors(reads.ReadAll({"d"}, 100)), (std::vector<int>{ETIMEDOUT}));
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::milliseconds(40));
+    {
+        std::lock_guard<std::mutex> guard(g_hangLock);
+        g_released = true;
+    }
+    g_hangReleased.notify_all();
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (reads.Stuck() > 0 && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::yield();
+    EXPECT_EQ(reads.Stuck(), 0u);
+    EXPECT_EQ(errors(reads.ReadAll({"hang", "c"}, 100)), (std::vector<int>{0, 0}));
+}
 
 }  // namespace
