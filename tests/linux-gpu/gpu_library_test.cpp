@@ -541,3 +541,51 @@ TEST_F(GpuLibrary, NvidiaGpusTakeTheirPlaceThroughNvmlOrAreLeftOutWithoutIt) {
 }
 
 }  // namespace
+
+namespace {
+
+// Asking for the clients reads them, whatever counters were added; a client whose fdinfo
+// never answers, and descriptors beyond a process's cap, are said per GPU while the other
+// clients are still read.
+TEST_F(GpuLibrary, ClientsAreReadWhenAskedForEvenWithAHungFdinfoAndSaidWhatWasLeftOut) {
+    machine_.Gpu(1, kAmd, "0x1002", "0x73bf", "amdgpu", AmdFiles());
+    machine_.Client(310, 4, "renderD129", "");
+    Fifo("proc/310/fdinfo/4");
+    for (int fd = 3; fd < 103; ++fd)
+        machine_.Client(400, fd, "renderD129",
+                        "drm-driver:\tamdgpu\ndrm-pdev:\t" + std::string(kAmd) +
+                            "\ndrm-client-id:\t" + std::to_string(1000 + fd) + "\n");
+    HalfBusyClient client(&machine_, 300, 5);
+    client.Run("renderD129", kAmd);
+    uint32_t count = 0;
+    ASSERT_EQ(BindCounterLibrary(), 0);
+    ASSERT_EQ(GetNumCounters(&count), 0);
+    ASSERT_EQ(AddCounter(0), 0);  // busy alone, which its own file gives
+    void* library = plat_library_loaded(kCounterLibraryFileName);
+    const auto entry =
+        reinterpret_cast<GpuClientsEntry>(plat_library_symbol(library, kGpuClientsEntryName));
+    ASSERT_NE(entry, nullptr);
+    std::vector<GpuClient> clients(128);
+    GpuDevice device;
+    GpuClients snapshot;
+    uint64_t busy = 0;
+    const Clock::time_point deadline = Clock::now() + std::chrono::seconds(10);
+    while (busy == 0 && Clock::now() < deadline) {
+        Value(0);
+        snapshot = SnapshotRecord(sizeof(GpuClients), sizeof(GpuClient), 128, clients.data());
+        snapshot.deviceCapacity = 1;
+        snapshot.devices = &device;
+        snapshot.deviceSize = sizeof device;
+        ASSERT_EQ(entry(&snapshot), 0);
+        for (uint32_t c = 0; c < snapshot.count; ++c)
+            if (clients[c].pid == 300) busy = clients[c].busyNs[kEngineGraphics];
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    EXPECT_GT(busy, 0u) << snapshot.count << " clients";
+    ASSERT_EQ(snapshot.deviceCount, 1u);
+    EXPECT_GE(device.lateClients, 1u) << "the hung fdinfo is said";
+    EXPECT_EQ(device.leftOut, 100u - 64u) << "as are those past the cap";
+    plat_library_close(library);
+}
+
+}  // namespace
