@@ -55,15 +55,19 @@ GpuProcessRound GpuProcessesFrom(const std::vector<GpuClient>& clients,
     for (const GpuProcess& process : history->processes)
         if (stale(process.gpu))
             byProcess.emplace(std::make_pair(process.gpu, process.pid), process);
-    for (const auto& client : history->clients)
-        if (stale(client.first.first)) seen.insert(client);
     for (const GpuClient& client : clients) {
         if (stale(client.gpu)) continue;
-        const double wallNs = wallOf(client.gpu);
         const auto key = std::make_pair(client.gpu, client.id);
         std::array<uint64_t, kGpuEngineClasses> now;
         std::copy(std::begin(client.busyNs), std::end(client.busyNs), now.begin());
         const auto before = history->clients.find(key);
+        // Over the time since the client was last seen: its GPU's interval, or longer where
+        // the last round's look missed it.
+        const uint64_t lookNow = at(lookNs, client.gpu);
+        const double wallNs =
+            before == history->clients.end() ? 0.0
+            : lookNow > before->second.atNs  ? static_cast<double>(lookNow - before->second.atNs)
+                                             : wallOf(client.gpu);
         auto found = byProcess.find({client.gpu, client.pid});
         if (found == byProcess.end()) {
             GpuProcess process{client.gpu,
@@ -73,20 +77,27 @@ GpuProcessRound GpuProcessesFrom(const std::vector<GpuClient>& clients,
                                {},
                                0,
                                0,
-                               false};
+                               false,
+                               {}};
             process.busyPercent.fill(-1);
             found = byProcess.emplace(std::make_pair(client.gpu, client.pid), process).first;
         }
         GpuProcess& process = found->second;
         const bool counted = seen.count(key) > 0;  // a shared client's other processes
+        if (std::find(process.clients.begin(), process.clients.end(), client.id) ==
+            process.clients.end())
+            process.clients.insert(
+                std::upper_bound(process.clients.begin(), process.clients.end(), client.id),
+                client.id);
         double busiest = 0;
         for (uint32_t c = 0; c < kGpuEngineClasses; ++c) {
             // A counter that went backwards keeps its larger value, and counts no time.
-            if (before != history->clients.end()) now[c] = std::max(now[c], before->second[c]);
+            if (before != history->clients.end())
+                now[c] = std::max(now[c], before->second.busyNs[c]);
             if (now[c] == 0) continue;
             double share = 0;
             if (before != history->clients.end() && wallNs > 0)
-                share = 100.0 * static_cast<double>(now[c] - before->second[c]) / wallNs;
+                share = 100.0 * static_cast<double>(now[c] - before->second.busyNs[c]) / wallNs;
             process.busyPercent[c] = std::min(100.0, std::max(process.busyPercent[c], 0.0) + share);
             if (c == kEngineGraphics || c == kEngineCompute) busiest = std::max(busiest, share);
         }
@@ -94,8 +105,19 @@ GpuProcessRound GpuProcessesFrom(const std::vector<GpuClient>& clients,
         process.deviceBytes = SaturatingSum(process.deviceBytes, client.deviceBytes);
         process.systemBytes = SaturatingSum(process.systemBytes, client.systemBytes);
         process.shared = process.shared || (client.flags & kGpuClientShared) != 0;
-        seen[key] = now;
+        seen[key] = GpuProcessHistory::Seen{now, lookNow};
     }
+    // Clients of GPUs not looked at again, and those a look missed, for a while.
+    for (const auto& client : history->clients) {
+        const uint32_t gpu = client.first.first;
+        const uint64_t lookNow = at(lookNs, gpu);
+        const bool missed = lookNow != 0 && lookNow - std::min(lookNow, client.second.atNs) <
+                                                kMissedClientGraceNs;
+        if (seen.count(client.first) == 0 && (stale(gpu) || missed)) seen.insert(client);
+    }
+    for (const GpuDevice& device : devices)
+        if (device.lateClients > 0 || device.leftOut > 0)
+            round.unread.push_back(GpuUnread{device.gpu, device.lateClients, device.leftOut});
     std::map<uint32_t, uint64_t> deviceBusy;
     for (const GpuUnattributed& busy : history->unattributed)
         if (stale(busy.gpu)) round.unattributed.push_back(busy);
@@ -189,5 +211,8 @@ GpuProcessRound FilterProcesses(GpuProcessRound round, int gpu, int64_t pid) {
         std::remove_if(round.unattributed.begin(), round.unattributed.end(),
                        [&](const GpuUnattributed& u) { return otherGpu(u.gpu); }),
         round.unattributed.end());
+    round.unread.erase(std::remove_if(round.unread.begin(), round.unread.end(),
+                                      [&](const GpuUnread& u) { return otherGpu(u.gpu); }),
+                       round.unread.end());
     return round;
 }

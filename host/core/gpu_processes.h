@@ -23,6 +23,9 @@ struct GpuProcess {
     uint64_t deviceBytes;
     uint64_t systemBytes;
     bool shared;  // one of its clients is shared with another process
+    // Its clients' numbers on the GPU, in order: a shared client is in the rows of every
+    // process that holds it, with the same number.
+    std::vector<uint64_t> clients;
 };
 
 // Busy that no visible client accounts for: a GPU's own busy share over the round less
@@ -32,11 +35,20 @@ struct GpuUnattributed {
     double busyPercent;
 };
 
+// What a GPU's last look could not see: clients' files not read in time, descriptors left
+// unread at a cap. Listed only for a GPU where either is above 0.
+struct GpuUnread {
+    uint32_t gpu;
+    uint32_t lateClients;
+    uint32_t leftOut;
+};
+
 struct GpuProcessRound {
     bool offered = false;               // whether the counter library gives per-process data
     std::vector<GpuProcess> processes;  // by GPU, then pid
     uint32_t unreadable = 0;
     std::vector<GpuUnattributed> unattributed;  // by GPU, where its own busy is known
+    std::vector<GpuUnread> unread;              // by GPU
     // The snapshot itself, for the groups of the process metrics.
     std::vector<GpuClient> clients;
     double scanSeconds = 0;  // what the library's last pass over the clients took
@@ -44,8 +56,14 @@ struct GpuProcessRound {
 
 // What the last snapshot held, for the next round's shares.
 struct GpuProcessHistory {
-    // Each client's engine time, by GPU and client number.
-    std::map<std::pair<uint32_t, uint64_t>, std::array<uint64_t, kGpuEngineClasses>> clients;
+    // Each client's engine time, by GPU and client number, and the look of its GPU that
+    // last saw it. A client that a look misses is kept a while: back, its share is over the
+    // time since it was last seen.
+    struct Seen {
+        std::array<uint64_t, kGpuEngineClasses> busyNs;
+        uint64_t atNs;
+    };
+    std::map<std::pair<uint32_t, uint64_t>, Seen> clients;
     std::map<uint32_t, uint64_t> deviceBusyNs;  // each GPU's own, where known
     std::map<uint32_t, uint64_t> gpuAtNs;       // when each GPU was looked at
     // The rows of that snapshot: a round that finds no newer one (rounds quicker than the
@@ -82,6 +100,8 @@ GpuProcessRound GpuProcessesFrom(const std::vector<GpuClient>& clients,
                                  uint32_t unreadable, GpuProcessHistory* history);
 
 constexpr int64_t kAnyProcess = -1;
+// How long a client that the library's looks miss keeps its history.
+constexpr uint64_t kMissedClientGraceNs = 60000000000ULL;
 
 // a + b, or the largest value where the sum would wrap: a sum of memory sizes, each of
 // which the library may have saturated already.

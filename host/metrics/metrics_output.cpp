@@ -111,7 +111,8 @@ std::string MetricsOutput::ProcessGroupFamilies() {
         names.push_back(ProcessGroupOf(groupKey_, client, place));
     }
     groups_->Take(round.clients, names, SteadyNs());
-    return groups_->Families(round.unreadable, round.unattributed, round.scanSeconds);
+    return groups_->Families(round.unreadable, round.unattributed, round.scanSeconds,
+                             round.unread);
 }
 
 void MetricsOutput::Take(const HostRound& round) {

@@ -228,7 +228,8 @@ void ProcessGroups::Take(const std::vector<GpuClient>& clients,
 
 std::string ProcessGroups::Families(uint32_t unreadable,
                                     const std::vector<GpuUnattributed>& unattributed,
-                                    double scanSeconds) const {
+                                    double scanSeconds,
+                                    const std::vector<GpuUnread>& unread) const {
     // Every GPU's groups, "other" last where it has had any.
     std::vector<std::pair<std::string, const Group*>> rows;  // labels, group
     for (const auto& gpu : groups_) {
@@ -272,6 +273,19 @@ std::string ProcessGroups::Families(uint32_t unreadable,
         out += "zarmite_process_gpu_unattributed_ratio{" +
                MetricLabel("gpu", std::to_string(busy.gpu)) + "} " +
                MetricNumber(busy.busyPercent / 100) + "\n";
+    FamilyHeader(out, "zarmite_process_gpu_clients_not_read", "gauge",
+                 "What the GPU's last look at its clients could not read: files that did not "
+                 "answer in time (late), descriptors left unread at a cap (left_out)");
+    std::map<uint32_t, GpuUnread> notRead;
+    for (const auto& gpu : groups_) notRead[gpu.first] = GpuUnread{gpu.first, 0, 0};
+    for (const GpuUnread& gpu : unread) notRead[gpu.gpu] = gpu;
+    for (const auto& gpu : notRead) {
+        const std::string label = MetricLabel("gpu", std::to_string(gpu.first));
+        out += "zarmite_process_gpu_clients_not_read{" + label + ",reason=\"late\"} " +
+               std::to_string(gpu.second.lateClients) + "\n";
+        out += "zarmite_process_gpu_clients_not_read{" + label + ",reason=\"left_out\"} " +
+               std::to_string(gpu.second.leftOut) + "\n";
+    }
     FamilyHeader(out, "zarmite_process_scan_seconds", "gauge",
                  "What the counter library's last pass over the GPU clients took, in seconds");
     out += "zarmite_process_scan_seconds " + MetricNumber(scanSeconds) + "\n";

@@ -48,10 +48,11 @@ public:
 
     // The families: busy seconds, memory and clients by GPU and group (a group idle for ten
     // minutes is dropped: its series end there); and the
-    // processes that could not be read, the busy no client accounts for (a ratio, by GPU)
-    // and what the last pass over the clients cost.
+    // processes that could not be read, the busy no client accounts for (a ratio, by GPU),
+    // what each GPU's last look could not read (`unread`, 0 for a GPU not listed) and what
+    // the last pass over the clients cost.
     std::string Families(uint32_t unreadable, const std::vector<GpuUnattributed>& unattributed,
-                         double scanSeconds) const;
+                         double scanSeconds, const std::vector<GpuUnread>& unread = {}) const;
 
     // For the tests: a GPU's groups, "other" included where it has had any.
     std::vector<std::string> GroupsOf(uint32_t gpu) const;

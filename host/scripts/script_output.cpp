@@ -131,7 +131,10 @@ std::string JsonProcesses(const GpuProcessRound& round) {
         }
         out += "},\"memory\":{\"device\":" + std::to_string(p.deviceBytes) +
                ",\"system\":" + std::to_string(p.systemBytes) +
-               "},\"shared\":" + (p.shared ? "true" : "false") + "}";
+               "},\"shared\":" + (p.shared ? "true" : "false") + ",\"clients\":[";
+        for (size_t c = 0; c < p.clients.size(); ++c)
+            out += (c > 0 ? "," : "") + std::to_string(p.clients[c]);
+        out += "]}";
     }
     out += "],\"processes_unreadable\":" + std::to_string(round.unreadable);
     out += ",\"processes_unattributed\":[";
@@ -139,5 +142,10 @@ std::string JsonProcesses(const GpuProcessRound& round) {
         out += std::string(i > 0 ? "," : "") +
                "{\"gpu\":" + std::to_string(round.unattributed[i].gpu) +
                ",\"busy\":" + JsonPercent(round.unattributed[i].busyPercent) + "}";
+    out += "],\"processes_not_read\":[";
+    for (size_t i = 0; i < round.unread.size(); ++i)
+        out += std::string(i > 0 ? "," : "") + "{\"gpu\":" + std::to_string(round.unread[i].gpu) +
+               ",\"late\":" + std::to_string(round.unread[i].lateClients) +
+               ",\"left_out\":" + std::to_string(round.unread[i].leftOut) + "}";
     return out + "]";
 }

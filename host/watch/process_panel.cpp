@@ -112,6 +112,13 @@ std::vector<std::string> ProcessPanelLines(const GpuProcessRound& round, Process
                 " shown ([ ] scroll)";
     if (round.unreadable > 0)
         last += "; " + std::to_string(round.unreadable) + " could not be read";
+    for (const GpuUnread& gpu : round.unread) {
+        last += "; GPU " + std::to_string(gpu.gpu) + ":";
+        if (gpu.lateClients > 0) last += " " + std::to_string(gpu.lateClients) + " not read in time";
+        if (gpu.leftOut > 0)
+            last += std::string(gpu.lateClients > 0 ? "," : "") + " " +
+                    std::to_string(gpu.leftOut) + " descriptors left out";
+    }
     for (const GpuUnattributed& busy : round.unattributed) {
         char share[80];
         snprintf(share, sizeof share, "; GPU %u %.0f%% busy by no process seen", busy.gpu,

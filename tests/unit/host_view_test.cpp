@@ -265,7 +265,7 @@ TEST(ScriptOutput, GpuProcessesAreSharesOfTheRoundWithTheirTextsMadeSafe) {
     const std::string json = JsonProcesses(round);
     EXPECT_NE(json.find("{\"gpu\":0,\"pid\":10,\"name\":\"" + std::string(64, 'x') +
                         "\",\"user\":\"alice\",\"busy\":{\"graphics\":25},\"memory\":{"
-                        "\"device\":1000,\"system\":0},\"shared\":true}"),
+                        "\"device\":1000,\"system\":0},\"shared\":true,\"clients\":[1]}"),
               std::string::npos)
         << json;
     // Pid 12: its first client went backwards (no time, the larger value kept), its second
@@ -275,7 +275,8 @@ TEST(ScriptOutput, GpuProcessesAreSharesOfTheRoundWithTheirTextsMadeSafe) {
                         "\"memory\":{\"device\":2000"),
               std::string::npos)
         << json;
-    EXPECT_EQ(history.clients[std::make_pair(0u, uint64_t{2})][kEngineGraphics], 5000000000u);
+    EXPECT_EQ(history.clients[std::make_pair(0u, uint64_t{2})].busyNs[kEngineGraphics],
+              5000000000u);
     // A round quicker than the library's reads finds the same snapshot: the same shares,
     // not a round of no time.
     const GpuProcessRound again =
@@ -292,7 +293,8 @@ TEST(ScriptOutput, GpuProcessesAreSharesOfTheRoundWithTheirTextsMadeSafe) {
               std::string::npos)
         << json;
     EXPECT_EQ(JsonProcesses(GpuProcessRound{}),
-              ",\"processes\":[],\"processes_unreadable\":0,\"processes_unattributed\":[]");
+              ",\"processes\":[],\"processes_unreadable\":0,\"processes_unattributed\":[],"
+              "\"processes_not_read\":[]");
 }
 
 // Two GPUs looked at at different times: each GPU's growth is over its own interval, and a
@@ -333,13 +335,57 @@ TEST(ScriptOutput, EachGpusSharesAreOverItsOwnLooks) {
     }
 }
 
+// A new client reads its share from its second look; one that a look misses is back with
+// its share over the time since it was last seen, never 0 % nor twice its share; what a
+// GPU's look could not read is said.
+TEST(ScriptOutput, ANewOrMissedClientReadsItsShareAndWhatWasNotReadIsSaid) {
+    const uint64_t second = 1000000000;
+    GpuProcessHistory history;
+    const auto look = [&](uint64_t at, std::vector<uint64_t> busyNs) {
+        std::vector<GpuClient> clients;
+        for (uint64_t busy : busyNs) {
+            GpuClient c;
+            memset(&c, 0, sizeof c);
+            c.pid = 77;
+            c.id = 3;
+            c.busyNs[kEngineCompute] = busy;
+            clients.push_back(c);
+        }
+        return GpuProcessesFrom(clients, {{0, 0, 0, 0, at, 2, 5}}, at, 0, &history);
+    };
+    look(1 * second, {0});  // a new client: its first look
+    const struct {
+        uint64_t at;
+        std::vector<uint64_t> busyNs;
+        double percent;  // -1: no row
+    } rounds[] = {{2 * second, {second / 2}, 50},
+                  {3 * second, {}, -1},  // missed
+                  {4 * second, {second / 2 + second}, 50},
+                  {5 * second, {second / 2 + second + second / 5}, 20}};
+    for (const auto& r : rounds) {
+        const GpuProcessRound round = look(r.at, r.busyNs);
+        if (r.percent < 0) {
+            EXPECT_TRUE(round.processes.empty()) << r.at;
+            continue;
+        }
+        ASSERT_EQ(round.processes.size(), 1u) << r.at;
+        EXPECT_NEAR(round.processes[0].busyPercent[kEngineCompute], r.percent, 1e-6) << r.at;
+        EXPECT_NE(JsonProcesses(round).find(
+                      "\"clients\":[3]}],\"processes_unreadable\":0,\"processes_unattributed\":"
+                      "[],\"processes_not_read\":[{\"gpu\":0,\"late\":2,\"left_out\":5}]"),
+                  std::string::npos)
+            << JsonProcesses(round);
+    }
+}
+
 TEST(ProcessPanel, RowsInEachOrderFitTheirWidthAndShowNoControlCharacter) {
     GpuProcessRound round;
     round.offered = true;
     round.unreadable = 3;
     round.unattributed = {{1, 12.4}};
+    round.unread = {{0, 2, 0}, {1, 0, 30}};
     const auto process = [](uint32_t pid, double graphics, uint64_t mib, const char* name) {
-        GpuProcess p{0, pid, name, "alice", {}, mib << 20, 0, false};
+        GpuProcess p{0, pid, name, "alice", {}, mib << 20, 0, false, {}};
         p.busyPercent.fill(-1);
         p.busyPercent[kEngineGraphics] = graphics;
         return p;
@@ -357,7 +403,8 @@ TEST(ProcessPanel, RowsInEachOrderFitTheirWidthAndShowNoControlCharacter) {
     const std::vector<std::string> lines = ProcessPanelLines(round, ProcessOrder::kBusy, 120, 10);
     EXPECT_NE(lines[1].find("graphics 80%"), std::string::npos) << lines[1];
     EXPECT_NE(lines[1].find("busy\\x1b[2J?"), std::string::npos) << lines[1];
-    EXPECT_EQ(lines.back().find(" 3 processes; 3 could not be read; GPU 1 12% busy by no process"),
+    EXPECT_EQ(lines.back().find(" 3 processes; 3 could not be read; GPU 0: 2 not read in time; "
+                                "GPU 1: 30 descriptors left out; GPU 1 12% busy by no"),
               0u)
         << lines.back();
     // One row for processes: the summary says which is shown; scrolled, the next one, and

@@ -62,7 +62,7 @@ TEST(ProcessGroups, CountersKeepEndedProcessesTimeAndAReusedPidStartsAfresh) {
          5 * kSecond);
     EXPECT_DOUBLE_EQ(groups.SecondsOf(0, "render", kEngineGraphics), 5)
         << "the counter that went back is taken from its larger value";
-    const std::string text = groups.Families(2, {{0, 12.5}}, 0.004);
+    const std::string text = groups.Families(2, {{0, 12.5}}, 0.004, {{1, 3, 7}});
     EXPECT_NE(text.find("zarmite_process_gpu_busy_seconds_total{engine=\"graphics\",gpu=\"0\","
                         "process=\"render\"} 5\n"),
               std::string::npos)
@@ -76,6 +76,13 @@ TEST(ProcessGroups, CountersKeepEndedProcessesTimeAndAReusedPidStartsAfresh) {
     EXPECT_NE(text.find("zarmite_process_unreadable 2\nzarmite_process_scan"),
               std::string::npos - 1);
     EXPECT_NE(text.find("zarmite_process_scan_seconds 0.004\n"), std::string::npos) << text;
+    // What each GPU's look could not read: 0 for a GPU that read all, by reason.
+    EXPECT_NE(text.find("zarmite_process_gpu_clients_not_read{gpu=\"0\",reason=\"late\"} 0\n"
+                        "zarmite_process_gpu_clients_not_read{gpu=\"0\",reason=\"left_out\"} 0\n"
+                        "zarmite_process_gpu_clients_not_read{gpu=\"1\",reason=\"late\"} 3\n"
+                        "zarmite_process_gpu_clients_not_read{gpu=\"1\",reason=\"left_out\"} 7\n"),
+              std::string::npos)
+        << text;
 }
 
 // 500 names on a GPU of at most 50 groups: the first 50 and "other"; a group without a
