@@ -35,7 +35,8 @@ std::string Joined(const std::vector<std::string>& items, const char* separator)
 }  // namespace
 
 std::string GpuListText(const std::string& library, const std::vector<ListedCounter>& counters,
-                        int only) {
+                        int only,
+                        const std::vector<GpuUnread>& unread) {
     std::map<uint32_t, Gpu> gpus;
     size_t others = 0;
     uint32_t highest = 0;
@@ -83,6 +84,17 @@ std::string GpuListText(const std::string& library, const std::vector<ListedCoun
             text += "  cannot read (" + std::to_string(gpu.cannot.size()) +
                     "): " + Joined(gpu.cannot, ", ") + "\n";
         if (!gpu.now.empty()) text += "  now: " + Joined(gpu.now, ", ") + "\n";
+        for (const GpuUnread& notRead : unread) {
+            if (notRead.gpu != static_cast<uint32_t>(entry.first)) continue;
+            text += "  clients not read:";
+            if (notRead.lateClients > 0)
+                text += " " + std::to_string(notRead.lateClients) +
+                        " files that did not answer in time (a hung driver?);";
+            if (notRead.leftOut > 0)
+                text += " " + std::to_string(notRead.leftOut) +
+                        " descriptors left out at a cap (64 a process, 4096 a GPU);";
+            text.back() = '\n';
+        }
     }
     return text;
 }
@@ -129,9 +141,14 @@ int ListGpus(int only) {
         else
             FigureWithoutUnits(counters[i].name, &counters[i].units);
     }
+    std::vector<GpuUnread> unread;
+    {
+        GpuProcessReader clients;
+        unread = clients.Take().unread;
+    }  // let go before the library is shut down
     RemoveAllCounters();
     Shutdown();
-    const std::string text = GpuListText(library, counters, only);
+    const std::string text = GpuListText(library, counters, only, unread);
     fputs(text.c_str(), stdout);
     return text.compare(0, 6, "No GPU") == 0 ? 1 : 0;
 }

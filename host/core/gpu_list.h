@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "gpu_processes.h"
+
 struct ListedCounter {
     std::string name;
     std::string description;
@@ -19,10 +21,11 @@ struct ListedCounter {
 // The list as text: a line a GPU (its number, then what the descriptions say of it: make
 // and driver, PCI address, model), what it reads and what it does not and why, and what
 // it reads now (where a reading came, large ones in larger units); or a line that says
-// that no GPU was found. `library`: the counter library's file; `gpu`: only that GPU
-// (-1: every one).
+// that no GPU was found; and, for a GPU whose look at its clients could not see them all
+// (`unread`), what was left out. `library`: the counter library's file; `gpu`: only that
+// GPU (-1: every one).
 std::string GpuListText(const std::string& library, const std::vector<ListedCounter>& counters,
-                        int gpu = -1);
+                        int gpu = -1, const std::vector<GpuUnread>& unread = {});
 
 // Binds the counter library, reads every counter (twice, a sample period apart, at most a
 // second, so that shares cover an interval) and writes the list to standard output; 0

@@ -438,12 +438,13 @@ TEST(GpuList, EachGpuWithWhatItReadsAndWhatNotAndWhyOrNone) {
         {"gpu1_busy", "Share of time the GPU was busy (GPU 1, Tesla T4)", 0},
         {"gpu1_fan_speed", "Fan speed, % (GPU 1, Tesla T4)", 3},
         {"frame_time", "not a GPU's", 0}};
-    EXPECT_EQ(GpuListText("lib.so", two),
+    EXPECT_EQ(GpuListText("lib.so", two, -1, {{1, 2, 0}}),
               "2 GPUs in the counter library lib.so:\n"
               "GPU 0: i915 0000:00:02.0, Iris Xe\n  reads (1): busy\n"
               "  cannot read (1): fan_speed (not available on this GPU)\n"
               "GPU 1: Tesla T4\n  reads (1): busy\n"
-              "  cannot read (1): fan_speed (its reading fails: status 3)\n");
+              "  cannot read (1): fan_speed (its reading fails: status 3)\n"
+              "  clients not read: 2 files that did not answer in time (a hung driver?)\n");
     const std::string none = GpuListText("lib.so", {{"frame_time", "", 0}});
     EXPECT_EQ(none.find("No GPU found by the counter library lib.so: it lists 1 counter, none "
                         "of a GPU"),
