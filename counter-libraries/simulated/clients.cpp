@@ -1,11 +1,15 @@
 // The simulated GPU clients: a compositor shared with its child, a game, a video player
 // and a compute job that runs for 100 of every 200 samples, a new process each time, each
-// using the engines in a fixed pattern; and one process whose clients cannot be read. The
-// GPU's own busy figure is 3 % above what its clients' graphics and compute add up to:
-// busy that no client accounts for. Each sample is a simulated second, so that runs are
-// repeatable (a host's round samples once a source).
+// using the engines in a fixed share of the time; and one process whose clients cannot be
+// read. The GPU's own busy figure is 3 % above what its clients' graphics and compute add
+// up to: busy that no client accounts for. Who is there follows the samples, so that runs
+// are repeatable; engine time follows the wall clock between them, so that no client's
+// engine time ever grows faster than time passes, however often a host samples (a host's
+// round samples once a source).
+#include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <mutex>
 
 #include "clients_snapshot.h"
 #include "plat_export.h"
@@ -13,7 +17,8 @@
 
 namespace {
 
-constexpr uint64_t kSecondNs = 1000000000;
+// The time the first sample stands for: there is no earlier one to measure from.
+constexpr uint64_t kFirstSampleNs = 1000000;
 constexpr uint64_t kMiB = 1024 * 1024;
 constexpr uint64_t kJobCycle = 200;  // the compute job runs from sample 50 to 149 of each
 constexpr uint64_t kJobStart = 50, kJobEnd = 150;
@@ -49,15 +54,39 @@ const SimClient kClients[] = {
      true},
 };
 
+// The wall time the samples stand for, kept as they are taken.
+struct SimTime {
+    std::mutex lock;
+    uint64_t lastNs = 0;      // when the last sample was taken, on the steady clock
+    uint64_t elapsedNs = 0;   // from the first sample to the last
+    uint64_t jobRunNs = 0;    // the compute job's current run, from its first sample
+    uint64_t jobTotalNs = 0;  // all its runs
+};
+
+SimTime& Time() {
+    static SimTime time;
+    return time;
+}
+
+struct SimTimes {
+    uint64_t elapsedNs, jobRunNs, jobTotalNs;
+};
+
+SimTimes Times() {
+    SimTime& time = Time();
+    std::lock_guard<std::mutex> guard(time.lock);
+    return SimTimes{time.elapsedNs, time.jobRunNs, time.jobTotalNs};
+}
+
 // The client as it stands after `sample` samples; false where it is not there.
-bool ClientAt(const SimClient& sim, uint64_t sample, GpuClient* out) {
-    uint64_t seconds = sample;
+bool ClientAt(const SimClient& sim, uint64_t sample, const SimTimes& times, GpuClient* out) {
+    uint64_t ns = times.elapsedNs;
     uint32_t pid = sim.pid;
     uint64_t id = sim.id;
     if (sim.job) {
         const uint64_t cycle = sample / kJobCycle, at = sample % kJobCycle;
         if (at < kJobStart || at >= kJobEnd) return false;
-        seconds = at - kJobStart;
+        ns = times.jobRunNs;
         pid += static_cast<uint32_t>(cycle % 1000);  // each run is a new process
         id += 100 * cycle;
     }
@@ -66,7 +95,7 @@ bool ClientAt(const SimClient& sim, uint64_t sample, GpuClient* out) {
     out->pid = pid;
     out->id = id;
     for (uint32_t c = 0; c < kGpuEngineClasses; ++c)
-        out->busyNs[c] = seconds * sim.permille[c] * (kSecondNs / 1000);
+        out->busyNs[c] = ns / 1000 * sim.permille[c];
     out->deviceBytes = sim.deviceMiB * kMiB;
     out->systemBytes = sim.systemMiB * kMiB;
     out->flags = sim.shared ? kGpuClientShared : 0;
@@ -75,16 +104,16 @@ bool ClientAt(const SimClient& sim, uint64_t sample, GpuClient* out) {
     return true;
 }
 
-// Client c of the scenario's many, as process p holds it after `sample` samples: busy
-// (c % 10 + 1) per mille of each second in graphics.
-GpuClient ManyClient(const SimScenario& scenario, uint32_t p, uint64_t sample) {
+// Client c of the scenario's many, as process p holds it after `elapsedNs`: busy
+// (c % 10 + 1) per mille of the time in graphics.
+GpuClient ManyClient(const SimScenario& scenario, uint32_t p, uint64_t elapsedNs) {
     const uint32_t c = p % scenario.manyClients;
     GpuClient client;
     memset(&client, 0, sizeof client);
     client.gpu = c % scenario.manyGpus;
     client.pid = 10000 + p;
     client.id = 1000 + c;
-    client.busyNs[kEngineGraphics] = sample * (c % 10 + 1) * (kSecondNs / 1000);
+    client.busyNs[kEngineGraphics] = elapsedNs / 1000 * (c % 10 + 1);
     client.deviceBytes = (c + 1) * kMiB;
     client.flags = scenario.manyProcesses > scenario.manyClients ? kGpuClientShared : 0;
     // Every hundredth name holds what a process may put in its name: quotes, backslashes,
@@ -94,35 +123,45 @@ GpuClient ManyClient(const SimScenario& scenario, uint32_t p, uint64_t sample) {
     return client;
 }
 
-// The seconds the compute job has run after `sample` samples, over all its runs.
-uint64_t JobSeconds(uint64_t sample) {
-    const uint64_t at = sample % kJobCycle;
-    const uint64_t inThisRun =
-        at < kJobStart ? 0 : (at < kJobEnd ? at - kJobStart : kJobEnd - kJobStart);
-    return sample / kJobCycle * (kJobEnd - kJobStart) + inThisRun;
-}
-
 }  // namespace
 
 extern "C" PLAT_EXPORT int32_t COUNTER_CALL ZarmiteGpuClients(GpuClients* snapshot) {
     sim_record("GpuClients");
     if (!ClientsSnapshotUsable(snapshot)) return kSimBadArgument;
     const uint64_t sample = sim_sample_number();
-    ClientsSnapshotStart(snapshot, sample > 0 ? 1 : 0, sample * kSecondNs);
+    const SimTimes times = Times();
+    ClientsSnapshotStart(snapshot, sample > 0 ? 1 : 0, times.elapsedNs);
     if (sample == 0) return 0;
     const SimScenario& scenario = sim_scenario();
     if (scenario.manyClients > 0) {
         for (uint32_t p = 0; p < scenario.manyProcesses; ++p)
-            ClientsSnapshotAdd(snapshot, ManyClient(scenario, p, sample));
+            ClientsSnapshotAdd(snapshot, ManyClient(scenario, p, times.elapsedNs));
         return 0;
     }
     for (const SimClient& sim : kClients) {
         GpuClient client;
-        if (ClientAt(sim, sample, &client)) ClientsSnapshotAdd(snapshot, client);
+        if (ClientAt(sim, sample, times, &client)) ClientsSnapshotAdd(snapshot, client);
     }
-    const uint64_t busyPermilleSeconds =
-        sample * kDeviceBusyPermille + JobSeconds(sample) * kJobBusyPermille;
-    ClientsSnapshotAddDevice(snapshot,
-                             GpuDevice{0, 1, busyPermilleSeconds * (kSecondNs / 1000), 0, 0, 0, 0});
+    const uint64_t busyNs = times.elapsedNs / 1000 * kDeviceBusyPermille +
+                            times.jobTotalNs / 1000 * kJobBusyPermille;
+    ClientsSnapshotAddDevice(snapshot, GpuDevice{0, 1, busyNs, 0, 0, 0, 0});
     return 0;
+}
+
+void sim_clients_sampled(uint64_t sample) {
+    const uint64_t nowNs = static_cast<uint64_t>(
+        std::chrono::duration_cast<std::chrono::nanoseconds>(
+            std::chrono::steady_clock::now().time_since_epoch())
+            .count());
+    SimTime& time = Time();
+    std::lock_guard<std::mutex> guard(time.lock);
+    const uint64_t ns = time.lastNs == 0 ? kFirstSampleNs : nowNs - time.lastNs;
+    time.lastNs = nowNs;
+    time.elapsedNs += ns;
+    const uint64_t at = sample % kJobCycle;
+    if (at == kJobStart) time.jobRunNs = 0;  // a run counts from its first sample
+    if (at > kJobStart && at < kJobEnd) {
+        time.jobRunNs += ns;
+        time.jobTotalNs += ns;
+    }
 }

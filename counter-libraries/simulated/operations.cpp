@@ -99,6 +99,7 @@ int32_t COUNTER_CALL SimSample(void* reserved, uint32_t* count) {
     sim_record("Sample");
     if (int32_t status = sim_failure(kSimSample, -1)) return status;
     ++g_sampleNumber;
+    sim_clients_sampled(g_sampleNumber);
     if (count != nullptr) *count = 0;
     return 0;
 }

@@ -91,3 +91,5 @@ SimCounterInfo sim_counter_info(int32_t index, char* scratch, size_t scratchSize
 void sim_counter_reading(int32_t index, uint64_t sampleNumber, uint64_t* value, uint64_t* cycle);
 // The number of the last sample taken; 0 before the first.
 uint64_t sim_sample_number();
+// Moves the simulated GPU clients on to sample `sample`, taken now.
+void sim_clients_sampled(uint64_t sample);
