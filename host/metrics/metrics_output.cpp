@@ -1,5 +1,7 @@
 #include "metrics_output.h"
 
+#include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -14,17 +16,29 @@
 
 namespace {
 
+// A cgroup file read whose answer takes longer than this costs its process its group (it
+// falls to "other"); the round goes on.
+constexpr uint32_t kCgroupWaitMs = 100;
+constexpr uint32_t kMaxStuckCgroupReads = 4;
+constexpr size_t kCgroupFileLimit = 65536;
+
 // A process's cgroup file, under the folder that stands for "/" (ZARMITE_DRM_ROOT, as the
-// GPU library reads it); "" where there is none (another system, a process that ended).
-std::string CgroupFileOf(uint32_t pid) {
+// GPU library reads it).
+std::string CgroupPathOf(uint32_t pid) {
     const char* root = getenv("ZARMITE_DRM_ROOT");
-    std::ifstream in(std::string(root != nullptr ? root : "") + "/proc/" + std::to_string(pid) +
-                     "/cgroup");
-    std::string text;
+    return std::string(root != nullptr ? root : "") + "/proc/" + std::to_string(pid) + "/cgroup";
+}
+
+// Reads at most `limit` bytes of a file: 0, or ENOENT where it cannot be opened (another
+// system, a process that ended).
+int ReadCgroupFile(const std::string& path, size_t limit, std::string* out) {
+    std::ifstream in(path);
+    if (!in) return ENOENT;
+    out->clear();
     char chunk[4096];
-    while (text.size() < 65536 && in.read(chunk, sizeof chunk).gcount() > 0)
-        text.append(chunk, static_cast<size_t>(in.gcount()));
-    return text;
+    while (out->size() < limit && in.read(chunk, sizeof chunk).gcount() > 0)
+        out->append(chunk, static_cast<size_t>(in.gcount()));
+    return 0;
 }
 
 uint64_t SteadyNs() {
@@ -37,6 +51,8 @@ uint64_t SteadyNs() {
 
 bool MetricsOutput::Start(const HostOptions& options) {
     processMetrics_ = options.processMetrics;
+    cgroupReads_ = std::make_unique<BoundedReads>(ReadCgroupFile, kCgroupWaitMs,
+                                                  kMaxStuckCgroupReads);
     groupKey_ = options.processGroup;
     if (processMetrics_) groups_ = std::make_unique<ProcessGroups>(options.processGroups);
     if (options.textfile != nullptr) {
@@ -97,19 +113,23 @@ std::string MetricsOutput::ProcessGroupFamilies() {
     toldNoProcesses_ = true;
     const bool byCgroup =
         groupKey_ == ProcessGroupKey::kUnit || groupKey_ == ProcessGroupKey::kContainer;
-    std::map<uint32_t, CgroupPlace> places;  // each process's cgroup read once a round
+    // Each process's cgroup read once a round, off this thread and with a bound.
+    std::map<uint32_t, CgroupPlace> places;
+    if (byCgroup && cgroupReads_ != nullptr) {
+        std::vector<uint32_t> pids;
+        for (const GpuClient& client : round.clients) pids.push_back(client.pid);
+        std::sort(pids.begin(), pids.end());
+        pids.erase(std::unique(pids.begin(), pids.end()), pids.end());
+        std::vector<std::string> paths;
+        for (uint32_t pid : pids) paths.push_back(CgroupPathOf(pid));
+        const std::vector<FileText> files = cgroupReads_->ReadAll(paths, kCgroupFileLimit);
+        for (size_t p = 0; p < pids.size(); ++p)
+            places[pids[p]] = CgroupPlaceOf(files[p].error == 0 ? files[p].text : "");
+    }
     std::vector<std::string> names;
     names.reserve(round.clients.size());
-    for (const GpuClient& client : round.clients) {
-        CgroupPlace place;
-        if (byCgroup) {
-            auto found = places.find(client.pid);
-            if (found == places.end())
-                found = places.emplace(client.pid, CgroupPlaceOf(CgroupFileOf(client.pid))).first;
-            place = found->second;
-        }
-        names.push_back(ProcessGroupOf(groupKey_, client, place));
-    }
+    for (const GpuClient& client : round.clients)
+        names.push_back(ProcessGroupOf(groupKey_, client, places[client.pid]));
     groups_->Take(round.clients, names, SteadyNs());
     return groups_->Families(round.unreadable, round.unattributed, round.scanSeconds,
                              round.unread);

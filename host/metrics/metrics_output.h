@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "bounded_reads.h"
 #include "exposition.h"
 #include "gpu_processes.h"
 #include "host_options.h"
@@ -40,6 +41,7 @@ private:
     ProcessGroupKey groupKey_ = ProcessGroupKey::kName;
     GpuProcessReader processes_;
     std::unique_ptr<ProcessGroups> groups_;
+    std::unique_ptr<BoundedReads> cgroupReads_;  // processes' cgroup files, a hung one skipped
     bool toldNoProcesses_ = false;
     MetricsEndpoint* endpoint_ = nullptr;
     std::string textfile_;

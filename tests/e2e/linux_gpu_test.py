@@ -177,6 +177,24 @@ def main():
     check('zarmite_process_gpu_clients{gpu="0",process="nginx.service"} 1' in exposition and
           'process="docker-%s.scope"' % CONTAINER in exposition, "groups by unit",
           exposition[exposition.find("zarmite_process"):])
+    # A cgroup file that hangs in the kernel costs its process its group, not the round.
+    cgroup = os.path.join(ROOT, "proc/4243/cgroup")
+    os.remove(cgroup)
+    os.mkfifo(cgroup)
+    try:
+        _, exposition = rows_and_textfile(plugin, "zarmite_process_scan_seconds",
+                                          "--process-metrics", "--process-group", "unit")
+        check('process="docker-%s.scope"' % CONTAINER in exposition and
+              'zarmite_process_gpu_clients{gpu="0",process="nginx.service"}' not in exposition,
+              "a hung cgroup file: its process alone loses its group",
+              exposition[exposition.find("zarmite_process"):])
+    finally:
+        try:  # lets the stuck read end
+            os.close(os.open(cgroup, os.O_RDWR | os.O_NONBLOCK))
+        except OSError:
+            pass
+        os.remove(cgroup)
+        fake.write(ROOT, "proc/4243/cgroup", "0::/system.slice/nginx.service\n")
 
     # The temperature sensor hangs in the kernel: a FIFO that no one writes.
     os.remove(os.path.join(ROOT, amd, "hwmon/hwmon2/temp1_input"))
