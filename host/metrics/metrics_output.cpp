@@ -17,7 +17,7 @@
 namespace {
 
 // A cgroup file read whose answer takes longer than this costs its process its group (it
-// falls to "other"); the round goes on.
+// is "unknown" that round); the round goes on.
 constexpr uint32_t kCgroupWaitMs = 100;
 constexpr uint32_t kMaxStuckCgroupReads = 4;
 constexpr size_t kCgroupFileLimit = 65536;
@@ -115,6 +115,7 @@ std::string MetricsOutput::ProcessGroupFamilies() {
         groupKey_ == ProcessGroupKey::kUnit || groupKey_ == ProcessGroupKey::kContainer;
     // Each process's cgroup read once a round, off this thread and with a bound.
     std::map<uint32_t, CgroupPlace> places;
+    std::map<uint32_t, bool> late;  // whose cgroup file did not answer in time: "unknown"
     if (byCgroup && cgroupReads_ != nullptr) {
         std::vector<uint32_t> pids;
         for (const GpuClient& client : round.clients) pids.push_back(client.pid);
@@ -123,13 +124,16 @@ std::string MetricsOutput::ProcessGroupFamilies() {
         std::vector<std::string> paths;
         for (uint32_t pid : pids) paths.push_back(CgroupPathOf(pid));
         const std::vector<FileText> files = cgroupReads_->ReadAll(paths, kCgroupFileLimit);
-        for (size_t p = 0; p < pids.size(); ++p)
+        for (size_t p = 0; p < pids.size(); ++p) {
             places[pids[p]] = CgroupPlaceOf(files[p].error == 0 ? files[p].text : "");
+            late[pids[p]] = files[p].error == ETIMEDOUT;
+        }
     }
     std::vector<std::string> names;
     names.reserve(round.clients.size());
     for (const GpuClient& client : round.clients)
-        names.push_back(ProcessGroupOf(groupKey_, client, places[client.pid]));
+        names.push_back(late[client.pid] ? "unknown"
+                                         : ProcessGroupOf(groupKey_, client, places[client.pid]));
     groups_->Take(round.clients, names, SteadyNs());
     return groups_->Families(round.unreadable, round.unattributed, round.scanSeconds,
                              round.unread);

@@ -185,6 +185,7 @@ def main():
         _, exposition = rows_and_textfile(plugin, "zarmite_process_scan_seconds",
                                           "--process-metrics", "--process-group", "unit")
         check('process="docker-%s.scope"' % CONTAINER in exposition and
+              'zarmite_process_gpu_clients{gpu="0",process="unknown"} 1' in exposition and
               'zarmite_process_gpu_clients{gpu="0",process="nginx.service"}' not in exposition,
               "a hung cgroup file: its process alone loses its group",
               exposition[exposition.find("zarmite_process"):])
