@@ -110,6 +110,18 @@ TEST(WebConfig, RefusesWhatCouldNotProtectAsAsked) {
         {"&\x7f\x7f&,\x7f", "more than one YAML document"},
         {"a: b\n--- ,\n", "more than one YAML document"},
         {"\"a\\nb\\x1b[31m\": 1\n", "unknown key a\\x0ab\\x1b[31m"},
+        // Settings of the wrong shape, names and hashes not quite right.
+        {"- a\n", "is not a map of settings"},
+        {"tls_server_config: [1]\n", "tls_server_config is not a map"},
+        {"http_server_config: 5\n", "http_server_config is not a map"},
+        {"http_server_config:\n  headers: [a]\n", "headers is not a map"},
+        {"http_server_config:\n  headers:\n    \"X A\": b\n", "X A"},
+        {"http_server_config:\n  headers:\n    " + std::string(101, 'X') + ": b\n", "XXXX"},
+        {"basic_auth_users: x\n", "basic_auth_users is not a map"},
+        {std::string("basic_auth_users:\n  \"\": ") + kHash + "\n", "basic_auth_users"},
+        {"basic_auth_users:\n  alice: $2b$03$" + salt + "\n", "not a bcrypt hash"},
+        {"basic_auth_users:\n  alice: $2b$10$" + salt.substr(1) + "!\n", "not a bcrypt hash"},
+        {tls + "  client_auth_type: VerifyClientCertIfGiven\n", "needs client_ca_file"},
     };
     for (const auto& test : cases) {
         WebConfig config;

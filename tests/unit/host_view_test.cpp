@@ -252,14 +252,15 @@ TEST(ScriptOutput, GpuProcessesAreSharesOfTheRoundWithTheirTextsMadeSafe) {
     GpuClient shared = client(10, 1, 100, 0);
     shared.flags = kGpuClientShared;
     GpuProcessesFrom({shared, client(11, 1, 100, 0), client(12, 2, 5000000000, 0)},
-                     {{0, 1, 1000000000, 0, 0, 0, 0}, {1, 0, 0, 0, 0, 0, 0}}, 1000000000, 2, &history);
+                     {{0, 1, 1000000000, 0, 0, 0, 0}, {1, 0, 0, 0, 0, 0, 0}}, 1000000000, 2,
+                     &history);
     GpuClient named = client(13, 4, 0, 0);
     snprintf(named.name, sizeof named.name, "bad\x1b[2J\xff");
     shared.busyNs[kEngineGraphics] = 250000100;  // a quarter of the second
-    const GpuProcessRound round =
-        GpuProcessesFrom({shared, client(11, 1, 250000100, 0), client(12, 2, 1000, 0),
-                          client(12, 3, 0, 500000000), named},
-                         {{0, 1, 1600000000, 0, 0, 0, 0}, {1, 0, 0, 0, 0, 0, 0}}, 2000000000, 2, &history);
+    const GpuProcessRound round = GpuProcessesFrom(
+        {shared, client(11, 1, 250000100, 0), client(12, 2, 1000, 0), client(12, 3, 0, 500000000),
+         named},
+        {{0, 1, 1600000000, 0, 0, 0, 0}, {1, 0, 0, 0, 0, 0, 0}}, 2000000000, 2, &history);
     ASSERT_EQ(round.processes.size(), 4u);
     EXPECT_EQ(round.processes[0].name, std::string(64, 'x'));
     const std::string json = JsonProcesses(round);
@@ -445,6 +446,19 @@ TEST(GpuList, EachGpuWithWhatItReadsAndWhatNotAndWhyOrNone) {
               "GPU 1: Tesla T4\n  reads (1): busy\n"
               "  cannot read (1): fan_speed (its reading fails: status 3)\n"
               "  clients not read: 2 files that did not answer in time (a hung driver?)\n");
+    // One GPU asked for: its entry alone, with what it reads now; one that is not there.
+    std::vector<ListedCounter> read = two;
+    read[2].value = 37;
+    read[2].units = "%";
+    EXPECT_EQ(GpuListText("lib.so", read, 1, {{1, 0, 9}, {0, 1, 0}}),
+              "1 GPU in the counter library lib.so:\n"
+              "GPU 1: Tesla T4\n  reads (1): busy\n"
+              "  cannot read (1): fan_speed (its reading fails: status 3)\n  now: busy 37 %\n"
+              "  clients not read: 9 descriptors left out at a cap (64 a process, 4096 a GPU)\n");
+    EXPECT_EQ(GpuListText("lib.so", two, 5)
+                  .find("No GPU 5 in the counter library lib.so: its "
+                        "GPUs are numbered 0 to 1"),
+              0u);
     const std::string none = GpuListText("lib.so", {{"frame_time", "", 0}});
     EXPECT_EQ(none.find("No GPU found by the counter library lib.so: it lists 1 counter, none "
                         "of a GPU"),
@@ -552,6 +566,33 @@ TEST(HostOptions, ABadCommandLineIsAUsageError) {
         {{"host", "--plugin", "p", "--csv", "--json"}, 2},
         {{"host", "--plugin", "p", "--interval-ms", "0x10"}, 2},
         {{"host", "--help"}, 1},
+        {{"host", "-h"}, 1},
+        {{"host", "--version"}, 1},
+        {{"host", "--plugin", "p", "--bogus"}, 2},
+        {{"host", "--gpus"}, 0},
+        {{"host", "--gpus", "--gpu", "1"}, 0},
+        {{"host", "--plugin", "p", "--rounds"}, 2},
+        {{"host", "--plugin", "p", "--desc-version", "0x10"}, 0},
+        {{"host", "--plugin", "p", "--watch", "--no-color", "--no-unload", "--watch"}, 0},
+        {{"host", "--plugin", "p", "--watch", "--csv"}, 2},
+        {{"host", "--plugin", "p", "--web-config", "w.yml"}, 2},
+        {{"host", "--plugin", "p", "--serve", "9000", "--web-config", "w.yml"}, 0},
+        {{"host", "--plugin", "p", "--processes"}, 2},
+        {{"host", "--plugin", "p", "--json", "--processes", "--pid", "5"}, 0},
+        {{"host", "--plugin", "p", "--pid", "5"}, 2},
+        {{"host", "--plugin", "p", "--watch", "--pid", "x"}, 2},
+        {{"host", "--plugin", "p", "--process-metrics"}, 2},
+        {{"host", "--plugin", "p", "--textfile", "t", "--process-metrics", "--process-group",
+          "container", "--process-groups", "10000"},
+         0},
+        {{"host", "--plugin", "p", "--textfile", ""}, 2},
+        {{"host", "--plugin", "p", "--serve", "9000", "--process-group", "team"}, 2},
+        {{"host", "--plugin", "p", "--serve", "9000", "--process-groups", "0"}, 2},
+        {{"host", "--plugin", "p", "--serve", "9000", "--process-groups", "10001"}, 2},
+        {{"host", "--plugin", "p", "--gpu", "1"}, 2},
+        {{"host", "--plugin", "p", "--csv", "--gpu", "1"}, 0},
+        {{"host", "--plugin", "p", "--csv", "--gpu", "100000"}, 2},
+        {{"host", "--plugin", "p", "--csv", "--count", "5", "--gpu", "1"}, 2},
     };
     FILE* sink = tmpfile();
     ASSERT_NE(sink, nullptr);
@@ -560,6 +601,7 @@ TEST(HostOptions, ABadCommandLineIsAUsageError) {
         EXPECT_EQ(ParseHostOptions(static_cast<int>(c.arguments.size()), c.arguments.data(),
                                    &options, sink, sink),
                   c.result)
+            << c.arguments[c.arguments.size() > 2 ? c.arguments.size() - 2 : 0] << " "
             << c.arguments.back();
     }
     HostOptions options;

@@ -164,6 +164,16 @@ TEST(ProcessGroups, GroupsByUnitAndContainerFromCgroupFiles) {
          "aaaaaaaaaaaa"},
         {"12:pids:/docker/" + id + "\n11:memory:/docker/" + id + "\n0::/\n", "", "aaaaaaaaaaaa"},
         {"0::/system.slice/pod87654321-aaaa-bbbb-cccc-0123456789ab.service\n", nullptr, ""},
+        // Pods and containers whose ids are not quite ids.
+        {"0::/kubepods.slice/kubepods-pod12345678_aaaa_bbbb_cccc_0123456789ab.slice\n", "",
+         "12345678-aaaa-bbbb-cccc-0123456789ab"},
+        {"0::/kubepods.slice/kubepods-pod12345678_aaaa_bbbb_cccc_0123456789a.slice\n", "", ""},
+        {"0::/kubepods.slice/kubepods-pod12345678.aaaa_bbbb_cccc_0123456789ab.slice\n", "", ""},
+        {"0::/kubepods.slice/kubepods-pod12345678_aaaa_bbbb_cccc_0123456789ag.slice\n", "", ""},
+        {"0::/kubepods.slice/kubepods-pod12345678_aaaa_bbbb_cccc_0123456789ab.scope\n", nullptr,
+         ""},
+        {"0::/kubepods/burstable/podnot-a-uid/" + id.substr(1) + "\n", "", ""},
+        {"0::/system.slice/docker-" + std::string(63, 'a') + "g.scope\n", nullptr, ""},
         // Bytes that are no printable ASCII never reach a label as they are.
         {"0::/system.slice/a\x1b[31mb\tc\xff.service\n", "a?[31mb?c?.service", ""},
     };
