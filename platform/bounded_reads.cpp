@@ -26,8 +26,8 @@ struct Batch {
     std::vector<std::string> paths;
     size_t limit = 0;
     std::vector<FileText> texts;
-    size_t next = 0;     // the file being read, or the count read once done
-    bool left = false;   // the caller gave up on this thread: it stops after its read
+    size_t next = 0;    // the file being read, or the count read once done
+    bool left = false;  // the caller gave up on this thread: it stops after its read
     bool reading = false;
 };
 

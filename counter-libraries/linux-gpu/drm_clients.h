@@ -31,7 +31,7 @@ struct DrmWalk {
     DrmDescriptors known;
     std::vector<uint32_t> processes;  // every process of the last step, in order
     uint32_t steps = 0;
-    uint32_t cappedProcess = 0;     // the last process found with more than the cap; 0 for none
+    uint32_t cappedProcess = 0;  // the last process found with more than the cap; 0 for none
     // By process with more than the cap: its DRM descriptors beyond it, by node.
     std::map<uint32_t, std::map<std::string, uint32_t>> beyondCap;
     std::vector<uint32_t> refused;  // processes whose descriptors this user may not see, in order

@@ -205,8 +205,8 @@ std::vector<uint32_t> ProcessesOf(const EngineClient& client,
 }
 
 std::vector<GpuClient> Users(const EngineShares& shares,
-                             const std::vector<DrmDescriptor>& descriptors,
-                             const std::string& root, BoundedReads* reads, uint32_t* late) {
+                             const std::vector<DrmDescriptor>& descriptors, const std::string& root,
+                             BoundedReads* reads, uint32_t* late) {
     std::vector<uint32_t> all;
     for (const EngineClient& client : shares.byClient) {
         const std::vector<uint32_t> pids = ProcessesOf(client, descriptors);
@@ -538,5 +538,5 @@ int32_t drm_find(std::vector<FoundGpu>* gpus) {
 }
 
 // Its clients are read with the encoder's busy, or with the busy where that comes from them.
-const GpuDriver kDrmGpuDriver = {Start, Stop, kUnits, UnitMetrics, Read, Meaning, Clients,
-                                 kEncoderBusy};
+const GpuDriver kDrmGpuDriver = {Start, Stop,    kUnits,  UnitMetrics,
+                                 Read,  Meaning, Clients, kEncoderBusy};

@@ -24,7 +24,6 @@ bool SameAddress(const std::string& address, const std::string& lowerCase) {
     return true;
 }
 
-
 // One engine of one client at this look: its share since the client's last look (0 to
 // 1), with `now` (the last look's counts on the way in) made this look's. A first look
 // takes a baseline; a counter that went backwards is a new one; growth beyond what the

@@ -19,10 +19,10 @@ typedef int (*ReadFdinfo)(const std::string& path, size_t limit, std::string* ou
 // What the last look saw, kept between looks.
 struct EngineHistory {
     struct Counts {
-        uint64_t busy;   // nanoseconds or cycles: the baseline the next look grows from
-        uint64_t total;  // total cycles; 0 for nanoseconds
-        double usedNs;   // the engine's share summed over the looks' time, divided by capacity
-        uint64_t atNs;   // when the baseline was read
+        uint64_t busy;     // nanoseconds or cycles: the baseline the next look grows from
+        uint64_t total;    // total cycles; 0 for nanoseconds
+        double usedNs;     // the engine's share summed over the looks' time, divided by capacity
+        uint64_t atNs;     // when the baseline was read
         uint32_t refused;  // readings refused in a row since
     };
     // By client ("pdev/id"), then by engine class.

@@ -94,8 +94,7 @@ bool ClientAt(const SimClient& sim, uint64_t sample, const SimTimes& times, GpuC
     out->gpu = 0;
     out->pid = pid;
     out->id = id;
-    for (uint32_t c = 0; c < kGpuEngineClasses; ++c)
-        out->busyNs[c] = ns / 1000 * sim.permille[c];
+    for (uint32_t c = 0; c < kGpuEngineClasses; ++c) out->busyNs[c] = ns / 1000 * sim.permille[c];
     out->deviceBytes = sim.deviceMiB * kMiB;
     out->systemBytes = sim.systemMiB * kMiB;
     out->flags = sim.shared ? kGpuClientShared : 0;
@@ -142,17 +141,17 @@ extern "C" PLAT_EXPORT int32_t COUNTER_CALL ZarmiteGpuClients(GpuClients* snapsh
         GpuClient client;
         if (ClientAt(sim, sample, times, &client)) ClientsSnapshotAdd(snapshot, client);
     }
-    const uint64_t busyNs = times.elapsedNs / 1000 * kDeviceBusyPermille +
-                            times.jobTotalNs / 1000 * kJobBusyPermille;
+    const uint64_t busyNs =
+        times.elapsedNs / 1000 * kDeviceBusyPermille + times.jobTotalNs / 1000 * kJobBusyPermille;
     ClientsSnapshotAddDevice(snapshot, GpuDevice{0, 1, busyNs, 0, 0, 0, 0});
     return 0;
 }
 
 void sim_clients_sampled(uint64_t sample) {
-    const uint64_t nowNs = static_cast<uint64_t>(
-        std::chrono::duration_cast<std::chrono::nanoseconds>(
-            std::chrono::steady_clock::now().time_since_epoch())
-            .count());
+    const uint64_t nowNs =
+        static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::nanoseconds>(
+                                  std::chrono::steady_clock::now().time_since_epoch())
+                                  .count());
     SimTime& time = Time();
     std::lock_guard<std::mutex> guard(time.lock);
     const uint64_t ns = time.lastNs == 0 ? kFirstSampleNs : nowNs - time.lastNs;

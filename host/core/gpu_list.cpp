@@ -35,8 +35,7 @@ std::string Joined(const std::vector<std::string>& items, const char* separator)
 }  // namespace
 
 std::string GpuListText(const std::string& library, const std::vector<ListedCounter>& counters,
-                        int only,
-                        const std::vector<GpuUnread>& unread) {
+                        int only, const std::vector<GpuUnread>& unread) {
     std::map<uint32_t, Gpu> gpus;
     size_t others = 0;
     uint32_t highest = 0;

@@ -64,10 +64,10 @@ GpuProcessRound GpuProcessesFrom(const std::vector<GpuClient>& clients,
         // Over the time since the client was last seen: its GPU's interval, or longer where
         // the last round's look missed it.
         const uint64_t lookNow = at(lookNs, client.gpu);
-        const double wallNs =
-            before == history->clients.end() ? 0.0
-            : lookNow > before->second.atNs  ? static_cast<double>(lookNow - before->second.atNs)
-                                             : wallOf(client.gpu);
+        const double wallNs = before == history->clients.end() ? 0.0
+                              : lookNow > before->second.atNs
+                                  ? static_cast<double>(lookNow - before->second.atNs)
+                                  : wallOf(client.gpu);
         auto found = byProcess.find({client.gpu, client.pid});
         if (found == byProcess.end()) {
             GpuProcess process{client.gpu,
@@ -111,8 +111,8 @@ GpuProcessRound GpuProcessesFrom(const std::vector<GpuClient>& clients,
     for (const auto& client : history->clients) {
         const uint32_t gpu = client.first.first;
         const uint64_t lookNow = at(lookNs, gpu);
-        const bool missed = lookNow != 0 && lookNow - std::min(lookNow, client.second.atNs) <
-                                                kMissedClientGraceNs;
+        const bool missed =
+            lookNow != 0 && lookNow - std::min(lookNow, client.second.atNs) < kMissedClientGraceNs;
         if (seen.count(client.first) == 0 && (stale(gpu) || missed)) seen.insert(client);
     }
     for (const GpuDevice& device : devices)

@@ -51,8 +51,8 @@ uint64_t SteadyNs() {
 
 bool MetricsOutput::Start(const HostOptions& options) {
     processMetrics_ = options.processMetrics;
-    cgroupReads_ = std::make_unique<BoundedReads>(ReadCgroupFile, kCgroupWaitMs,
-                                                  kMaxStuckCgroupReads);
+    cgroupReads_ =
+        std::make_unique<BoundedReads>(ReadCgroupFile, kCgroupWaitMs, kMaxStuckCgroupReads);
     groupKey_ = options.processGroup;
     if (processMetrics_) groups_ = std::make_unique<ProcessGroups>(options.processGroups);
     if (options.textfile != nullptr) {
@@ -135,8 +135,7 @@ std::string MetricsOutput::ProcessGroupFamilies() {
         names.push_back(late[client.pid] ? "unknown"
                                          : ProcessGroupOf(groupKey_, client, places[client.pid]));
     groups_->Take(round.clients, names, SteadyNs());
-    return groups_->Families(round.unreadable, round.unattributed, round.scanSeconds,
-                             round.unread);
+    return groups_->Families(round.unreadable, round.unattributed, round.scanSeconds, round.unread);
 }
 
 void MetricsOutput::Take(const HostRound& round) {

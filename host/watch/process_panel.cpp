@@ -114,7 +114,8 @@ std::vector<std::string> ProcessPanelLines(const GpuProcessRound& round, Process
         last += "; " + std::to_string(round.unreadable) + " could not be read";
     for (const GpuUnread& gpu : round.unread) {
         last += "; GPU " + std::to_string(gpu.gpu) + ":";
-        if (gpu.lateClients > 0) last += " " + std::to_string(gpu.lateClients) + " not read in time";
+        if (gpu.lateClients > 0)
+            last += " " + std::to_string(gpu.lateClients) + " not read in time";
         if (gpu.leftOut > 0)
             last += std::string(gpu.lateClients > 0 ? "," : "") + " " +
                     std::to_string(gpu.leftOut) + " descriptors left out";
