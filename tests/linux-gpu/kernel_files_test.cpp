@@ -181,6 +181,40 @@ TEST(KernelFiles, EngineSharesCountEachClientOnceAndNeverGoBackwards) {
     EXPECT_NEAR(engine_share_of(shares, {}), 0, 1e-9);
 }
 
+// Cycles (xe) and the driver's own percentages (older amdgpu), look after look: a total
+// that starts again is a new baseline, busy beyond the total a glitch.
+TEST(KernelFiles, CycleAndPercentSharesAcrossRestartsAndGlitches) {
+    const std::vector<std::string> paths = {"/proc/30/fdinfo/4", "/proc/31/fdinfo/4"};
+    const auto xe = [](uint64_t cycles, uint64_t total) {
+        return "drm-driver:\txe\ndrm-pdev:\t0000:00:02.0\ndrm-client-id:\t8\ndrm-cycles-rcs:\t" +
+               std::to_string(cycles) + "\ndrm-total-cycles-rcs:\t" + std::to_string(total) + "\n";
+    };
+    const auto amd = [](const char* percent) {
+        return std::string("pdev:\t0000:00:02.0\npasid:\t9\ngfx0:\t") + percent + "%\n";
+    };
+    const struct {
+        uint64_t cycles, total;
+        const char* percent;
+        double rcs, gfx;  // the shares this look reads
+    } looks[] = {
+        {100, 1000, "10.00", 0, 0},      // baselines
+        {600, 2000, "20.00", 0.5, 0.2},  // half the cycles
+        {50, 100, "30.00", 0, 0.3},      // the driver started again
+        {350, 700, "40.00", 0.5, 0.4},   // measured from there
+        {5000, 800, "50.00", 0, 0.5},    // busy beyond the total: refused
+        {450, 900, "150.00", 0.5, 1},    // from the last good one; a share past the whole
+    };
+    EngineHistory history;
+    uint64_t at = 1000000;
+    for (const auto& look : looks) {
+        g_fdinfo = {{paths[0], xe(look.cycles, look.total)}, {paths[1], amd(look.percent)}};
+        const EngineShares shares = engine_shares(paths, ReadFake, &history, at, "0000:00:02.0");
+        EXPECT_NEAR(engine_share_of(shares, {"rcs"}), look.rcs, 1e-9) << look.cycles;
+        EXPECT_NEAR(engine_share_of(shares, {"gfx"}), look.gfx, 1e-9) << look.percent;
+        at += 10000000;
+    }
+}
+
 TEST(KernelFiles, ClientsWithoutIdsOfOtherDevicesAndWithMemoryPastSixtyFourBits) {
     const std::vector<std::string> paths = {"/proc/20/fdinfo/4", "/proc/21/fdinfo/4"};
     g_fdinfo = {{paths[0],

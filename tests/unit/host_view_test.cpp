@@ -371,6 +371,7 @@ TEST(ScriptOutput, ANewOrMissedClientReadsItsShareAndWhatWasNotReadIsSaid) {
         }
         ASSERT_EQ(round.processes.size(), 1u) << r.at;
         EXPECT_NEAR(round.processes[0].busyPercent[kEngineCompute], r.percent, 1e-6) << r.at;
+        EXPECT_TRUE(FilterProcesses(round, 1, kAnyProcess).unread.empty()) << "GPU 0's only";
         EXPECT_NE(JsonProcesses(round).find(
                       "\"clients\":[3]}],\"processes_unreadable\":0,\"processes_unattributed\":"
                       "[],\"processes_not_read\":[{\"gpu\":0,\"late\":2,\"left_out\":5}]"),
