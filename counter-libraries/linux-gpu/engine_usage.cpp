@@ -127,12 +127,18 @@ EngineShares engine_shares_of(const std::vector<std::string>& paths,
             sum = std::min(1.0, sum + share);
         }
     }
-    // Clients this look missed keep their time for a while.
-    for (auto& client : history->clients) {
-        if (seen.count(client.first) > 0) continue;
-        for (auto& engine : client.second)
-            if (nowNs - std::min(nowNs, engine.second.atNs) < kClientGraceNs)
-                seen[client.first].insert(engine);
+    // Clients this look missed, and engines a client did not print this time, keep their
+    // time for a while; a client that is here still counts the time of such an engine.
+    for (const auto& client : history->clients) {
+        const auto here = users.find(client.first);
+        for (const auto& engine : client.second) {
+            if (nowNs - std::min(nowNs, engine.second.atNs) >= kClientGraceNs) continue;
+            auto& engines = seen[client.first];
+            if (!engines.emplace(engine.first, engine.second).second) continue;
+            if (here != users.end())
+                here->second.busyNs[engine_class_of(engine.first)] +=
+                    static_cast<uint64_t>(engine.second.usedNs);
+        }
     }
     history->clients.swap(seen);
     history->atNs = nowNs;

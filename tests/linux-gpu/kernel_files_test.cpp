@@ -213,6 +213,16 @@ TEST(KernelFiles, CycleAndPercentSharesAcrossRestartsAndGlitches) {
         EXPECT_NEAR(engine_share_of(shares, {"gfx"}), look.gfx, 1e-9) << look.percent;
         at += 10000000;
     }
+    // An engine that a look does not print keeps its time in the client's figure.
+    const auto graphicsOf = [](const EngineShares& shares) {
+        for (const EngineClient& client : shares.byClient)
+            if (client.id == "9") return client.busyNs[kEngineGraphics];
+        return uint64_t{0};
+    };
+    const uint64_t graphics = graphicsOf(engine_shares(paths, ReadFake, &history, at, ""));
+    EXPECT_GT(graphics, 0u);
+    g_fdinfo[paths[1]] = "pdev:\t0000:00:02.0\npasid:\t9\ndec0:\t5.00%\n";
+    EXPECT_EQ(graphicsOf(engine_shares(paths, ReadFake, &history, at + 10000000, "")), graphics);
 }
 
 TEST(KernelFiles, ClientsWithoutIdsOfOtherDevicesAndWithMemoryPastSixtyFourBits) {
