@@ -11,6 +11,7 @@
 #include "drm_files.h"
 #include "drm_readings.h"
 #include "engine_usage.h"
+#include "gpu_metrics_table.h"
 #include "pci_ids.h"
 #include "temp_dir.h"
 
@@ -274,6 +275,62 @@ TEST(KernelFiles, ADescriptorIsStillAClientOnlyWhileItNamesItsNode) {
     EXPECT_EQ(leftOut, 1u);
     EXPECT_TRUE(std::any_of(taken.begin(), taken.end(),
                             [](const DrmDescriptor& d) { return d.fdinfo == "busy"; }));
+}
+
+// A gpu_metrics table of `size` bytes with its header, all ones elsewhere (nothing filled)
+// but the fields set.
+std::string MetricsTable(uint16_t size, uint8_t format, uint8_t content,
+                         const std::map<uint32_t, std::pair<uint32_t, uint64_t>>& fields) {
+    std::string bytes(size, '\xff');
+    bytes[0] = static_cast<char>(size & 0xff);
+    bytes[1] = static_cast<char>(size >> 8);
+    bytes[2] = static_cast<char>(format);
+    bytes[3] = static_cast<char>(content);
+    for (const auto& field : fields)
+        for (uint32_t i = 0; i < field.second.first; ++i)
+            bytes[field.first + i] = static_cast<char>(field.second.second >> (8 * i));
+    return bytes;
+}
+
+TEST(KernelFiles, GpuMetricsTablesAreReadByTheirRevisionOnly) {
+    const uint64_t powerAndThermal = (1ULL << 2) | (1ULL << 33);
+    const std::map<uint32_t, std::pair<uint32_t, uint64_t>> discrete = {
+        {6, {2, 85}}, {8, {2, 70}}, {18, {2, 42}}, {112, {8, powerAndThermal}}};
+    GpuMetricsTable table;
+    ASSERT_TRUE(gpu_metrics_parse(MetricsTable(120, 1, 3, discrete), &table));
+    EXPECT_TRUE(table.known);
+    EXPECT_EQ(table.hotspotC.value, 85u);
+    EXPECT_EQ(table.memoryC.value, 70u);
+    EXPECT_EQ(table.memoryActivity.state, MetricsField::kRead);
+    EXPECT_EQ(table.memoryActivity.value, 42u);
+    EXPECT_TRUE(table.powerLimited && table.thermalLimited && !table.otherLimited);
+    // 1.1 is 1.3 cut short: what lies past its size is not there; nor past what was read.
+    ASSERT_TRUE(gpu_metrics_parse(MetricsTable(80, 1, 1, discrete), &table));
+    EXPECT_EQ(table.memoryActivity.value, 42u);
+    EXPECT_EQ(table.throttle.state, MetricsField::kAbsent);
+    ASSERT_TRUE(gpu_metrics_parse(MetricsTable(120, 1, 3, discrete).substr(0, 100), &table));
+    EXPECT_EQ(table.throttle.state, MetricsField::kAbsent);
+    // Nothing filled (all ones), a share no memory controller has.
+    ASSERT_TRUE(gpu_metrics_parse(MetricsTable(120, 1, 3, {{18, {2, 655}}}), &table));
+    EXPECT_EQ(table.memoryActivity.state, MetricsField::kAbsurd);
+    EXPECT_EQ(table.hotspotC.state, MetricsField::kAbsent);
+    EXPECT_EQ(table.throttle.state, MetricsField::kAbsent);
+    EXPECT_FALSE(table.powerLimited || table.thermalLimited || table.otherLimited);
+    // An APU of 2.2: only its throttle status, current and PPM limits as other limits.
+    ASSERT_TRUE(gpu_metrics_parse(
+        MetricsTable(128, 2, 2, {{120, {8, (1ULL << 17) | (1ULL << 57)}}, {18, {2, 42}}}), &table));
+    EXPECT_TRUE(table.known && table.otherLimited && !table.powerLimited);
+    EXPECT_EQ(table.memoryActivity.state, MetricsField::kAbsent);
+    // Layouts not known here are never read at another's offsets; a table without a header.
+    for (const auto& revision :
+         {std::make_pair(1, 4), std::make_pair(2, 1), std::make_pair(3, 0), std::make_pair(1, 0)}) {
+        ASSERT_TRUE(gpu_metrics_parse(MetricsTable(120, static_cast<uint8_t>(revision.first),
+                                                   static_cast<uint8_t>(revision.second), discrete),
+                                      &table));
+        EXPECT_FALSE(table.known) << revision.first << "." << revision.second;
+        EXPECT_EQ(table.hotspotC.state, MetricsField::kAbsent);
+    }
+    EXPECT_FALSE(gpu_metrics_parse(std::string("\x04\x00\x01", 3), &table));
 }
 
 TEST(KernelFiles, ClockLevelsModelNamesAndEnergyRates) {
