@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <filesystem>
 #include <map>
 
 #include "drm_clients.h"
@@ -12,6 +13,7 @@
 #include "drm_readings.h"
 #include "engine_usage.h"
 #include "gpu_metrics_table.h"
+#include "intel_limits.h"
 #include "pci_ids.h"
 #include "temp_dir.h"
 
@@ -331,6 +333,56 @@ TEST(KernelFiles, GpuMetricsTablesAreReadByTheirRevisionOnly) {
         EXPECT_EQ(table.hotspotC.state, MetricsField::kAbsent);
     }
     EXPECT_FALSE(gpu_metrics_parse(std::string("\x04\x00\x01", 3), &table));
+}
+
+// Intel's throttle reasons and idle residency in i915's layout, its older names and xe's.
+TEST(KernelFiles, IntelLimitsAndIdleResidencyInEveryLayout) {
+    TempDir dir;
+    const auto write = [&](const std::string& path, const std::string& text) {
+        std::filesystem::create_directories(std::filesystem::path(dir.Path(path)).parent_path());
+        return dir.Write(path, text);
+    };
+    // i915: two GTs, a power limit on one; its idle time in each GT.
+    write("i915/drm/card1/gt/gt0/throttle_reason_pl1", "1\n");
+    write("i915/drm/card1/gt/gt0/throttle_reason_thermal", "0\n");
+    write("i915/drm/card1/gt/gt1/throttle_reason_ratl", "0\n");
+    write("i915/drm/card1/gt_throttle_reason_status_prochot", "1\n");  // the older name: not read
+    write("i915/drm/card1/gt/gt0/rc6_residency_ms", "1000\n");
+    write("i915/drm/card1/gt/gt1/rc6_residency_ms", "3000\n");
+    const std::vector<LimitFile> i915 =
+        intel_limit_files(dir.Path("i915"), dir.Path("i915/drm/card1"));
+    EXPECT_EQ(i915.size(), 3u);
+    LimitState state = intel_read_limits(i915);
+    EXPECT_TRUE(state.read && state.power && !state.thermal && !state.other);
+    // An older i915: the card's own names; xe: per tile and GT.
+    write("old/drm/card0/gt_throttle_reason_status_prochot", "1\n");
+    write("old/drm/card0/power/rc6_residency_ms", "5\n");
+    state = intel_read_limits(intel_limit_files(dir.Path("old"), dir.Path("old/drm/card0")));
+    EXPECT_TRUE(state.read && state.thermal && !state.power);
+    EXPECT_EQ(intel_idle_files(dir.Path("old"), dir.Path("old/drm/card0")).size(), 1u);
+    write("xe/tile0/gt0/freq0/throttle/reason_vr_tdc", "1\n");
+    write("xe/tile0/gt1/freq0/throttle/reason_pl2", "0\n");
+    write("xe/tile0/gt0/gtidle/idle_residency_ms", "7\n");
+    state = intel_read_limits(intel_limit_files(dir.Path("xe"), dir.Path("xe/drm/card0")));
+    EXPECT_TRUE(state.read && state.other && !state.power);
+    EXPECT_EQ(intel_idle_files(dir.Path("xe"), dir.Path("xe/drm/card0")).size(), 1u);
+    EXPECT_FALSE(intel_read_limits(intel_limit_files(dir.Path("none"), dir.Path("none"))).read);
+    // Idle: a baseline first; then 50 ms more in each of two GTs over 100 ms is half the
+    // time; a counter that went back takes a new baseline.
+    const std::vector<std::string> idle =
+        intel_idle_files(dir.Path("i915"), dir.Path("i915/drm/card1"));
+    ASSERT_EQ(idle.size(), 2u);
+    IdleHistory history;
+    EXPECT_EQ(intel_read_idle(idle, &history).status, kReadingNoData);
+    history.atNs -= 100000000;
+    write("i915/drm/card1/gt/gt0/rc6_residency_ms", "1050\n");
+    write("i915/drm/card1/gt/gt1/rc6_residency_ms", "3050\n");
+    const CounterReading half = intel_read_idle(idle, &history);
+    ASSERT_EQ(half.status, 0);
+    EXPECT_NEAR(static_cast<double>(half.value) / static_cast<double>(half.cycle), 0.5, 0.05);
+    write("i915/drm/card1/gt/gt0/rc6_residency_ms", "1\n");
+    EXPECT_EQ(intel_read_idle(idle, &history).status, kReadingNoData);
+    EXPECT_EQ(intel_read_idle({}, &history).status, kReadingNotAvailable);
 }
 
 TEST(KernelFiles, ClockLevelsModelNamesAndEnergyRates) {
