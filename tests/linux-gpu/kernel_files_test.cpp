@@ -8,6 +8,8 @@
 #include <filesystem>
 #include <map>
 
+#include "amd_ras.h"
+#include "cumulative_count.h"
 #include "drm_clients.h"
 #include "drm_files.h"
 #include "drm_readings.h"
@@ -383,6 +385,39 @@ TEST(KernelFiles, IntelLimitsAndIdleResidencyInEveryLayout) {
     write("i915/drm/card1/gt/gt0/rc6_residency_ms", "1\n");
     EXPECT_EQ(intel_read_idle(idle, &history).status, kReadingNoData);
     EXPECT_EQ(intel_read_idle({}, &history).status, kReadingNotAvailable);
+}
+
+// AMD's RAS counts summed over blocks, and a driver's cumulative figure as a count that
+// never goes back.
+TEST(KernelFiles, ErrorCountsAddUpAndCumulativeCountsNeverGoBack) {
+    uint64_t ue = 9, ce = 9;
+    EXPECT_TRUE(amd_parse_ras("ue: 2\nce: 5\n", &ue, &ce));
+    EXPECT_EQ(ue, 2u);
+    EXPECT_EQ(ce, 5u);
+    for (const char* bad : {"ue: 2\n", "ce: 1\nue: x\n", "", "ue: 1x\nce: 1\n", "xue: 1\nce: 1"})
+        EXPECT_FALSE(amd_parse_ras(bad, &ue, &ce)) << bad;
+    TempDir dir;
+    std::filesystem::create_directories(dir.Path("gpu/ras"));
+    dir.Write("gpu/ras/umc_err_count", "ue: 1\nce: 18446744073709551615\n");
+    dir.Write("gpu/ras/gfx_err_count", "ue: 3\nce: 4\n");
+    dir.Write("gpu/ras/sdma_err_count", "recovering\n");
+    dir.Write("gpu/ras/features", "feature mask: 0x3\n");
+    const std::vector<std::string> files = amd_ras_files(dir.Path("gpu"));
+    EXPECT_EQ(files.size(), 3u);
+    const RasCounts counts = amd_read_ras(files);
+    EXPECT_TRUE(counts.read);
+    EXPECT_EQ(counts.uncorrectable, 4u);
+    EXPECT_EQ(counts.correctable, UINT64_MAX) << "a sum that would wrap stops";
+    EXPECT_FALSE(amd_read_ras(amd_ras_files(dir.Path("none"))).read);
+    // The first figure counts in full; a reset or a 32-bit wrap adds the new figure.
+    CumulativeCount count;
+    const struct {
+        uint64_t raw, total;
+    } steps[] = {{100, 100}, {150, 150}, {20, 170}, {4294967290, 4294967440}, {5, 4294967445}};
+    for (const auto& step : steps)
+        EXPECT_EQ(cumulative_take(&count, step.raw), step.total) << step.raw;
+    count.total = UINT64_MAX - 1;
+    EXPECT_EQ(cumulative_take(&count, 100), UINT64_MAX);
 }
 
 TEST(KernelFiles, ClockLevelsModelNamesAndEnergyRates) {
