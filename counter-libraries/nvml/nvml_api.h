@@ -81,6 +81,22 @@ typedef nvmlReturn_t (*nvmlRunningProcesses_t)(nvmlDevice_t device, unsigned int
 typedef nvmlReturn_t (*nvmlRunningProcesses_v1_t)(nvmlDevice_t device, unsigned int* count,
                                                   nvmlProcessInfo_v1_t* infos);
 
+// Which count of memory errors: corrected or not; since the driver loaded (volatile) or
+// over the board's life (aggregate).
+enum nvmlMemoryErrorType_t {
+    NVML_MEMORY_ERROR_TYPE_CORRECTED = 0,
+    NVML_MEMORY_ERROR_TYPE_UNCORRECTED = 1
+};
+enum nvmlEccCounterType_t { NVML_VOLATILE_ECC = 0, NVML_AGGREGATE_ECC = 1 };
+
+// Why the clocks are held down: the bits of the clocks event (formerly throttle) reasons.
+constexpr unsigned long long nvmlClocksEventReasonSwPowerCap = 0x4;
+constexpr unsigned long long nvmlClocksEventReasonHwSlowdown = 0x8;
+constexpr unsigned long long nvmlClocksEventReasonSyncBoost = 0x10;
+constexpr unsigned long long nvmlClocksEventReasonSwThermalSlowdown = 0x20;
+constexpr unsigned long long nvmlClocksEventReasonHwThermalSlowdown = 0x40;
+constexpr unsigned long long nvmlClocksEventReasonHwPowerBrakeSlowdown = 0x80;
+
 // Buffer size the driver's device names fit in.
 constexpr unsigned int kNvmlDeviceNameBufferSize = 96;
 
@@ -122,4 +138,19 @@ struct NvmlFunctions {
     nvmlRunningProcesses_v1_t nvmlDeviceGetGraphicsRunningProcesses;
     nvmlReturn_t (*nvmlDeviceGetMigMode)(nvmlDevice_t device, unsigned int* current,
                                          unsigned int* pending);
+    // The GPU's health and why it is slow; each may be missing from an older driver. The
+    // clocks' reasons are the same function under its newer and its older name.
+    nvmlReturn_t (*nvmlDeviceGetCurrentClocksEventReasons)(nvmlDevice_t device,
+                                                           unsigned long long* reasons);
+    nvmlReturn_t (*nvmlDeviceGetCurrentClocksThrottleReasons)(nvmlDevice_t device,
+                                                              unsigned long long* reasons);
+    nvmlReturn_t (*nvmlDeviceGetTotalEnergyConsumption)(nvmlDevice_t device,
+                                                        unsigned long long* millijoules);
+    nvmlReturn_t (*nvmlDeviceGetTotalEccErrors)(nvmlDevice_t device, nvmlMemoryErrorType_t type,
+                                                nvmlEccCounterType_t counter,
+                                                unsigned long long* count);
+    nvmlReturn_t (*nvmlDeviceGetRemappedRows)(nvmlDevice_t device, unsigned int* corrected,
+                                              unsigned int* uncorrected, unsigned int* pending,
+                                              unsigned int* failed);
+    nvmlReturn_t (*nvmlDeviceGetPcieReplayCounter)(nvmlDevice_t device, unsigned int* replays);
 };

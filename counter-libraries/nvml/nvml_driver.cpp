@@ -49,6 +49,15 @@ bool Load(NvmlFunctions* functions) {
     Resolve(library, "nvmlDeviceGetGraphicsRunningProcesses",
             &functions->nvmlDeviceGetGraphicsRunningProcesses);
     Resolve(library, "nvmlDeviceGetMigMode", &functions->nvmlDeviceGetMigMode);
+    Resolve(library, "nvmlDeviceGetCurrentClocksEventReasons",
+            &functions->nvmlDeviceGetCurrentClocksEventReasons);
+    Resolve(library, "nvmlDeviceGetCurrentClocksThrottleReasons",
+            &functions->nvmlDeviceGetCurrentClocksThrottleReasons);
+    Resolve(library, "nvmlDeviceGetTotalEnergyConsumption",
+            &functions->nvmlDeviceGetTotalEnergyConsumption);
+    Resolve(library, "nvmlDeviceGetTotalEccErrors", &functions->nvmlDeviceGetTotalEccErrors);
+    Resolve(library, "nvmlDeviceGetRemappedRows", &functions->nvmlDeviceGetRemappedRows);
+    Resolve(library, "nvmlDeviceGetPcieReplayCounter", &functions->nvmlDeviceGetPcieReplayCounter);
     if (functions->nvmlInit_v2 == nullptr || functions->nvmlShutdown == nullptr ||
         functions->nvmlDeviceGetCount_v2 == nullptr ||
         functions->nvmlDeviceGetHandleByIndex_v2 == nullptr) {
