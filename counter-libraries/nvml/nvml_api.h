@@ -97,6 +97,36 @@ constexpr unsigned long long nvmlClocksEventReasonSwThermalSlowdown = 0x20;
 constexpr unsigned long long nvmlClocksEventReasonHwThermalSlowdown = 0x40;
 constexpr unsigned long long nvmlClocksEventReasonHwPowerBrakeSlowdown = 0x80;
 
+// GPU Performance Monitoring: samples of the SMs' own counters, an opaque handle each; the
+// metrics between two samples. Both records' versions are the plain number 1, and the
+// driver reads as many metrics as `numMetrics` says: the array is declared at the size a
+// caller fills, never at the size of some header's maximum (which grew while the version
+// stayed 1).
+typedef struct nvmlGpmSample_st* nvmlGpmSample_t;
+struct nvmlGpmSupport_t {
+    unsigned int version;
+    unsigned int isSupportedDevice;
+};
+struct nvmlGpmMetric_t {
+    unsigned int metricId;
+    nvmlReturn_t nvmlReturn;  // this metric's own status: not 0, its value is not valid
+    double value;
+    struct {
+        char* shortName;
+        char* longName;
+        char* unit;
+    } metricInfo;
+};
+constexpr unsigned int NVML_GPM_SUPPORT_VERSION = 1;
+constexpr unsigned int NVML_GPM_METRICS_GET_VERSION = 1;
+template <unsigned int Count>
+struct nvmlGpmMetricsGet_t {
+    unsigned int version;
+    unsigned int numMetrics;
+    nvmlGpmSample_t sample1;  // the older
+    nvmlGpmSample_t sample2;  // the newer
+    nvmlGpmMetric_t metrics[Count];
+};
 // Buffer size the driver's device names fit in.
 constexpr unsigned int kNvmlDeviceNameBufferSize = 96;
 
@@ -153,4 +183,9 @@ struct NvmlFunctions {
                                               unsigned int* uncorrected, unsigned int* pending,
                                               unsigned int* failed);
     nvmlReturn_t (*nvmlDeviceGetPcieReplayCounter)(nvmlDevice_t device, unsigned int* replays);
+    nvmlReturn_t (*nvmlGpmQueryDeviceSupport)(nvmlDevice_t device, nvmlGpmSupport_t* support);
+    nvmlReturn_t (*nvmlGpmSampleAlloc)(nvmlGpmSample_t* sample);
+    nvmlReturn_t (*nvmlGpmSampleFree)(nvmlGpmSample_t sample);
+    nvmlReturn_t (*nvmlGpmSampleGet)(nvmlDevice_t device, nvmlGpmSample_t sample);
+    nvmlReturn_t (*nvmlGpmMetricsGet)(void* metricsGet);  // an nvmlGpmMetricsGet_t<N>
 };

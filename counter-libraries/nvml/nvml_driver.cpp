@@ -58,6 +58,11 @@ bool Load(NvmlFunctions* functions) {
     Resolve(library, "nvmlDeviceGetTotalEccErrors", &functions->nvmlDeviceGetTotalEccErrors);
     Resolve(library, "nvmlDeviceGetRemappedRows", &functions->nvmlDeviceGetRemappedRows);
     Resolve(library, "nvmlDeviceGetPcieReplayCounter", &functions->nvmlDeviceGetPcieReplayCounter);
+    Resolve(library, "nvmlGpmQueryDeviceSupport", &functions->nvmlGpmQueryDeviceSupport);
+    Resolve(library, "nvmlGpmSampleAlloc", &functions->nvmlGpmSampleAlloc);
+    Resolve(library, "nvmlGpmSampleFree", &functions->nvmlGpmSampleFree);
+    Resolve(library, "nvmlGpmSampleGet", &functions->nvmlGpmSampleGet);
+    Resolve(library, "nvmlGpmMetricsGet", &functions->nvmlGpmMetricsGet);
     if (functions->nvmlInit_v2 == nullptr || functions->nvmlShutdown == nullptr ||
         functions->nvmlDeviceGetCount_v2 == nullptr ||
         functions->nvmlDeviceGetHandleByIndex_v2 == nullptr) {
