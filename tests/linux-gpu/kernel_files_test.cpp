@@ -292,7 +292,8 @@ std::string MetricsTable(uint16_t size, uint8_t format, uint8_t content,
     bytes[3] = static_cast<char>(content);
     for (const auto& field : fields)
         for (uint32_t i = 0; i < field.second.first; ++i)
-            bytes[field.first + i] = static_cast<char>(field.second.second >> (8 * i));
+            if (field.first + i < bytes.size())  // a table cut short holds less
+                bytes[field.first + i] = static_cast<char>(field.second.second >> (8 * i));
     return bytes;
 }
 
