@@ -127,6 +127,19 @@ struct nvmlGpmMetricsGet_t {
     nvmlGpmSample_t sample2;  // the newer
     nvmlGpmMetric_t metrics[Count];
 };
+// The driver's events: a set to register a GPU's events in, and each event as the set
+// gives it. XID critical errors are the driver's error codes (13, 31, 48, 79, ...; 999:
+// unknown). A wait with a timeout of 0 only takes what is there; TIMEOUT: nothing was.
+typedef struct nvmlEventSet_st* nvmlEventSet_t;
+constexpr unsigned long long nvmlEventTypeXidCriticalError = 0x8;
+struct nvmlEventData_t {
+    nvmlDevice_t device;
+    unsigned long long eventType;
+    unsigned long long eventData;
+    unsigned int gpuInstanceId;
+    unsigned int computeInstanceId;
+};
+
 // Buffer size the driver's device names fit in.
 constexpr unsigned int kNvmlDeviceNameBufferSize = 96;
 
@@ -188,4 +201,10 @@ struct NvmlFunctions {
     nvmlReturn_t (*nvmlGpmSampleFree)(nvmlGpmSample_t sample);
     nvmlReturn_t (*nvmlGpmSampleGet)(nvmlDevice_t device, nvmlGpmSample_t sample);
     nvmlReturn_t (*nvmlGpmMetricsGet)(void* metricsGet);  // an nvmlGpmMetricsGet_t<N>
+    nvmlReturn_t (*nvmlEventSetCreate)(nvmlEventSet_t* set);
+    nvmlReturn_t (*nvmlDeviceRegisterEvents)(nvmlDevice_t device, unsigned long long types,
+                                             nvmlEventSet_t set);
+    nvmlReturn_t (*nvmlEventSetWait_v2)(nvmlEventSet_t set, nvmlEventData_t* data,
+                                        unsigned int timeoutMs);
+    nvmlReturn_t (*nvmlEventSetFree)(nvmlEventSet_t set);
 };

@@ -63,6 +63,10 @@ bool Load(NvmlFunctions* functions) {
     Resolve(library, "nvmlGpmSampleFree", &functions->nvmlGpmSampleFree);
     Resolve(library, "nvmlGpmSampleGet", &functions->nvmlGpmSampleGet);
     Resolve(library, "nvmlGpmMetricsGet", &functions->nvmlGpmMetricsGet);
+    Resolve(library, "nvmlEventSetCreate", &functions->nvmlEventSetCreate);
+    Resolve(library, "nvmlDeviceRegisterEvents", &functions->nvmlDeviceRegisterEvents);
+    Resolve(library, "nvmlEventSetWait_v2", &functions->nvmlEventSetWait_v2);
+    Resolve(library, "nvmlEventSetFree", &functions->nvmlEventSetFree);
     if (functions->nvmlInit_v2 == nullptr || functions->nvmlShutdown == nullptr ||
         functions->nvmlDeviceGetCount_v2 == nullptr ||
         functions->nvmlDeviceGetHandleByIndex_v2 == nullptr) {
