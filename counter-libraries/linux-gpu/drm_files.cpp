@@ -68,10 +68,12 @@ int drm_read_integer(const std::string& path, int64_t* value) {
 
 std::string drm_read_line(const std::string& path) {
     std::string text;
-    if (drm_read_file(path, 256, &text) != 0) return "";
-    const size_t end = text.find('\n');
-    if (end != std::string::npos) text.resize(end);
-    return drm_printable(text, 200);
+    return drm_read_file(path, 256, &text) != 0 ? "" : drm_first_line(text);
+}
+
+std::string drm_first_line(const std::string& text) {
+    const std::string head = text.substr(0, 256);
+    return drm_printable(head.substr(0, head.find('\n')), 200);
 }
 
 bool drm_exists(const std::string& path) {

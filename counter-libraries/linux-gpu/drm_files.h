@@ -19,6 +19,8 @@ int drm_read_file(const std::string& path, size_t limit, std::string* out);
 int drm_read_integer(const std::string& path, int64_t* value);
 // A file's first line without its line break, cut to 200 bytes; "" for none.
 std::string drm_read_line(const std::string& path);
+// The same of a text read already: of its first 256 bytes, the first line, printable.
+std::string drm_first_line(const std::string& text);
 
 bool drm_exists(const std::string& path);
 // The names in a folder, "." and ".." left out, sorted; none for a folder that cannot be

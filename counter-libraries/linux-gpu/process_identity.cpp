@@ -1,6 +1,5 @@
 #include "process_identity.h"
 
-#include <algorithm>
 #include <cstdlib>
 #include <map>
 #include <mutex>
@@ -75,10 +74,7 @@ std::vector<std::string> process_identity_paths(const std::string& root, uint32_
 
 ProcessIdentity process_identity_from(const std::string& root, const FileText* texts) {
     ProcessIdentity identity{"", "", 0};
-    if (texts[0].error == 0) {
-        std::string comm = texts[0].text.substr(0, std::min<size_t>(texts[0].text.size(), 256));
-        identity.name = drm_printable(comm.substr(0, comm.find('\n')), 200);
-    }
+    if (texts[0].error == 0) identity.name = drm_first_line(texts[0].text);
     const std::string& status = texts[1].error == 0 ? texts[1].text : std::string();
     const size_t uid = status.find("\nUid:");
     if (uid != std::string::npos)
