@@ -42,6 +42,9 @@ constexpr int32_t kStatusNotBound = -3;
 
 // The counter kind is this attribute: non-zero for a raw count, zero for a percentage.
 constexpr int32_t kCounterKindAttribute = 2;
+// Our libraries answer this attribute too: non-zero for a count that only grows (energy,
+// errors), zero for any other. A library that refuses it has no such counts.
+constexpr int32_t kCounterCumulativeAttribute = 3;
 
 extern COUNTER_TABLE_ENTRY g_counterTable[kCounterTableSize];
 extern int32_t g_bindStatus;

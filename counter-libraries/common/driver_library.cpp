@@ -264,8 +264,14 @@ int32_t COUNTER_CALL DriverGetCounterAttribute(int32_t index, int32_t attribute,
     Library& library = State();
     std::lock_guard<std::mutex> guard(library.lock);
     if (int32_t status = Check(library, index)) return status;
-    if (attribute != kCounterKindAttribute || value == nullptr) return kDriverBadArgument;
-    *value = library.parts->percent(static_cast<uint32_t>(index)) ? 0 : 1;
+    if (value == nullptr) return kDriverBadArgument;
+    const uint32_t counter = static_cast<uint32_t>(index);
+    if (attribute == kCounterKindAttribute)
+        *value = library.parts->percent(counter) ? 0 : 1;
+    else if (attribute == kCounterCumulativeAttribute)
+        *value = library.parts->cumulative != nullptr && library.parts->cumulative(counter) ? 1 : 0;
+    else
+        return kDriverBadArgument;
     return 0;
 }
 

@@ -47,6 +47,8 @@ struct DriverParts {
     uint32_t workers;       // reads at once
     bool stopAtExit;        // whether the driver may still be called at process exit
     int32_t exitingStatus;  // what Initialize returns once the process is ending
+    // Whether a counter only grows (kCounterCumulativeAttribute); null: none does.
+    bool (*cumulative)(uint32_t counter);
 };
 
 // Has these counters read from now on, as if they had been added (the clients' entry asks

@@ -54,17 +54,19 @@ int32_t Start(uint32_t* counters, std::vector<CounterUnit>* units) {
     std::vector<UnitPlace> places;
     for (uint32_t f = 0; f < found.size(); ++f) {
         if (owner[f] < 0) continue;
-        const uint32_t number = static_cast<uint32_t>(numbered.size());
-        const GpuDriver& driver = *machine.drivers[owner[f]];
-        for (uint32_t u = 0; u < driver.unitsPerGpu; ++u) {
-            const CounterUnit metrics = driver.unitMetrics(f, u);
-            if (metrics.count == 0) continue;
-            units->push_back(
-                CounterUnit{number * machine.metricsPerGpu + metrics.first, metrics.count});
-            places.push_back(UnitPlace{static_cast<uint32_t>(owner[f]), f, u});
-        }
         numbered.push_back(f);
         ownerOf.push_back(static_cast<uint32_t>(owner[f]));
+    }
+    const uint32_t gpus = static_cast<uint32_t>(numbered.size());
+    for (uint32_t number = 0; number < gpus; ++number) {
+        const GpuDriver& driver = *machine.drivers[ownerOf[number]];
+        for (uint32_t u = 0; u < driver.unitsPerGpu; ++u) {
+            const CounterUnit metrics = driver.unitMetrics(numbered[number], u);
+            if (metrics.count == 0) continue;
+            units->push_back(CounterUnit{
+                numbering_counter(machine.numbering, gpus, number, metrics.first), metrics.count});
+            places.push_back(UnitPlace{ownerOf[number], numbered[number], u});
+        }
     }
     std::lock_guard<std::mutex> guard(state.lock);
     state.found.swap(found);
@@ -72,7 +74,7 @@ int32_t Start(uint32_t* counters, std::vector<CounterUnit>* units) {
     state.ownerOf.swap(ownerOf);
     state.places.swap(places);
     state.started.swap(started);
-    *counters = static_cast<uint32_t>(state.numbered.size()) * machine.metricsPerGpu;
+    *counters = numbering_counters(machine.numbering, gpus);
     return 0;
 }
 
@@ -110,11 +112,22 @@ std::string Description(const std::string& meaning, uint32_t number, const Found
     return text + ")";
 }
 
+// The GPU number and metric of a counter; false beyond the GPUs'.
+bool Place(uint32_t counter, uint32_t* number, uint32_t* metric) {
+    Drivers& state = State();
+    uint32_t gpus = 0;
+    {
+        std::lock_guard<std::mutex> guard(state.lock);
+        gpus = static_cast<uint32_t>(state.numbered.size());
+    }
+    return numbering_metric(state.machine->numbering, gpus, counter, number, metric);
+}
+
 std::string Text(uint32_t counter, bool description) {
     Drivers& state = State();
     const GpuMachine& machine = *state.machine;
-    const uint32_t number = counter / machine.metricsPerGpu;
-    const uint32_t metric = counter % machine.metricsPerGpu;
+    uint32_t number = 0, metric = 0;
+    if (!Place(counter, &number, &metric)) return "";
     if (!description) return machine.name(number, metric);
     uint32_t gpu = 0, driver = 0;
     FoundGpu found;
@@ -129,8 +142,13 @@ std::string Text(uint32_t counter, bool description) {
 }
 
 bool Percent(uint32_t counter) {
-    const GpuMachine& machine = *State().machine;
-    return machine.percent(counter % machine.metricsPerGpu);
+    uint32_t number = 0, metric = 0;
+    return Place(counter, &number, &metric) && State().machine->percent(metric);
+}
+
+bool Cumulative(uint32_t counter) {
+    uint32_t number = 0, metric = 0;
+    return Place(counter, &number, &metric) && State().machine->cumulative(metric);
 }
 
 DriverParts MakeParts(const GpuMachine& machine) {
@@ -138,7 +156,8 @@ DriverParts MakeParts(const GpuMachine& machine) {
                        Read,           Text,
                        Percent,        machine.defaultPeriodMs,
                        machine.lateMs, machine.workers,
-                       true,           machine.exitingStatus};
+                       true,           machine.exitingStatus,
+                       Cumulative};
 }
 
 }  // namespace
@@ -163,7 +182,9 @@ int32_t GpuDriversClients(GpuClients* snapshot) {
                 driver.clients(state.numbered[number], &clients, &unreadable, &device);
             atNs = std::max(atNs, lookNs);
             device.atNs = lookNs;
-            wanted.push_back(number * state.machine->metricsPerGpu + driver.clientsMetric);
+            wanted.push_back(numbering_counter(state.machine->numbering,
+                                               static_cast<uint32_t>(state.numbered.size()), number,
+                                               driver.clientsMetric));
             for (size_t c = first; c < clients.size(); ++c) clients[c].gpu = number;
             device.gpu = number;
             devices.push_back(device);

@@ -1,8 +1,8 @@
 // A counter library whose GPUs are read through several drivers, each GPU owned by exactly
 // one: the skeleton's parts (driver_library.h) made from each driver's share. The machine
 // lists its GPUs in a stable order; each driver takes the GPUs it reads; those that no
-// driver takes are left out, and the rest are numbered in that order. Counter
-// g * metricsPerGpu + m is metric m of GPU g, whichever driver reads it.
+// driver takes are left out, and the rest are numbered in that order. Metric m of GPU g is
+// the same counter whichever driver reads it (counter_numbering.h).
 #pragma once
 
 #include <cstdint>
@@ -11,6 +11,7 @@
 
 #include "background_sampler.h"
 #include "counter_library.h"
+#include "counter_numbering.h"
 #include "gpu_clients.h"
 
 // A GPU as the machine lists it, before any driver has read it.
@@ -55,9 +56,10 @@ struct GpuMachine {
     int32_t (*find)(std::vector<FoundGpu>* gpus);
     const GpuDriver* const* drivers;  // asked in this order; the first to take a GPU owns it
     uint32_t driverCount;
-    uint32_t metricsPerGpu;
+    CounterNumbering numbering;
     std::string (*name)(uint32_t gpu, uint32_t metric);  // gpu: the GPU's number
     bool (*percent)(uint32_t metric);
+    bool (*cumulative)(uint32_t metric);
     // As the skeleton takes them (DriverParts).
     uint32_t defaultPeriodMs;
     uint32_t lateMs;

@@ -13,6 +13,7 @@
 #include "busy_time.h"
 #include "drm_clients.h"
 #include "drm_files.h"
+#include "drm_health.h"
 #include "drm_readings.h"
 #include "engine_usage.h"
 #include "metrics.h"
@@ -50,6 +51,11 @@ enum Unit : uint32_t {
     kUnitFan,
     kUnitMemory,
     kUnitPcie,
+    kUnitHealth,  // what the GPU says of itself: one gpu_metrics read and a few small files
+    // Metrics that only NVIDIA's driver measures: never read here.
+    kUnitSm,
+    kUnitLinks,
+    kUnitEvents,
     kUnits
 };
 
@@ -66,6 +72,7 @@ struct GpuState {
     std::shared_ptr<const DrmGpu> described;
     EngineHistory engines;
     EnergyHistory energy;
+    DrmHealthMemory health;
     std::vector<GpuClient> users;  // who used it at the last look, their GPU not yet numbered
     uint64_t usersAtNs = 0;
     BusyTime busy;        // its own busy figure, for the busy that no client accounts for
@@ -143,6 +150,7 @@ void FollowCards() {
         state.gpu = again;
         state.engines = EngineHistory{};
         state.energy = EnergyHistory{};
+        state.health.idle = IdleHistory{};  // its counts go on: a new start counts as growth
     }
 }
 
@@ -354,7 +362,9 @@ void Read(Sampler* sampler, uint32_t index, uint32_t unit, CounterReading* out) 
     for (uint32_t i = 0; i < metrics.count; ++i)
         out[i] = CounterReading{kReadingNotAvailable, 0, 0};
     const std::shared_ptr<const DrmGpu> described = DescribedGpu(index);
-    if (described == nullptr || unit == kUnitPcie) return;
+    if (described == nullptr || unit == kUnitPcie || unit == kUnitSm || unit == kUnitLinks ||
+        unit == kUnitEvents)
+        return;
     FollowCards();
     const std::shared_ptr<const DrmGpu> found = GpuOf(index);
     if (found == nullptr) {  // gone from the machine
@@ -400,15 +410,36 @@ void Read(Sampler* sampler, uint32_t index, uint32_t unit, CounterReading* out) 
             return;
         case kUnitMemory:
             return drm_read_memory(gpu.sources, out);
+        case kUnitHealth: {
+            Drm& drm = State();
+            DrmHealthMemory memory;
+            {
+                std::lock_guard<std::mutex> guard(drm.lock);
+                if (index < drm.gpus.size()) memory = drm.gpus[index].health;
+            }
+            drm_read_health(gpu.sources, &memory, sampler, out);
+            std::lock_guard<std::mutex> guard(drm.lock);
+            if (index < drm.gpus.size()) drm.gpus[index].health = memory;
+            return;
+        }
         default:
             return;
     }
 }
 
 CounterUnit UnitMetrics(uint32_t gpu, uint32_t unit) {
-    static const CounterUnit kRanges[kUnits] = {
-        {kBusy, 2},  {kEncoderBusy, 2}, {kGraphicsClock, 4}, {kTemperature, 1},
-        {kPower, 1}, {kFanSpeed, 1},    {kMemoryUsed, 3},    {kPcieRx, 2}};
+    static const CounterUnit kRanges[kUnits] = {{kBusy, 2},
+                                                {kEncoderBusy, 2},
+                                                {kGraphicsClock, 4},
+                                                {kTemperature, 1},
+                                                {kPower, 1},
+                                                {kFanSpeed, 1},
+                                                {kMemoryUsed, 3},
+                                                {kPcieRx, 2},
+                                                {kHealthFirstMetric, kHealthMetrics},
+                                                {kSmActive, kDramActive - kSmActive},
+                                                {kNvlinkRx, 2},
+                                                {kXidErrors, kAllMetricsPerGpu - kXidErrors}};
     const std::shared_ptr<const DrmGpu> described = DescribedGpu(gpu);
     if (described != nullptr && described->sources.busyFromClients) {
         if (unit % kUnits == kUnitActivity) return CounterUnit{kBusy, 4};
@@ -441,13 +472,16 @@ bool Offered(const DrmSources& s, uint32_t metric) {
         case kMemoryTotal:
             return !s.vramUsed.empty() && !s.vramTotal.empty();
         default:
-            return false;
+            return metric >= kMetricsPerGpu && drm_health_why_not(s, metric).empty();
     }
 }
 
 std::string Meaning(uint32_t index, uint32_t metric) {
     const std::string meaning = metric_info(metric).meaning;
     const std::shared_ptr<const DrmGpu> gpu = DescribedGpu(index);
+    if (gpu != nullptr && metric >= kMetricsPerGpu && !Offered(gpu->sources, metric))
+        return meaning + ": not available on this GPU (" +
+               drm_health_why_not(gpu->sources, metric) + ")";
     if (gpu == nullptr || !Offered(gpu->sources, metric))
         return meaning + ": not available on this GPU";
     bool seesEveryClient = false;

@@ -13,7 +13,9 @@
 #include <mutex>
 #include <thread>
 
+#include "amd_ras.h"
 #include "drm_files.h"
+#include "drm_readings.h"
 #include "pci_ids.h"
 
 namespace {
@@ -78,6 +80,34 @@ std::string XeFrequencies(const std::string& device) {
     return "";
 }
 
+// hwmon's temperature `n` where its label, if it has one, is `label`.
+std::string LabelledTemperature(const std::string& hwmon, int n, const char* label) {
+    const std::string base = hwmon + "/temp" + std::to_string(n);
+    if (drm_exists(base + "_label") && drm_read_line(base + "_label") != label) return "";
+    return IfExists(base + "_input");
+}
+
+// What the GPU says of itself and its health: amdgpu's table (read now only where the GPU
+// is awake), its junction and memory temperatures and error counts; Intel's throttle
+// reasons and idle residency; the energy counter of either.
+void FindDeepSources(const std::string& device, const std::string& card, const std::string& hwmon,
+                     DrmSources* s) {
+    s->gpuMetrics = IfExists(device + "/gpu_metrics");
+    if (!s->gpuMetrics.empty() && !drm_asleep(*s)) {
+        std::string bytes;
+        if (drm_read_file(s->gpuMetrics, kGpuMetricsLimit, &bytes) == 0)
+            s->metricsReadAtFind = gpu_metrics_parse(bytes, &s->metricsAtFind);
+    }
+    if (!hwmon.empty() && !s->temperature.empty() && s->temperature == hwmon + "/temp1_input") {
+        s->hotspotC = LabelledTemperature(hwmon, 2, "junction");
+        s->memoryC = LabelledTemperature(hwmon, 3, "mem");
+    }
+    if (!hwmon.empty()) s->energyTotal = IfExists(hwmon + "/energy1_input");
+    s->rasFiles = amd_ras_files(device);
+    s->limitFiles = intel_limit_files(device, card);
+    s->idleFiles = intel_idle_files(device, card);
+}
+
 // The files of the GPU whose PCI device folder is `device`, its card's folder `card`
 // beneath it.
 DrmSources FindSources(const std::string& device, const std::string& card,
@@ -118,6 +148,7 @@ DrmSources FindSources(const std::string& device, const std::string& card,
     // The other sign, a small VRAM, is read with the memory: reading it here would wake a
     // sleeping GPU.
     s.integrated = HasLabel(hwmon, "vddnb");
+    FindDeepSources(device, card, hwmon, &s);
     return s;
 }
 

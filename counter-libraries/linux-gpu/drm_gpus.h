@@ -11,6 +11,8 @@
 #include <vector>
 
 #include "gpu_drivers.h"
+#include "gpu_metrics_table.h"
+#include "intel_limits.h"
 
 // A GPU's files, as a find saw them; "" where the GPU or its driver has none.
 struct DrmSources {
@@ -34,6 +36,16 @@ struct DrmSources {
     std::string vramUsed, vramTotal;  // amdgpu mem_info_vram_*, bytes
     std::string gttUsed, gttTotal;    // counted too where the GPU is integrated
     bool integrated = false;
+    // What the GPU itself says it is doing and of its health.
+    std::string gpuMetrics;              // amdgpu gpu_metrics, a binary table
+    GpuMetricsTable metricsAtFind;       // that table as the find read it
+    bool metricsReadAtFind = false;      // false: the GPU slept, and was not woken for it
+    std::string hotspotC;                // hwmon temp2_input where it is the junction, m°C
+    std::string memoryC;                 // hwmon temp3_input where it is the memory, m°C
+    std::string energyTotal;             // hwmon energy1_input, µJ, as a count
+    std::vector<std::string> rasFiles;   // amdgpu ras/*_err_count
+    std::vector<LimitFile> limitFiles;   // Intel throttle reasons
+    std::vector<std::string> idleFiles;  // Intel RC6 or GT idle residency, ms
 };
 
 struct DrmGpu {

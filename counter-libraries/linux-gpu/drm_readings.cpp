@@ -141,11 +141,15 @@ void drm_read_memory(const DrmSources& s, CounterReading out[3]) {
     out[2] = Raw(static_cast<uint64_t>(total) / kMiB);
 }
 
-CounterReading drm_read_temperature(const DrmSources& s) {
+CounterReading drm_read_degrees(const std::string& path) {
     int64_t millidegrees = 0;
-    if (const int32_t status = ReadWithin(s.temperature, 0, kMaxMillidegrees, &millidegrees))
+    if (const int32_t status = ReadWithin(path, 0, kMaxMillidegrees, &millidegrees))
         return Fail(status);
     return Raw(static_cast<uint64_t>(millidegrees + 500) / 1000);
+}
+
+CounterReading drm_read_temperature(const DrmSources& s) {
+    return drm_read_degrees(s.temperature);
 }
 
 CounterReading drm_read_fan(const DrmSources& s) {

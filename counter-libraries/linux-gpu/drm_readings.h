@@ -35,6 +35,8 @@ bool drm_current_level_mhz(const std::string& text, uint64_t* mhz);
 void drm_read_clocks(const DrmSources& sources, CounterReading out[4]);
 void drm_read_memory(const DrmSources& sources, CounterReading out[3]);
 CounterReading drm_read_temperature(const DrmSources& sources);
+// A hwmon temperature file (m°C) in °C.
+CounterReading drm_read_degrees(const std::string& path);
 CounterReading drm_read_fan(const DrmSources& sources);
 
 // Power in mW from an energy counter, kept between two readings.

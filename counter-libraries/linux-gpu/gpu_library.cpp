@@ -1,8 +1,8 @@
 // The counter library over every GPU on Linux: AMD, Intel and the other GPUs whose drivers
 // publish their state in the kernel's files (sysfs, hwmon, the clients' fdinfo), and
 // NVIDIA's through the driver's management library, numbered together by PCI address.
-// Counter g * 16 + m is metric m of GPU g, with the NVML counter library's metrics, names
-// and kinds, whatever the GPU's make.
+// The counters are the NVML counter library's, numbered, named and kinded alike
+// (metrics.h), whatever the GPU's make.
 #include "drm_gpu_driver.h"
 #include "gpu_drivers.h"
 #include "metrics.h"
@@ -23,19 +23,19 @@ bool Percent(uint32_t metric) {
     return metric_info(metric).percent;
 }
 
+bool Cumulative(uint32_t metric) {
+    return metric_info(metric).cumulative;
+}
+
 const GpuDriver* const kDrivers[] = {&kNvmlGpuDriver, &kDrmGpuDriver};
 
 const GpuMachine kMachine = {
-    drm_find,
-    kDrivers,
-    2,
-    kMetricsPerGpu,
-    Name,
-    Percent,
-    kDefaultPeriodMs,
+    drm_find,   kDrivers,
+    2,          kGpuNumbering,
+    Name,       Percent,
+    Cumulative, kDefaultPeriodMs,
     1000,  // late: a file the kernel takes this long to answer is stuck
-    4,
-    -NVML_ERROR_UNINITIALIZED,
+    4,          -NVML_ERROR_UNINITIALIZED,
 };
 
 }  // namespace

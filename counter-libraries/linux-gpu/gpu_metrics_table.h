@@ -6,8 +6,12 @@
 // firmware does not fill holds all ones; a value no GPU can have is a failed reading.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
+
+// The most of the file that is read: every layout is far smaller.
+constexpr size_t kGpuMetricsLimit = 8192;
 
 // One figure of the table: whether the layout has it and the firmware filled it, and
 // whether it is a value a GPU can have.

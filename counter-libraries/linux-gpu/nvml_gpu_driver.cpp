@@ -47,8 +47,9 @@ void Start(std::vector<FoundGpu>* found, std::vector<bool>* owned) {
 
 void Stop() {
     Nvidia& nvidia = State();
-    nvidia.gpus.driver->nvmlShutdown();
+    const NvmlFunctions* driver = nvidia.gpus.driver;
     nvml_gpus_clear(&nvidia.gpus);
+    driver->nvmlShutdown();
     std::lock_guard<std::mutex> guard(nvidia.lock);
     nvidia.slotOf.clear();
 }
@@ -57,14 +58,14 @@ CounterUnit UnitMetrics(uint32_t, uint32_t unit) {
     return metric_query_metrics(static_cast<MetricQuery>(unit % kQueryCount));
 }
 
-void Read(Sampler*, uint32_t gpu, uint32_t unit, CounterReading* out) {
+void Read(Sampler* sampler, uint32_t gpu, uint32_t unit, CounterReading* out) {
     Nvidia& nvidia = State();
     uint32_t slot = UINT32_MAX;
     {
         std::lock_guard<std::mutex> guard(nvidia.lock);
         if (gpu < nvidia.slotOf.size()) slot = nvidia.slotOf[gpu];
     }
-    nvml_gpus_read(&nvidia.gpus, slot, static_cast<MetricQuery>(unit % kQueryCount), out);
+    nvml_gpus_read(&nvidia.gpus, sampler, slot, static_cast<MetricQuery>(unit % kQueryCount), out);
 }
 
 uint64_t Clients(uint32_t gpu, std::vector<GpuClient>* out, std::vector<uint32_t>*,
@@ -79,8 +80,14 @@ uint64_t Clients(uint32_t gpu, std::vector<GpuClient>* out, std::vector<uint32_t
     return nvml_gpus_clients(&nvidia.gpus, slot, out, device);
 }
 
-std::string Meaning(uint32_t, uint32_t metric) {
-    return metric_info(metric).meaning;
+std::string Meaning(uint32_t gpu, uint32_t metric) {
+    Nvidia& nvidia = State();
+    uint32_t slot = UINT32_MAX;
+    {
+        std::lock_guard<std::mutex> guard(nvidia.lock);
+        if (gpu < nvidia.slotOf.size()) slot = nvidia.slotOf[gpu];
+    }
+    return nvml_gpus_meaning(&nvidia.gpus, slot, metric);
 }
 
 }  // namespace

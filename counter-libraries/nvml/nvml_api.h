@@ -12,6 +12,7 @@ constexpr nvmlReturn_t NVML_SUCCESS = 0;
 constexpr nvmlReturn_t NVML_ERROR_UNINITIALIZED = 1;
 constexpr nvmlReturn_t NVML_ERROR_INVALID_ARGUMENT = 2;
 constexpr nvmlReturn_t NVML_ERROR_NOT_SUPPORTED = 3;
+constexpr nvmlReturn_t NVML_ERROR_NO_PERMISSION = 4;
 constexpr nvmlReturn_t NVML_ERROR_NOT_FOUND = 6;
 constexpr nvmlReturn_t NVML_ERROR_INSUFFICIENT_SIZE = 7;
 constexpr nvmlReturn_t NVML_ERROR_TIMEOUT = 10;
@@ -127,6 +128,35 @@ struct nvmlGpmMetricsGet_t {
     nvmlGpmSample_t sample2;  // the newer
     nvmlGpmMetric_t metrics[Count];
 };
+// A field value: the driver fills in the value and status of each field asked for by its
+// id. The value is an 8-byte union whose member `valueType` names.
+constexpr unsigned int NVML_FI_DEV_MEMORY_TEMP = 82;
+enum nvmlValueType_t {
+    NVML_VALUE_TYPE_DOUBLE = 0,
+    NVML_VALUE_TYPE_UNSIGNED_INT = 1,
+    NVML_VALUE_TYPE_UNSIGNED_LONG = 2,
+    NVML_VALUE_TYPE_UNSIGNED_LONG_LONG = 3,
+    NVML_VALUE_TYPE_SIGNED_LONG_LONG = 4,
+    NVML_VALUE_TYPE_SIGNED_INT = 5,
+};
+union nvmlValue_t {
+    double dVal;
+    int siVal;
+    unsigned int uiVal;
+    unsigned long ulVal;
+    unsigned long long ullVal;
+    signed long long sllVal;
+};
+struct nvmlFieldValue_t {
+    unsigned int fieldId;
+    unsigned int scopeId;
+    long long timestamp;
+    long long latencyUsec;
+    nvmlValueType_t valueType;
+    nvmlReturn_t nvmlReturn;
+    nvmlValue_t value;
+};
+
 // The driver's events: a set to register a GPU's events in, and each event as the set
 // gives it. XID critical errors are the driver's error codes (13, 31, 48, 79, ...; 999:
 // unknown). A wait with a timeout of 0 only takes what is there; TIMEOUT: nothing was.
@@ -207,4 +237,6 @@ struct NvmlFunctions {
     nvmlReturn_t (*nvmlEventSetWait_v2)(nvmlEventSet_t set, nvmlEventData_t* data,
                                         unsigned int timeoutMs);
     nvmlReturn_t (*nvmlEventSetFree)(nvmlEventSet_t set);
+    nvmlReturn_t (*nvmlDeviceGetFieldValues)(nvmlDevice_t device, int count,
+                                             nvmlFieldValue_t* values);
 };

@@ -67,6 +67,7 @@ bool Load(NvmlFunctions* functions) {
     Resolve(library, "nvmlDeviceRegisterEvents", &functions->nvmlDeviceRegisterEvents);
     Resolve(library, "nvmlEventSetWait_v2", &functions->nvmlEventSetWait_v2);
     Resolve(library, "nvmlEventSetFree", &functions->nvmlEventSetFree);
+    Resolve(library, "nvmlDeviceGetFieldValues", &functions->nvmlDeviceGetFieldValues);
     if (functions->nvmlInit_v2 == nullptr || functions->nvmlShutdown == nullptr ||
         functions->nvmlDeviceGetCount_v2 == nullptr ||
         functions->nvmlDeviceGetHandleByIndex_v2 == nullptr) {

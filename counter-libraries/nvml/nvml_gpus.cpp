@@ -70,6 +70,10 @@ void nvml_gpus_set(NvmlGpus* state, const NvmlFunctions* driver, std::vector<Nvm
     for (NvmlGpu& gpu : gpus) {
         gpu.handleStatus = AskHandle(*driver, gpu, &gpu.device);
         gpu.name = NameOf(*driver, gpu.device);
+        if (gpu.device != nullptr)
+            gpu.offer = metric_offer(*driver, gpu.device, nvml_partitioned(*driver, gpu.device));
+        else
+            for (std::string& why : gpu.offer.why) why = "the GPU could not be reached";
     }
     std::lock_guard<std::mutex> guard(state->lock);
     state->driver = driver;
@@ -77,11 +81,19 @@ void nvml_gpus_set(NvmlGpus* state, const NvmlFunctions* driver, std::vector<Nvm
 }
 
 void nvml_gpus_clear(NvmlGpus* state) {
-    std::lock_guard<std::mutex> guard(state->lock);
-    state->gpus.clear();
+    std::vector<NvmlGpu> gpus;
+    {
+        std::lock_guard<std::mutex> guard(state->lock);
+        gpus.swap(state->gpus);
+    }
+    for (NvmlGpu& gpu : gpus) {
+        nvml_gpm_free(*state->driver, &gpu.memory.gpm);
+        nvml_xid_free(*state->driver, &gpu.memory.xid);
+    }
 }
 
-void nvml_gpus_read(NvmlGpus* state, uint32_t slot, MetricQuery query, CounterReading* out) {
+void nvml_gpus_read(NvmlGpus* state, Sampler* sampler, uint32_t slot, MetricQuery query,
+                    CounterReading* out) {
     const CounterUnit metrics = metric_query_metrics(query);
     nvmlDevice_t device = nullptr;
     NvmlGpu asked{};
@@ -110,8 +122,27 @@ void nvml_gpus_read(NvmlGpus* state, uint32_t slot, MetricQuery query, CounterRe
         gpu.handleStatus = status;
         if (device == nullptr) return Fail(out, metrics.count, status);
     }
-    CounterReading readings[kMetricsPerGpu] = {};
-    read_metric_query(driver, device, query, readings);
+    CounterReading readings[kAllMetricsPerGpu] = {};
+    // Queries that measure over the interval or count keep what they learn between reads;
+    // one read at a time uses it, and a late one holds up only its own query.
+    const bool remembers = query == kQueryGpm || query == kQueryHealth;
+    MetricMemory memory;
+    if (remembers) {
+        std::lock_guard<std::mutex> guard(state->lock);
+        if (slot >= state->gpus.size()) return Fail(out, metrics.count, kDriverNotStarted);
+        NvmlGpu& gpu = state->gpus[slot];
+        if (gpu.remembering) return Fail(out, metrics.count, kDriverReadingLate);
+        gpu.remembering = true;
+        memory = gpu.memory;
+    }
+    read_metric_query(driver, device, query, sampler, &memory, readings);
+    if (remembers) {
+        std::lock_guard<std::mutex> guard(state->lock);
+        if (slot < state->gpus.size()) {
+            state->gpus[slot].memory = memory;
+            state->gpus[slot].remembering = false;
+        }
+    }
     bool lost = false;
     for (uint32_t i = 0; i < metrics.count; ++i) {
         out[i] = readings[metrics.first + i];
@@ -146,6 +177,15 @@ uint32_t nvml_gpus_count(NvmlGpus* state) {
 bool nvml_gpus_partitioned(NvmlGpus* state, uint32_t slot) {
     std::lock_guard<std::mutex> guard(state->lock);
     return slot < state->gpus.size() && state->gpus[slot].processes.partitioned;
+}
+
+std::string nvml_gpus_meaning(NvmlGpus* state, uint32_t slot, uint32_t metric) {
+    MetricOffer offer;
+    {
+        std::lock_guard<std::mutex> guard(state->lock);
+        if (slot < state->gpus.size()) offer = state->gpus[slot].offer;
+    }
+    return metric_meaning(metric, offer);
 }
 
 std::string nvml_gpus_name(NvmlGpus* state, uint32_t slot) {

@@ -27,8 +27,11 @@ struct NvmlGpu {
     bool readingProcesses = false;
     std::vector<GpuClient> users;
     uint64_t usersAtNs = 0;
-    BusyTime busy;        // its own busy figure, as engine time
-    uint64_t scanNs = 0;  // what the last read of its processes took
+    BusyTime busy;             // its own busy figure, as engine time
+    uint64_t scanNs = 0;       // what the last read of its processes took
+    MetricOffer offer;         // which of the later metrics it offers, as the start found
+    MetricMemory memory;       // what its reads keep from one period to the next
+    bool remembering = false;  // a read is using `memory`
 };
 
 // Never destroyed where a read may still be in the driver when the process ends.
@@ -38,12 +41,16 @@ struct NvmlGpus {
     std::vector<NvmlGpu> gpus;
 };
 
-// Asks the driver for the handle and the name of each GPU (index or address set), then
-// makes them the GPUs read. The driver is started.
+// Asks the driver for the handle, the name and what each GPU (index or address set)
+// offers, then makes them the GPUs read. The driver is started.
 void nvml_gpus_set(NvmlGpus* state, const NvmlFunctions* driver, std::vector<NvmlGpu> gpus);
+// Gives back what the reads kept in the driver (samples, event sets): before the driver
+// stops, while no read is in it.
 void nvml_gpus_clear(NvmlGpus* state);
 // One query of GPU `slot`: out[0] to out[count - 1], the query's metrics.
-void nvml_gpus_read(NvmlGpus* state, uint32_t slot, MetricQuery query, CounterReading* out);
+// A query that measures over an interval waits on `sampler` for its first one.
+void nvml_gpus_read(NvmlGpus* state, Sampler* sampler, uint32_t slot, MetricQuery query,
+                    CounterReading* out);
 // Who used GPU `slot` at its last busy reading, appended to `out` (their GPU numbers left
 // to the caller), and its own busy time in `device`; when, on the steady clock. Never a
 // call into the driver.
@@ -55,3 +62,5 @@ uint32_t nvml_gpus_count(NvmlGpus* state);
 bool nvml_gpus_partitioned(NvmlGpus* state, uint32_t slot);
 // The driver's name for GPU `slot`, or "" for none.
 std::string nvml_gpus_name(NvmlGpus* state, uint32_t slot);
+// What metric `metric` means on GPU `slot` (metric_meaning).
+std::string nvml_gpus_meaning(NvmlGpus* state, uint32_t slot, uint32_t metric);

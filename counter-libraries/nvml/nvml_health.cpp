@@ -21,6 +21,40 @@ nvmlReturn_t ClocksReasons(const NvmlFunctions& nvml, nvmlDevice_t device,
     return status;
 }
 
+// The memory's temperature from its field; a value of a type or size no temperature has
+// fails.
+nvmlReturn_t MemoryTemperature(const NvmlFunctions& nvml, nvmlDevice_t device, uint64_t* c) {
+    if (nvml.nvmlDeviceGetFieldValues == nullptr) return NVML_ERROR_FUNCTION_NOT_FOUND;
+    nvmlFieldValue_t field{};
+    field.fieldId = NVML_FI_DEV_MEMORY_TEMP;
+    nvmlReturn_t status = nvml.nvmlDeviceGetFieldValues(device, 1, &field);
+    if (status == NVML_SUCCESS) status = field.nvmlReturn;
+    if (status != NVML_SUCCESS) return status;
+    double value = -1;
+    switch (field.valueType) {
+        case NVML_VALUE_TYPE_DOUBLE:
+            value = field.value.dVal;
+            break;
+        case NVML_VALUE_TYPE_UNSIGNED_INT:
+            value = field.value.uiVal;
+            break;
+        case NVML_VALUE_TYPE_UNSIGNED_LONG_LONG:
+            value = static_cast<double>(field.value.ullVal);
+            break;
+        case NVML_VALUE_TYPE_SIGNED_LONG_LONG:
+            value = static_cast<double>(field.value.sllVal);
+            break;
+        case NVML_VALUE_TYPE_SIGNED_INT:
+            value = field.value.siVal;
+            break;
+        default:
+            break;
+    }
+    if (!(value >= 0 && value <= 200)) return NVML_ERROR_UNKNOWN;
+    *c = static_cast<uint64_t>(value);
+    return NVML_SUCCESS;
+}
+
 }  // namespace
 
 NvmlHealth nvml_read_health(const NvmlFunctions& nvml, nvmlDevice_t device) {
@@ -51,5 +85,6 @@ NvmlHealth nvml_read_health(const NvmlFunctions& nvml, nvmlDevice_t device) {
     }
     if (nvml.nvmlDeviceGetPcieReplayCounter != nullptr)
         health.replaysStatus = nvml.nvmlDeviceGetPcieReplayCounter(device, &health.replays);
+    health.memoryTemperatureStatus = MemoryTemperature(nvml, device, &health.memoryTemperatureC);
     return health;
 }

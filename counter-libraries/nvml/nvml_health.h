@@ -1,8 +1,10 @@
 // What an NVIDIA GPU's driver says of its health and of why it is slow: the reasons its
 // clocks are held down now, the energy it has used, its memory errors and remapped rows,
-// and its PCIe replays. Each figure comes with the driver's own status, so that one the
-// driver lacks (an older driver, a board without ECC) fails alone.
+// its PCIe replays and its memory's temperature. Each figure comes with the driver's own status, so
+// that one the driver lacks (an older driver, a board without ECC) fails alone.
 #pragma once
+
+#include <cstdint>
 
 #include "nvml_api.h"
 
@@ -20,6 +22,8 @@ struct NvmlHealth {
     bool remapPending = false, remapFailed = false;
     nvmlReturn_t replaysStatus = NVML_ERROR_FUNCTION_NOT_FOUND;
     unsigned int replays = 0;
+    nvmlReturn_t memoryTemperatureStatus = NVML_ERROR_FUNCTION_NOT_FOUND;
+    uint64_t memoryTemperatureC = 0;  // where the board has a sensor on its memory
 };
 
 NvmlHealth nvml_read_health(const NvmlFunctions& nvml, nvmlDevice_t device);

@@ -1,6 +1,6 @@
 // The counter library over the driver's management library: what is its own beside the
-// shared skeleton. Counter g * 16 + m is metric m of GPU g in the driver's order
-// (metrics.h); each of a GPU's queries is a unit of its own, so that a query that never
+// shared skeleton. GPUs are in the driver's order, their counters numbered as metrics.h
+// says; each of a GPU's queries is a unit of its own, so that a query that never
 // returns holds up no other, on the same GPU neither.
 #include <algorithm>
 #include <string>
@@ -44,42 +44,58 @@ int32_t Start(uint32_t* counters, std::vector<CounterUnit>* units) {
         gpus[g].index = g;
         for (int q = 0; q < kQueryCount; ++q) {
             const CounterUnit metrics = metric_query_metrics(static_cast<MetricQuery>(q));
-            units->push_back(CounterUnit{g * kMetricsPerGpu + metrics.first, metrics.count});
+            units->push_back(CounterUnit{numbering_counter(kGpuNumbering, count, g, metrics.first),
+                                         metrics.count});
         }
     }
     nvml_gpus_set(&State(), driver, std::move(gpus));
-    *counters = count * kMetricsPerGpu;
+    *counters = numbering_counters(kGpuNumbering, count);
     return 0;
 }
 
 void Stop() {
-    State().driver->nvmlShutdown();
+    const NvmlFunctions* driver = State().driver;
     nvml_gpus_clear(&State());
+    driver->nvmlShutdown();
+}
+
+// GPU and metric of a counter; false beyond the GPUs'.
+bool Place(uint32_t counter, uint32_t* g, uint32_t* metric) {
+    return numbering_metric(kGpuNumbering, nvml_gpus_count(&State()), counter, g, metric);
 }
 
 // One query of one GPU: each of a GPU's queries is a unit of its own.
-void Read(Sampler*, void*, uint32_t unit, CounterReading* out) {
-    nvml_gpus_read(&State(), unit / kQueryCount, static_cast<MetricQuery>(unit % kQueryCount), out);
+void Read(Sampler* sampler, void*, uint32_t unit, CounterReading* out) {
+    nvml_gpus_read(&State(), sampler, unit / kQueryCount,
+                   static_cast<MetricQuery>(unit % kQueryCount), out);
 }
 
 std::string Text(uint32_t counter, bool description) {
-    const uint32_t g = counter / kMetricsPerGpu;
-    const MetricInfo& metric = metric_info(counter % kMetricsPerGpu);
-    if (!description) return "gpu" + std::to_string(g) + "_" + metric.name;
+    uint32_t g = 0, metric = 0;
+    if (!Place(counter, &g, &metric)) return "";
+    if (!description) return "gpu" + std::to_string(g) + "_" + metric_info(metric).name;
     std::string name = nvml_gpus_name(&State(), g);
     if (name.empty()) name = "name unknown";
-    return std::string(metric.meaning) + " (GPU " + std::to_string(g) + ", " + name + ")";
+    return nvml_gpus_meaning(&State(), g, metric) + " (GPU " + std::to_string(g) + ", " + name +
+           ")";
 }
 
 bool Percent(uint32_t counter) {
-    return metric_info(counter % kMetricsPerGpu).percent;
+    uint32_t g = 0, metric = 0;
+    return Place(counter, &g, &metric) && metric_info(metric).percent;
+}
+
+bool Cumulative(uint32_t counter) {
+    uint32_t g = 0, metric = 0;
+    return Place(counter, &g, &metric) && metric_info(metric).cumulative;
 }
 
 const DriverParts kParts = {
-    Start, Stop,    Read,
-    Text,  Percent, kDefaultPeriodMs,
+    Start,      Stop,    Read,
+    Text,       Percent, kDefaultPeriodMs,
     1000,  // late: far beyond the slowest query a healthy driver answers (PCIe, 20 ms)
-    4,     true,    -NVML_ERROR_UNINITIALIZED,
+    4,          true,    -NVML_ERROR_UNINITIALIZED,
+    Cumulative,
 };
 
 }  // namespace
@@ -111,7 +127,9 @@ extern "C" PLAT_EXPORT int32_t COUNTER_CALL ZarmiteGpuClients(GpuClients* snapsh
     }
     // Each GPU's processes are read with its busy, whatever the host added.
     std::vector<uint32_t> busy;
-    for (const GpuDevice& device : devices) busy.push_back(device.gpu * kMetricsPerGpu + kBusy);
+    for (const GpuDevice& device : devices)
+        busy.push_back(numbering_counter(kGpuNumbering, static_cast<uint32_t>(devices.size()),
+                                         device.gpu, kBusy));
     driver_want_counters(busy);
     ClientsSnapshotStart(snapshot, 0, atNs);
     for (const GpuClient& client : clients) ClientsSnapshotAdd(snapshot, client);

@@ -98,14 +98,14 @@ std::map<uint32_t, Mean> AskSamples(const NvmlFunctions& nvml, nvmlDevice_t devi
     return means;
 }
 
-bool Partitioned(const NvmlFunctions& nvml, nvmlDevice_t device) {
+}  // namespace
+
+bool nvml_partitioned(const NvmlFunctions& nvml, nvmlDevice_t device) {
     unsigned int current = 0, pending = 0;
     return nvml.nvmlDeviceGetMigMode != nullptr &&
            nvml.nvmlDeviceGetMigMode(device, &current, &pending) == NVML_SUCCESS &&
            current == NVML_DEVICE_MIG_ENABLE;
 }
-
-}  // namespace
 
 std::vector<GpuClient> nvml_read_processes(const NvmlFunctions& nvml, nvmlDevice_t device,
                                            const std::string& root, uint64_t nowNs,
@@ -117,7 +117,7 @@ std::vector<GpuClient> nvml_read_processes(const NvmlFunctions& nvml, nvmlDevice
     AskRunning(nvml.nvmlDeviceGetGraphicsRunningProcesses_v3,
                nvml.nvmlDeviceGetGraphicsRunningProcesses_v2,
                nvml.nvmlDeviceGetGraphicsRunningProcesses, device, true, &running);
-    history->partitioned = Partitioned(nvml, device);
+    history->partitioned = nvml_partitioned(nvml, device);
     std::map<uint32_t, Mean> means;
     if (!history->partitioned) means = AskSamples(nvml, device, &history->lastSeenUs);
     // The samples' time: since the last read; the first read only takes a baseline.

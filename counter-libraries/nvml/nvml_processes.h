@@ -35,3 +35,5 @@ struct NvmlProcessHistory {
 std::vector<GpuClient> nvml_read_processes(const NvmlFunctions& nvml, nvmlDevice_t device,
                                            const std::string& root, uint64_t nowNs,
                                            NvmlProcessHistory* history);
+// Whether the GPU is partitioned into instances (MIG mode on).
+bool nvml_partitioned(const NvmlFunctions& nvml, nvmlDevice_t device);

@@ -260,7 +260,8 @@ bool Percent(uint32_t counter) {
 // At exit pdh.dll, which may already be gone, is not called: the system frees the query
 // with the process.
 const DriverParts kParts = {
-    Start, Stop, Read, Text, Percent, kDefaultPeriodMs, 1500, 1, false, kGpuCountersNoQuery,
+    Start,   Stop, Read, Text, Percent, kDefaultPeriodMs, 1500, 1, false, kGpuCountersNoQuery,
+    nullptr,
 };
 
 }  // namespace

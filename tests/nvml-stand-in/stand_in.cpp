@@ -25,6 +25,17 @@
 //   process-use G PID SM ENC DEC     each call for samples gives one of the process's,
 //                               stamped now (none at all: "not found", as the driver says)
 //   mig G                       G is partitioned: per-process use is not supported
+//   set G reasons BITS          the clocks' event reasons now (default 0)
+//   set G energy MJ             energy at the start, mJ; it grows by the power as time goes
+//   set G ecc CORRECTED UNCORRECTED | remap PENDING FAILED | replays N | memtemp C
+//   gpm G V0 ... V8             the GPM metrics' values between any two samples
+//   gpm-fails G ID STATUS       GPM metric ID measures STATUS instead
+//   unsupported G gpm           the GPU does not measure GPM (isSupportedDevice 0);
+//                               other new queries: unsupported G energy, ecc, ...
+//   xid G CODE COUNT            COUNT XID events of CODE wait on the GPU's event set
+//   old-driver                  every entry point newer than the process queries says
+//                               FUNCTION_NOT_FOUND, the clocks' reasons under their newer
+//                               name too (the older one answers)
 //   record PATH                 appends a line per call to PATH
 // A call that is delayed or blocked holds no lock that other queries need, as a driver
 // serves devices at once; nvmlShutdown waits for every call in progress, as a driver's
@@ -63,11 +74,21 @@ enum Metric {
     kName,
     kHandle,
     kProcesses,
+    kReasons,
+    kEnergy,
+    kEcc,
+    kRemap,
+    kReplays,
+    kMemTemp,
+    kGpm,
+    kEvents,
     kMetricCount
 };
 const char* const kMetricNames[kMetricCount] = {
     "utilization", "encoder", "decoder", "graphics", "sm",      "memclock", "video",  "temperature",
-    "power",       "fan",     "memory",  "pcie-rx",  "pcie-tx", "name",     "handle", "processes"};
+    "power",       "fan",     "memory",  "pcie-rx",  "pcie-tx", "name",     "handle", "processes",
+    "reasons",     "energy",  "ecc",     "remap",    "replays", "memtemp",  "gpm",    "events"};
+constexpr int kGpmMetrics = 9;
 
 constexpr int kMaxProcesses = 16;
 struct Process {
@@ -95,6 +116,9 @@ struct Gpu {
     ProcessUse uses[kMaxProcesses];
     int useCount;
     bool mig;
+    double gpm[kGpmMetrics];
+    unsigned int gpmFailId, gpmFailStatus;
+    unsigned long long xidCode, xidLeft;  // events waiting on its set
 };
 
 struct Scenario {
@@ -104,6 +128,7 @@ struct Scenario {
     Gpu gpu[kMaxGpus];
     int delayMs[kMetricCount];
     bool noMemoryV2;
+    bool oldDriver;
     char record[600];
 };
 
@@ -112,6 +137,7 @@ std::shared_mutex g_driverLock;  // shared by every call, whole by nvmlShutdown
 Scenario g_scenario;
 bool g_started = false;
 int g_handles[kMaxGpus];  // a device handle points at its index
+struct timeval g_startedAt;
 
 int MetricOf(const char* name) {
     for (int m = 0; m < kMetricCount; ++m)
@@ -125,23 +151,35 @@ void Defaults(Scenario* s) {
     for (int g = 0; g < kMaxGpus; ++g) {
         Gpu& gpu = s->gpu[g];
         snprintf(gpu.name, sizeof gpu.name, "Stand-in GPU %d", g);
-        const unsigned long long defaults[kMetricCount][4] = {
-            {40ull + g, 20, 0, 0},
-            {5, 0, 0, 0},
-            {6, 0, 0, 0},
-            {1500, 0, 0, 0},
-            {1400, 0, 0, 0},
-            {5001, 0, 0, 0},
-            {1200, 0, 0, 0},
-            {55, 0, 0, 0},
-            {123456, 0, 0, 0},
-            {30, 0, 0, 0},
-            {8ull << 30, 6ull << 30, 1ull << 30, 1ull << 30},
-            {1000, 0, 0, 0},
-            {2000, 0, 0, 0},
-            {0, 0, 0, 0},
-            {0, 0, 0, 0}};
+        // Every metric's, in its order: a missing row would shift the rest.
+        const unsigned long long defaults[][4] = {{40ull + g, 20, 0, 0},
+                                                  {5, 0, 0, 0},
+                                                  {6, 0, 0, 0},
+                                                  {1500, 0, 0, 0},
+                                                  {1400, 0, 0, 0},
+                                                  {5001, 0, 0, 0},
+                                                  {1200, 0, 0, 0},
+                                                  {55, 0, 0, 0},
+                                                  {123456, 0, 0, 0},
+                                                  {30, 0, 0, 0},
+                                                  {8ull << 30, 6ull << 30, 1ull << 30, 1ull << 30},
+                                                  {1000, 0, 0, 0},
+                                                  {2000, 0, 0, 0},
+                                                  {0, 0, 0, 0},
+                                                  {0, 0, 0, 0},
+                                                  {0, 0, 0, 0},
+                                                  {0, 0, 0, 0},
+                                                  {5000000, 0, 0, 0},
+                                                  {2, 0, 0, 0},
+                                                  {0, 0, 0, 0},
+                                                  {3, 0, 0, 0},
+                                                  {71, 0, 0, 0},
+                                                  {0, 0, 0, 0},
+                                                  {0, 0, 0, 0}};
+        static_assert(sizeof defaults == sizeof gpu.values, "a row a metric");
         memcpy(gpu.values, defaults, sizeof defaults);
+        const double gpm[kGpmMetrics] = {62.5, 31.25, 12, 0.5, 40, 3, 27, 100, 50};
+        memcpy(gpu.gpm, gpm, sizeof gpm);
     }
 }
 
@@ -172,6 +210,29 @@ void ReadScenario() {
         if (strcmp(word, "init-fails") == 0) s.initFails = atoi(which);
         if (strcmp(word, "count-fails") == 0) s.countFails = atoi(which);
         if (strcmp(word, "no-memory-v2") == 0) s.noMemoryV2 = true;
+        if (strcmp(word, "old-driver") == 0) s.oldDriver = true;
+        if (strcmp(word, "gpm") == 0) {
+            double v[kGpmMetrics];
+            if (sscanf(arg, "%lf %lf %lf %lf %lf %lf %lf %lf %lf", &v[0], &v[1], &v[2], &v[3],
+                       &v[4], &v[5], &v[6], &v[7], &v[8]) == kGpmMetrics)
+                ForGpus(which, [&](Gpu& gpu) { memcpy(gpu.gpm, v, sizeof v); });
+        }
+        if (strcmp(word, "gpm-fails") == 0) {
+            unsigned int id = 0, status = 0;
+            if (sscanf(arg, "%u %u", &id, &status) == 2)
+                ForGpus(which, [&](Gpu& gpu) {
+                    gpu.gpmFailId = id;
+                    gpu.gpmFailStatus = status;
+                });
+        }
+        if (strcmp(word, "xid") == 0) {
+            unsigned long long code = 0, count = 0;
+            if (sscanf(arg, "%llu %llu", &code, &count) == 2)
+                ForGpus(which, [&](Gpu& gpu) {
+                    gpu.xidCode = code;
+                    gpu.xidLeft = count;
+                });
+        }
         if (strcmp(word, "record") == 0) snprintf(s.record, sizeof s.record, "%s", which);
         if (strcmp(word, "delay") == 0) {
             const int m = MetricOf(which);
@@ -296,6 +357,15 @@ int IndexOf(void* device) {
                : -1;
 }
 
+// A field value as the driver fills it in.
+struct nvmlFieldValue {
+    unsigned int fieldId, scopeId;
+    long long timestamp, latencyUsec;
+    int valueType;
+    nvmlReturn_t nvmlReturn;
+    unsigned long long value;
+};
+
 // Answers an unsigned query of one metric.
 nvmlReturn_t One(void* device, int metric, unsigned int* out) {
     std::shared_lock<std::shared_mutex> driver(g_driverLock);
@@ -319,6 +389,7 @@ STAND_IN nvmlReturn_t nvmlInit_v2() {
     Record("nvmlInit_v2");
     if (g_scenario.initFails != 0) return g_scenario.initFails;
     g_started = true;
+    gettimeofday(&g_startedAt, nullptr);
     return 0;
 }
 
@@ -575,5 +646,238 @@ STAND_IN nvmlReturn_t nvmlDeviceGetMigMode(void* device, unsigned int* current,
     if (gpu == nullptr) return status;
     if (!gpu->mig) return 3;  // a GPU that cannot be partitioned
     *current = *pending = 1;
+    return 0;
+}
+
+// What came after the first drivers: GPM, the driver's events, field values, the GPU's
+// health. Each says FUNCTION_NOT_FOUND on an old driver, as a missing entry point would.
+namespace {
+
+constexpr nvmlReturn_t kFunctionNotFound = 13;
+
+// A query of the GPU's health: its values under the lock, after the scenario's pause.
+template <typename Answer>
+nvmlReturn_t Health(void* device, int metric, Answer answer) {
+    std::shared_lock<std::shared_mutex> driver(g_driverLock);
+    Pause(IndexOf(device), metric);
+    std::lock_guard<std::mutex> guard(g_lock);
+    if (g_scenario.oldDriver) return kFunctionNotFound;
+    nvmlReturn_t status;
+    Gpu* gpu = GpuOf(device, metric, &status);
+    if (gpu == nullptr) return status;
+    return answer(*gpu);
+}
+
+// An opaque sample: whose, and when it was taken.
+struct GpmSample {
+    unsigned int magic;
+    int gpu;  // -1 until taken
+    unsigned long long serial;
+};
+constexpr unsigned int kSampleMagic = 0x5A4D5053;
+unsigned long long g_serial = 0;
+
+struct GpmMetric {
+    unsigned int metricId;
+    nvmlReturn_t nvmlReturn;
+    double value;
+    void* info[3];
+};
+struct GpmMetricsGet {
+    unsigned int version;
+    unsigned int numMetrics;
+    GpmSample* sample1;
+    GpmSample* sample2;
+    GpmMetric metrics[1];  // numMetrics of them: the caller's array
+};
+
+struct EventSet {
+    int gpus[kMaxGpus];  // registered for XID critical errors
+};
+struct EventData {
+    void* device;
+    unsigned long long eventType, eventData;
+    unsigned int gpuInstanceId, computeInstanceId;
+};
+
+}  // namespace
+
+STAND_IN nvmlReturn_t nvmlDeviceGetCurrentClocksEventReasons(void* device,
+                                                             unsigned long long* reasons) {
+    return Health(device, kReasons, [&](Gpu& gpu) {
+        *reasons = gpu.values[kReasons][0];
+        return 0;
+    });
+}
+
+STAND_IN nvmlReturn_t nvmlDeviceGetCurrentClocksThrottleReasons(void* device,
+                                                                unsigned long long* reasons) {
+    std::shared_lock<std::shared_mutex> driver(g_driverLock);
+    std::lock_guard<std::mutex> guard(g_lock);
+    nvmlReturn_t status;
+    Gpu* gpu = GpuOf(device, kReasons, &status);
+    if (gpu == nullptr) return status;
+    *reasons = gpu->values[kReasons][0];
+    return 0;
+}
+
+STAND_IN nvmlReturn_t nvmlDeviceGetTotalEnergyConsumption(void* device,
+                                                          unsigned long long* millijoules) {
+    return Health(device, kEnergy, [&](Gpu& gpu) {
+        struct timeval now;
+        gettimeofday(&now, nullptr);
+        const long long ms =
+            (now.tv_sec - g_startedAt.tv_sec) * 1000LL + (now.tv_usec - g_startedAt.tv_usec) / 1000;
+        // The power (mW) for the time since the start.
+        *millijoules = gpu.values[kEnergy][0] +
+                       gpu.values[kPower][0] * static_cast<unsigned long long>(ms) / 1000;
+        return 0;
+    });
+}
+
+STAND_IN nvmlReturn_t nvmlDeviceGetTotalEccErrors(void* device, int type, int counter,
+                                                  unsigned long long* count) {
+    if ((type != 0 && type != 1) || counter != 0) return 2;  // volatile counts only
+    return Health(device, kEcc, [&](Gpu& gpu) {
+        *count = gpu.values[kEcc][type];
+        return 0;
+    });
+}
+
+STAND_IN nvmlReturn_t nvmlDeviceGetRemappedRows(void* device, unsigned int* corrected,
+                                                unsigned int* uncorrected, unsigned int* pending,
+                                                unsigned int* failed) {
+    return Health(device, kRemap, [&](Gpu& gpu) {
+        *corrected = *uncorrected = 0;
+        *pending = static_cast<unsigned int>(gpu.values[kRemap][0]);
+        *failed = static_cast<unsigned int>(gpu.values[kRemap][1]);
+        return 0;
+    });
+}
+
+STAND_IN nvmlReturn_t nvmlDeviceGetPcieReplayCounter(void* device, unsigned int* replays) {
+    return Health(device, kReplays, [&](Gpu& gpu) {
+        *replays = static_cast<unsigned int>(gpu.values[kReplays][0]);
+        return 0;
+    });
+}
+
+STAND_IN nvmlReturn_t nvmlDeviceGetFieldValues(void* device, int count, nvmlFieldValue* values) {
+    if (count < 0 || values == nullptr) return 2;
+    return Health(device, kMemTemp, [&](Gpu& gpu) {
+        for (int i = 0; i < count; ++i) {
+            values[i].valueType = 1;  // unsigned int
+            values[i].nvmlReturn = values[i].fieldId == 82 ? 0 : 3;
+            values[i].value = gpu.values[kMemTemp][0];
+        }
+        return 0;
+    });
+}
+
+STAND_IN nvmlReturn_t nvmlGpmQueryDeviceSupport(void* device, unsigned int* support) {
+    std::shared_lock<std::shared_mutex> driver(g_driverLock);
+    std::lock_guard<std::mutex> guard(g_lock);
+    if (g_scenario.oldDriver) return kFunctionNotFound;
+    if (support[0] != 1) return 25;  // the version is the plain 1
+    nvmlReturn_t status;
+    int index = IndexOf(device);
+    Gpu* gpu = GpuOf(device, kProcesses, &status);
+    if (gpu == nullptr) return status;
+    Record("gpm-support %d", index);
+    support[1] = gpu->unsupported[kGpm] ? 0 : 1;
+    return 0;
+}
+
+STAND_IN nvmlReturn_t nvmlGpmSampleAlloc(GpmSample** sample) {
+    if (sample == nullptr) return 2;
+    *sample = new GpmSample{kSampleMagic, -1, 0};
+    return 0;
+}
+
+STAND_IN nvmlReturn_t nvmlGpmSampleFree(GpmSample* sample) {
+    if (sample == nullptr || sample->magic != kSampleMagic) return 2;
+    sample->magic = 0;
+    delete sample;
+    return 0;
+}
+
+STAND_IN nvmlReturn_t nvmlGpmSampleGet(void* device, GpmSample* sample) {
+    if (sample == nullptr || sample->magic != kSampleMagic) return 2;
+    return Health(device, kGpm, [&](Gpu&) {
+        sample->gpu = IndexOf(device);
+        sample->serial = ++g_serial;
+        return 0;
+    });
+}
+
+// Measures between two samples of one GPU, the older first; writes no metric beyond the
+// caller's numMetrics.
+STAND_IN nvmlReturn_t nvmlGpmMetricsGet(GpmMetricsGet* get) {
+    std::lock_guard<std::mutex> guard(g_lock);
+    if (g_scenario.oldDriver) return kFunctionNotFound;
+    if (get == nullptr || get->version != 1) return 25;
+    if (get->numMetrics == 0 || get->numMetrics > 98) return 2;
+    GpmSample* older = get->sample1;
+    GpmSample* newer = get->sample2;
+    if (older == nullptr || newer == nullptr || older->magic != kSampleMagic ||
+        newer->magic != kSampleMagic || older->gpu < 0 || older->gpu != newer->gpu ||
+        older->serial >= newer->serial)
+        return 2;
+    const Gpu& gpu = g_scenario.gpu[older->gpu];
+    const unsigned int ids[kGpmMetrics] = {2, 3, 5, 11, 12, 13, 10, 60, 61};
+    for (unsigned int m = 0; m < get->numMetrics; ++m) {
+        GpmMetric& metric = get->metrics[m];
+        metric.nvmlReturn = 3;
+        metric.value = 0;
+        for (int i = 0; i < kGpmMetrics; ++i)
+            if (metric.metricId == ids[i]) {
+                metric.nvmlReturn = 0;
+                metric.value = gpu.gpm[i];
+            }
+        if (metric.metricId == gpu.gpmFailId && gpu.gpmFailStatus != 0) {
+            metric.nvmlReturn = static_cast<nvmlReturn_t>(gpu.gpmFailStatus);
+            metric.value = 0;
+        }
+    }
+    return 0;
+}
+
+STAND_IN nvmlReturn_t nvmlEventSetCreate(EventSet** set) {
+    {
+        std::lock_guard<std::mutex> guard(g_lock);
+        if (g_scenario.oldDriver) return kFunctionNotFound;
+    }
+    if (set == nullptr) return 2;
+    *set = new EventSet{};
+    return 0;
+}
+
+STAND_IN nvmlReturn_t nvmlDeviceRegisterEvents(void* device, unsigned long long types,
+                                               EventSet* set) {
+    if (set == nullptr || (types & 0x8) == 0) return 2;
+    return Health(device, kEvents, [&](Gpu&) {
+        set->gpus[IndexOf(device)] = 1;
+        return 0;
+    });
+}
+
+// Hands out one waiting event a call. Only a wait of 0 is answered: a reader that waits
+// on a driver's events is a fault here, recorded as such.
+STAND_IN nvmlReturn_t nvmlEventSetWait_v2(EventSet* set, EventData* data, unsigned int timeoutMs) {
+    std::lock_guard<std::mutex> guard(g_lock);
+    if (set == nullptr || data == nullptr) return 2;
+    if (timeoutMs != 0) Record("event wait of %u ms", timeoutMs);
+    for (int g = 0; g < kMaxGpus; ++g) {
+        Gpu& gpu = g_scenario.gpu[g];
+        if (set->gpus[g] == 0 || gpu.xidLeft == 0) continue;
+        --gpu.xidLeft;
+        *data = EventData{&g_handles[g], 0x8, gpu.xidCode, 0, 0};
+        return 0;
+    }
+    return 10;  // NVML_ERROR_TIMEOUT: nothing waits
+}
+
+STAND_IN nvmlReturn_t nvmlEventSetFree(EventSet* set) {
+    delete set;
     return 0;
 }

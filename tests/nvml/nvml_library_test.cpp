@@ -86,11 +86,11 @@ protected:
     TempDir dir_;
 };
 
-TEST_F(NvmlLibrary, SixteenCountersAGpuWithStableNamesKindsAndDescriptions) {
+TEST_F(NvmlLibrary, SixteenCountersAGpuThenTheLaterOnesWithStableNamesKindsAndDescriptions) {
     ASSERT_EQ(Start("gpus 2\nname 1 Test Board X"), 0);
     uint32_t count = 0;
     ASSERT_EQ(GetNumCounters(&count), 0);
-    EXPECT_EQ(count, 32u);
+    EXPECT_EQ(count, 78u);
     const char* names[16] = {"busy",
                              "memory_busy",
                              "encoder_busy",
@@ -120,9 +120,32 @@ TEST_F(NvmlLibrary, SixteenCountersAGpuWithStableNamesKindsAndDescriptions) {
     }
     EXPECT_EQ(Description(16), "Share of time the GPU was busy (GPU 1, Test Board X)");
     EXPECT_EQ(Description(2), "Share of time encoder was busy (GPU 0, Stand-in GPU 0)");
-    EXPECT_EQ(Name(32), "<fails>");
+    // The later metrics follow every GPU's first 16: GPU g's j-th is counter 32 + 23g + j.
+    const struct {
+        int32_t index;
+        const char* name;
+        bool percent, cumulative;
+    } later[] = {
+        {32, "gpu0_sm_active", true, false},     {38, "gpu0_dram_active", true, false},
+        {41, "gpu0_power_limited", true, false}, {44, "gpu0_energy_j", false, true},
+        {50, "gpu0_xid_errors", false, true},    {51, "gpu0_last_xid", false, false},
+        {54, "gpu0_pcie_replays", false, true},  {55, "gpu1_sm_active", true, false},
+        {71, "gpu1_ecc_corrected", false, true}, {77, "gpu1_pcie_replays", false, true},
+        {0, "gpu0_busy", true, false},           {31, "gpu1_pcie_tx_kbps", false, false},
+    };
+    for (const auto& counter : later) {
+        EXPECT_EQ(Name(counter.index), counter.name);
+        uint64_t kind = 7, cumulative = 7;
+        ASSERT_EQ(GetCounterAttribute(counter.index, kCounterKindAttribute, &kind), 0);
+        ASSERT_EQ(GetCounterAttribute(counter.index, kCounterCumulativeAttribute, &cumulative), 0);
+        EXPECT_EQ(kind == 0, counter.percent) << counter.name;
+        EXPECT_EQ(cumulative == 1, counter.cumulative) << counter.name;
+    }
+    uint64_t attribute = 0;
+    EXPECT_NE(GetCounterAttribute(0, 4, &attribute), 0) << "an attribute no library has";
+    EXPECT_EQ(Name(78), "<fails>");
     EXPECT_EQ(Name(-1), "<fails>");
-    EXPECT_NE(AddCounter(32), 0);
+    EXPECT_NE(AddCounter(78), 0);
 }
 
 TEST_F(NvmlLibrary, EveryMetricReadsItsQuery) {
@@ -192,7 +215,7 @@ TEST_F(NvmlLibrary, TheDriverStartsOnceAndEndsOnceForEachStart) {
     ASSERT_EQ(BindCounterLibrary(), 0);
     EXPECT_EQ(CountCalls("nvmlInit_v2"), 2);
     ASSERT_EQ(GetNumCounters(&count), 0);
-    EXPECT_EQ(count, 16u);
+    EXPECT_EQ(count, 39u);
 }
 
 TEST_F(NvmlLibrary, StartFailuresAreTheDriversCodesNegated) {
@@ -338,7 +361,7 @@ TEST_F(NvmlLibrary, AStartSlowerThanTwoSecondsGoesOnInTheBackground) {
     EXPECT_EQ(status, 0);
     uint32_t count = 0;
     ASSERT_EQ(GetNumCounters(&count), 0);
-    EXPECT_EQ(count, 64u);
+    EXPECT_EQ(count, 156u);
     EXPECT_EQ(Description(48), "Share of time the GPU was busy (GPU 3, Stand-in GPU 3)");
 }
 
