@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <map>
 
 #include "bind_failure.h"
@@ -20,15 +21,51 @@ constexpr char kNotOffered[] = ": not available on this GPU";
 constexpr uint32_t kListSampleMs = 1000;
 
 struct Gpu {
-    std::string what;  // from a description: "amdgpu 0000:03:00.0, Navi 21"
+    std::string what;                // from a description: "amdgpu 0000:03:00.0, Navi 21"
+    std::vector<uint32_t> counters;  // its counters' numbers, in order
     std::vector<std::string> reads;
-    std::vector<std::string> cannot;
+    // What it cannot read, by why, in the order the reasons came.
+    std::vector<std::pair<std::string, std::vector<std::string>>> cannot;
+    size_t cannotCount = 0;
     std::vector<std::string> now;  // "busy 37 %", "power 187 W"
 };
 
 std::string Joined(const std::vector<std::string>& items, const char* separator) {
     std::string text;
     for (size_t i = 0; i < items.size(); ++i) text += (i > 0 ? separator : "") + items[i];
+    return text;
+}
+
+// Why a description says its counter is not available: "not available on this GPU", and
+// after it, where the library says why, ": " and the reason in its parentheses (not those
+// that name the GPU).
+std::string NotOfferedWhy(const std::string& description, size_t at) {
+    std::string why = "not available on this GPU";
+    const size_t open = at + strlen(kNotOffered);
+    if (description.compare(open, 2, " (") != 0 || description.compare(open + 2, 4, "GPU ") == 0)
+        return why;
+    const size_t close = description.find(')', open);
+    return close == std::string::npos ? why
+                                      : why + ": " + description.substr(open + 2, close - open - 2);
+}
+
+void AddCannot(Gpu* gpu, const std::string& why, const std::string& metric) {
+    ++gpu->cannotCount;
+    for (auto& group : gpu->cannot)
+        if (group.first == why) return group.second.push_back(metric);
+    gpu->cannot.push_back({why, {metric}});
+}
+
+// "0-15, 32-54": runs of neighbouring numbers.
+std::string Runs(const std::vector<uint32_t>& numbers) {
+    std::string text;
+    for (size_t i = 0; i < numbers.size();) {
+        size_t last = i;
+        while (last + 1 < numbers.size() && numbers[last + 1] == numbers[last] + 1) ++last;
+        text += (text.empty() ? "" : ", ") + std::to_string(numbers[i]) +
+                (last > i ? "-" + std::to_string(numbers[last]) : "");
+        i = last + 1;
+    }
     return text;
 }
 
@@ -39,7 +76,8 @@ std::string GpuListText(const std::string& library, const std::vector<ListedCoun
     std::map<uint32_t, Gpu> gpus;
     size_t others = 0;
     uint32_t highest = 0;
-    for (const ListedCounter& counter : counters) {
+    for (size_t index = 0; index < counters.size(); ++index) {
+        const ListedCounter& counter = counters[index];
         uint32_t number = 0;
         std::string metric;
         if (!SplitGpuCounterName(PrintableText(counter.name), &number, &metric)) {
@@ -51,11 +89,12 @@ std::string GpuListText(const std::string& library, const std::vector<ListedCoun
         Gpu& gpu = gpus[number];
         const std::string description = PrintableText(counter.description);
         if (gpu.what.empty()) gpu.what = GpuOfDescription(description, number);
-        if (description.find(kNotOffered) != std::string::npos)
-            gpu.cannot.push_back(metric + " (not available on this GPU)");
+        gpu.counters.push_back(static_cast<uint32_t>(index));
+        const size_t notOffered = description.find(kNotOffered);
+        if (notOffered != std::string::npos)
+            AddCannot(&gpu, NotOfferedWhy(description, notOffered), metric);
         else if (counter.status != 0)
-            gpu.cannot.push_back(metric + " (its reading fails: status " +
-                                 std::to_string(counter.status) + ")");
+            AddCannot(&gpu, "its reading fails: status " + std::to_string(counter.status), metric);
         else
             gpu.reads.push_back(metric);
         if (counter.status == 0 && std::isfinite(counter.value))
@@ -77,11 +116,15 @@ std::string GpuListText(const std::string& library, const std::vector<ListedCoun
         const Gpu& gpu = entry.second;
         text += "GPU " + std::to_string(entry.first) + ": " +
                 (gpu.what.empty() ? "(its counters do not say)" : gpu.what) + "\n";
+        text += "  counters: " + Runs(gpu.counters) + "\n";
         text += "  reads (" + std::to_string(gpu.reads.size()) +
                 "): " + (gpu.reads.empty() ? "nothing" : Joined(gpu.reads, ", ")) + "\n";
-        if (!gpu.cannot.empty())
-            text += "  cannot read (" + std::to_string(gpu.cannot.size()) +
-                    "): " + Joined(gpu.cannot, ", ") + "\n";
+        std::vector<std::string> cannot;
+        for (const auto& group : gpu.cannot)
+            cannot.push_back(Joined(group.second, ", ") + " (" + group.first + ")");
+        if (!cannot.empty())
+            text += "  cannot read (" + std::to_string(gpu.cannotCount) +
+                    "): " + Joined(cannot, "; ") + "\n";
         if (!gpu.now.empty()) text += "  now: " + Joined(gpu.now, ", ") + "\n";
         for (const GpuUnread& notRead : unread) {
             if (notRead.gpu != static_cast<uint32_t>(entry.first)) continue;

@@ -44,7 +44,8 @@ std::string FigureWithoutUnits(const std::string& figure, std::string* units) {
     static const struct {
         const char* word;
         const char* units;
-    } kWords[] = {{"_mhz", "MHz"}, {"_mw", "mW"}, {"_mib", "MiB"}, {"_kbps", "KB/s"}, {"_c", "C"}};
+    } kWords[] = {{"_mhz", "MHz"},   {"_mw", "mW"}, {"_mib", "MiB"},
+                  {"_kbps", "KB/s"}, {"_c", "C"},   {"_j", "J"}};
     for (const auto& word : kWords) {
         const size_t length = std::char_traits<char>::length(word.word);
         if (figure.size() > length &&

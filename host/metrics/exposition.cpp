@@ -200,7 +200,7 @@ std::string ExportedUnit(const std::string& units) {
 
 }  // namespace
 
-Exposition::Exposition(const std::vector<HostSource>& sources)
+Exposition::Exposition(const std::vector<HostSource>& sources, const std::vector<bool>& cumulative)
     : sources_(sources), failed_(sources.size(), 0), up_(sources.size(), false) {
     // Families in the order of their first source; a family's series stay together. A
     // source whose family already holds another unit (a "p ratio" in Raw beside a "p" in
@@ -210,12 +210,17 @@ Exposition::Exposition(const std::vector<HostSource>& sources)
     std::vector<std::string> names(sources.size());
     for (size_t i = 0; i < sources.size(); ++i) {
         const HostSource& source = sources[i];
-        names[i] = FamilyName(source.name, static_cast<uint32_t>(i), source.units);
+        // A count that only grows is a counter, whose name ends in "_total"; a gauge's never
+        // does, so the two never share a family.
+        const bool counts = i < cumulative.size() && cumulative[i];
+        const char* total = counts ? "_total" : "";
+        names[i] = FamilyName(source.name, static_cast<uint32_t>(i), source.units) + total;
         const std::string unit = ExportedUnit(source.units);
         const auto known = familyUnit.emplace(names[i], unit).first;
         if (known->second != unit) {
             names[i] =
-                FamilyName("source" + std::to_string(i), static_cast<uint32_t>(i), source.units);
+                FamilyName("source" + std::to_string(i), static_cast<uint32_t>(i), source.units) +
+                total;
             familyUnit.emplace(names[i], unit);
         }
         auto found = familyAt.find(names[i]);
@@ -225,7 +230,12 @@ Exposition::Exposition(const std::vector<HostSource>& sources)
                 source.name.empty() ? "Source " + std::to_string(i) : source.name;
             found = familyAt.emplace(names[i], families_.size()).first;
             families_.push_back(
-                SourceFamily{names[i], Escaped(Utf8(name + UnitPhrase(source.units)), false), {}});
+                SourceFamily{names[i],
+                             counts ? "counter" : "gauge",
+                             Escaped(Utf8(name + UnitPhrase(source.units) +
+                                          (counts ? ", a count that only grows" : "")),
+                                     false),
+                             {}});
         }
         // Every series has the same labels whatever the other sources are: its group and
         // its position in the configuration, which zarmite_source_info is joined on.
@@ -276,7 +286,8 @@ std::string Exposition::Take(const HostRound& round) {
         if (!up_[i]) ++failed_[i];
     }
     for (const SourceFamily& family : families_) {
-        out += "# HELP " + family.name + " " + family.help + "\n# TYPE " + family.name + " gauge\n";
+        out += "# HELP " + family.name + " " + family.help + "\n# TYPE " + family.name + " " +
+               family.type + "\n";
         for (const Series& series : family.series) {
             if (series.source >= round.values.size() || !up_[series.source]) continue;
             out += family.name + series.labels + " " +

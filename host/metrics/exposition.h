@@ -1,6 +1,7 @@
 // The sources as Prometheus reads them: the text exposition format, version 0.0.4. Each
-// source is one series of a gauge family named from its name and units, in base units
-// where its units are known, labelled with its group and its position in the
+// source is one series of a gauge family named from its name and units (of a counter
+// family, with "_total" after them, where the source shows a count that only grows), in
+// base units where its units are known, labelled with its group and its position in the
 // configuration; beside them, what ties a series back to its source, whether its last
 // reading was good, the rounds themselves and the build. Pure text, built once a round.
 #pragma once
@@ -47,7 +48,9 @@ bool IsFailedReading(float value);
 
 class Exposition {
 public:
-    explicit Exposition(const std::vector<HostSource>& sources);
+    // `cumulative`: which sources show a count that only grows (none where it is short).
+    explicit Exposition(const std::vector<HostSource>& sources,
+                        const std::vector<bool>& cumulative = {});
     // The text before the first round: the round's own families, no source series.
     static std::string BeforeFirstRound();
     // Takes a round in (counting failed readings) and returns the text it gives.
@@ -61,6 +64,7 @@ private:
     };
     struct SourceFamily {
         std::string name;
+        const char* type;  // "gauge" or "counter"
         std::string help;
         std::vector<Series> series;
     };

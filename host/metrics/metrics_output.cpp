@@ -8,6 +8,7 @@
 #include <fstream>
 #include <map>
 
+#include "cumulative_sources.h"
 #include "platform.h"
 #if defined(ZARMITE_HOST_ENDPOINT)
 #include "metrics_endpoint.h"
@@ -94,8 +95,11 @@ bool MetricsOutput::Start(const HostOptions& options) {
 }
 
 void MetricsOutput::SetSources(const std::vector<HostSource>& sources) {
-    exposition_ = std::make_unique<Exposition>(sources);
-    if (!Active()) return;
+    if (!Active()) {
+        exposition_ = std::make_unique<Exposition>(sources);
+        return;
+    }
+    exposition_ = std::make_unique<Exposition>(sources, CumulativeSources(sources));
     std::string where;
     if (!url_.empty()) where = "serving at " + url_;
     if (!textfile_.empty())

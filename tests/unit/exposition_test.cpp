@@ -8,6 +8,7 @@
 #include <cmath>
 #include <string>
 
+#include "cumulative_sources.h"
 #include "listen_address.h"
 #include "platform.h"
 
@@ -149,6 +150,37 @@ TEST(Exposition, ASeriesKeepsItsLabelsWhenSourcesAreAddedAndNoFamilyMixesUnits) 
               std::string::npos)
         << beside;
     EXPECT_NE(beside.find("# HELP zarmite_busy Busy, in Raw\n"), std::string::npos);
+}
+
+// A count that only grows is a counter: "_total" after its base unit, never beside a gauge
+// of the same name; the sources that show one are matched to the library's counters by
+// GPU and figure, in the fleet script's names and the libraries' own.
+TEST(Exposition, CountsThatOnlyGrowAreCountersMatchedByGpuAndFigure) {
+    const std::vector<HostSource> sources = {Source(0, "energy", "J", "GPU0"),
+                                             Source(1, "gpu1_energy_j", "Raw", ""),
+                                             Source(2, "xid_errors", "Raw", "GPU0"),
+                                             Source(3, "energy", "J", "GPU2"),
+                                             Source(4, "power", "mW", "GPU0"),
+                                             Source(5, "ecc_corrected", "Raw", "Disk"),
+                                             Source(6, "xid_errors_total", "Raw", "GPU0")};
+    const std::vector<bool> shows = SourcesShowing(
+        sources, {"gpu0_energy_j", "gpu1_energy_j", "gpu0_xid_errors", "gpu0_ecc_corrected",
+                  "gpu0_xid_errors_total", "frame_count", "gpu_x"});
+    EXPECT_EQ(shows, (std::vector<bool>{true, true, true, false, false, false, true}));
+    const std::string text =
+        Exposition(sources, shows).Take(Round(1, {4100.5f, 12, 3, 9, 1, 2, 5}));
+    for (const char* expected :
+         {"# HELP zarmite_energy_joules_total energy, in joules, a count that only grows\n"
+          "# TYPE zarmite_energy_joules_total counter\n"
+          "zarmite_energy_joules_total{group=\"GPU0\",source=\"0\"} 4100.5\n",
+          "# TYPE zarmite_gpu1_energy_j_total counter\n"
+          "zarmite_gpu1_energy_j_total{source=\"1\"} 12\n",
+          "# TYPE zarmite_xid_errors_total counter\n",
+          "# TYPE zarmite_energy_joules gauge\n"
+          "zarmite_energy_joules{group=\"GPU2\",source=\"3\"} 9\n",
+          "# TYPE zarmite_power_watts gauge\n",
+          "# TYPE zarmite_xid_errors_total_value_total counter\n"})
+        EXPECT_NE(text.find(expected), std::string::npos) << expected << "\nin:\n" << text;
 }
 
 TEST(Exposition, ValuesAreTheReadingsShortestTextScaledInDecimal) {

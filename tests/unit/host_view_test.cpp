@@ -439,12 +439,18 @@ TEST(GpuList, EachGpuWithWhatItReadsAndWhatNotAndWhyOrNone) {
         {"gpu0_fan_speed", "Fan speed: not available on this GPU (GPU 0: i915 0000:00:02.0)", 0},
         {"gpu1_busy", "Share of time the GPU was busy (GPU 1, Tesla T4)", 0},
         {"gpu1_fan_speed", "Fan speed, % (GPU 1, Tesla T4)", 3},
-        {"frame_time", "not a GPU's", 0}};
+        {"frame_time", "not a GPU's", 0},
+        {"gpu0_sm_active", "SMs: not available on this GPU (only NVIDIA's) (GPU 0: i915 x)", 0},
+        {"gpu0_fp64_active", "FP64: not available on this GPU (only NVIDIA's) (GPU 0: i915)", 0},
+        {"gpu0_ecc", "ECC: not available on this GPU (a reason (cut) (GPU 0: i915)", 0},
+        {"gpu1_sm_active", "SMs (GPU 1, Tesla T4)", 0}};
     EXPECT_EQ(GpuListText("lib.so", two, -1, {{1, 2, 0}}),
               "2 GPUs in the counter library lib.so:\n"
-              "GPU 0: i915 0000:00:02.0, Iris Xe\n  reads (1): busy\n"
-              "  cannot read (1): fan_speed (not available on this GPU)\n"
-              "GPU 1: Tesla T4\n  reads (1): busy\n"
+              "GPU 0: i915 0000:00:02.0, Iris Xe\n  counters: 0-1, 5-7\n  reads (1): busy\n"
+              "  cannot read (4): fan_speed (not available on this GPU); sm_active, fp64_active "
+              "(not available on this GPU: only NVIDIA's); ecc (not available on this GPU: a "
+              "reason (cut)\n"
+              "GPU 1: Tesla T4\n  counters: 2-3, 8\n  reads (2): busy, sm_active\n"
               "  cannot read (1): fan_speed (its reading fails: status 3)\n"
               "  clients not read: 2 files that did not answer in time (a hung driver?)\n");
     // One GPU asked for: its entry alone, with what it reads now; one that is not there.
@@ -453,7 +459,7 @@ TEST(GpuList, EachGpuWithWhatItReadsAndWhatNotAndWhyOrNone) {
     read[2].units = "%";
     EXPECT_EQ(GpuListText("lib.so", read, 1, {{1, 0, 9}, {0, 1, 0}}),
               "1 GPU in the counter library lib.so:\n"
-              "GPU 1: Tesla T4\n  reads (1): busy\n"
+              "GPU 1: Tesla T4\n  counters: 2-3, 8\n  reads (2): busy, sm_active\n"
               "  cannot read (1): fan_speed (its reading fails: status 3)\n  now: busy 37 %\n"
               "  clients not read: 9 descriptors left out at a cap (64 a process, 4096 a GPU)\n");
     EXPECT_EQ(GpuListText("lib.so", two, 5)
@@ -467,7 +473,7 @@ TEST(GpuList, EachGpuWithWhatItReadsAndWhatNotAndWhyOrNone) {
         << none;
     EXPECT_EQ(GpuListText("lib.so", {{"gpu2_busy\x1b", "(GPU 2", 0}}),
               "1 GPU in the counter library lib.so:\nGPU 2: (its counters do not say)\n"
-              "  reads (1): busy\\x1b\n");
+              "  counters: 0\n  reads (1): busy\\x1b\n");
 }
 
 TEST(DisplayText, PacesReadAsAPersonReadsThem) {
