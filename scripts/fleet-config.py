@@ -27,7 +27,8 @@ machine uses, and writes a configuration with a source for each GPU counter.
 """
 PROBE = "ZarmiteCLI"
 # The unit word at the end of a counter's name, and the units it gives.
-UNIT_WORDS = (("_mhz", "MHz"), ("_mw", "mW"), ("_mib", "MiB"), ("_kbps", "KB/s"), ("_c", "C"))
+UNIT_WORDS = (("_mhz", "MHz"), ("_mw", "mW"), ("_mib", "MiB"), ("_kbps", "KB/s"), ("_c", "C"),
+              ("_j", "J"))
 # How a library's description says that its GPU does not offer the counter.
 NOT_OFFERED = ": not available on this GPU"
 

@@ -194,8 +194,10 @@ def check_script_outputs(plugin, environment):
                           "--interval-ms", "100"], capture_output=True, text=True,
                          env=environment, check=False)
     header = next(csv.reader(one.stdout.splitlines()))
-    check(one.returncode == 0 and len(header) == 13 and "power (mW)" in header,
-          "--gpu 1 --csv: GPU 1's twelve sources", one.stdout + one.stderr)
+    # Its twelve of the first sixteen, and the nine of the later ones its files give.
+    check(one.returncode == 0 and len(header) == 22 and "power (mW)" in header and
+          "energy (J)" in header and "thermal_limited (%)" in header,
+          "--gpu 1 --csv: GPU 1's 21 sources", one.stdout + one.stderr)
     pid = 1001  # a client of the AMD GPU
     fake.write(ROOT, "proc/%d/comm" % pid, "browser\n")
     run = subprocess.run([HOST, "--plugin", plugin, "--json", "--processes", "--gpu", "1",

@@ -102,21 +102,88 @@ def check_fleet_script():
           "the probe beside the installed script, off the PATH", beside)
 
 
+def check_health_through_the_host():
+    """What the GPUs say of themselves, through the fleet's configuration to the textfile:
+    energy and error counts as counters that never go back, though the driver's energy
+    counter wraps at 32 bits; the Intel GPU's idle residency from its RC6 counter."""
+    fleet = subprocess.run([FLEET_CONFIG, PROBE], capture_output=True, text=True,
+                           env=environment(), timeout=120)
+    check("ID=67\nName=energy\nDim=J\nGroup=GPU1" in fleet.stdout and
+          "Name=xid_errors" not in fleet.stdout and "ID=47\nName=idle_residency\nDim=%"
+          in fleet.stdout, "the fleet script writes what each GPU has", fleet)
+    plugin = os.path.join(WORK, "health", os.path.basename(PLUGIN))
+    os.makedirs(os.path.dirname(plugin), exist_ok=True)
+    shutil.copy(PLUGIN, plugin)
+    with open(os.path.join(os.path.dirname(plugin), "Zarmite.cfg"), "w") as out:
+        out.write(fleet.stdout)
+    runner = subprocess.Popen([sys.executable, fake.__file__, "--run", ROOT, "8"])
+    textfile = os.path.join(WORK, "health.prom")
+    # Idle residency is measured over a sample period: a second holds five of the fake
+    # machine's steps.
+    host = subprocess.Popen([HOST, "--plugin", plugin, "--textfile", textfile, "--interval-ms",
+                             "200"], stdout=subprocess.DEVNULL,
+                            env=dict(environment(), ZARMITE_SAMPLE_PERIOD_MS="1000"))
+    energy, exposition = [], ""
+    deadline = time.monotonic() + 30
+    while runner.poll() is None and time.monotonic() < deadline:
+        exposition = open(textfile).read() if os.path.exists(textfile) else ""
+        for line in exposition.splitlines():
+            if line.startswith('zarmite_energy_joules_total{group="GPU1"'):
+                energy.append(float(line.split()[-1]))
+        time.sleep(0.1)
+    host.terminate()
+    host.communicate(timeout=30)
+    runner.wait(timeout=30)
+    # The driver's counter started 2 s short of its wrap, and the run lasted 8 s.
+    backwards = [(a, b) for a, b in zip(energy, energy[1:]) if b < a]
+    check(len(energy) > 10 and not backwards and energy[-1] - energy[0] > 187 * 4,
+          "energy grows through the counter's wrap", (energy[:3], energy[-3:], backwards))
+    for series in ("# TYPE zarmite_energy_joules_total counter\n",
+                   "# TYPE zarmite_ecc_corrected_total counter\n",
+                   'zarmite_ecc_uncorrected_total{group="GPU1",source=',
+                   'zarmite_thermal_limited_ratio{group="GPU1",source=',
+                   'zarmite_power_limited_ratio{group="GPU0",source=',
+                   'zarmite_temperature_hotspot_celsius{group="GPU1",source=',
+                   'zarmite_dram_active_ratio{group="GPU1",source='):
+        check(series in exposition, "the textfile holds " + series, exposition[:3000])
+    idle = [line for line in exposition.splitlines()
+            if line.startswith('zarmite_idle_residency_ratio{group="GPU0"')]
+    check(idle and 0.6 < float(idle[0].split()[-1]) < 0.8, "the Intel GPU idles 70 %", idle)
+    checked = subprocess.run(["promtool", "check", "metrics"], input=exposition,
+                             capture_output=True, text=True)
+    check(checked.returncode == 0 and not checked.stdout and not checked.stderr,
+          "promtool accepts the textfile", checked)
+
+
 def main():
     amd = machine()
     listing = subprocess.run([PROBE], stdin=subprocess.DEVNULL, capture_output=True, text=True,
                              env=environment(), timeout=60).stdout
-    check("Number of available counters: 32" in listing, "the probe lists two GPUs", listing[:400])
+    check("Number of available counters: 78" in listing, "the probe lists two GPUs", listing[:400])
     check("Counter 16: gpu1_busy\nDescription: Share of time the GPU was busy "
           "(GPU 1: amdgpu 0000:03:00.0, Navi 21)\nType: Percent" in listing,
           "the AMD GPU is GPU 1, after the Intel one's lower PCI address", listing[:2000])
+    # The later counters follow both GPUs' first 16: GPU 1's are 55 to 77.
+    check("Counter 61: gpu1_dram_active\nDescription: Memory bandwidth used (GPU 1: amdgpu" in
+          listing and "Counter 32: gpu0_sm_active\nDescription: Share of SMs busy: not available "
+          "on this GPU (only NVIDIA's driver measures it) (GPU 0: i915" in listing,
+          "the later counters' numbers, and why a GPU lacks one", listing[-3000:])
 
     # Which GPUs the library found, and what each reads: two here, none on an empty machine.
     listed = subprocess.run([HOST, "--gpus"], capture_output=True, text=True, env=environment(),
                             timeout=60)
     check(listed.returncode == 0 and listed.stdout.startswith("2 GPUs in the counter library ") and
-          "GPU 1: amdgpu 0000:03:00.0, Navi 21\n  reads (12): busy, memory_busy" in listed.stdout and
-          "pcie_rx_kbps (not available on this GPU)" in listed.stdout, "--gpus lists two", listed)
+          "GPU 1: amdgpu 0000:03:00.0, Navi 21\n  counters: 16-31, 55-77\n  reads (21): busy, "
+          "memory_busy" in listed.stdout and
+          "pcie_rx_kbps, pcie_tx_kbps (not available on this GPU)" in listed.stdout and
+          "dram_active, power_limited, thermal_limited, other_limited, energy_j, "
+          "temperature_hotspot_c, temperature_memory_c, ecc_corrected, ecc_uncorrected\n"
+          in listed.stdout and
+          "xid_errors, last_xid, remapped_rows_pending, remapped_rows_failed, pcie_replays (not "
+          "available on this GPU: only NVIDIA's driver measures it)" in listed.stdout and
+          "thermal_limited 100 %, other_limited 0 %" in listed.stdout and
+          "temperature_hotspot 71 C, temperature_memory 64 C, ecc_corrected 3, ecc_uncorrected 1"
+          in listed.stdout, "--gpus lists two", listed)
     os.makedirs(os.path.join(WORK, "empty"), exist_ok=True)
     none = subprocess.run([HOST, "--gpus"], capture_output=True, text=True, timeout=60,
                           env=dict(environment(), ZARMITE_DRM_ROOT=os.path.join(WORK, "empty")))
@@ -129,6 +196,7 @@ def main():
                            env=environment(), timeout=120)
     check(fleet.returncode == 0 and "Group=GPU1" in fleet.stdout, "fleet-config.py", fleet.stderr)
     check_fleet_script()
+    check_health_through_the_host()
     other_probe = os.path.join(WORK, "other-probe.sh")
     with open(other_probe, "w") as out:
         out.write("#!/bin/sh\nprintf 'NVPerfAPI initialization successful\\nCounter 0: frame_time\\n"
@@ -218,7 +286,7 @@ def main():
     except OSError:
         pass
 
-    print("%d passed, %d failed" % (18 - len(failures), len(failures)))
+    print("%d passed, %d failed" % (30 - len(failures), len(failures)))
     return 1 if failures else 0
 
 

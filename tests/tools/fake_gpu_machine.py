@@ -16,6 +16,7 @@ show; the AMD GPU's clients add up to less than its own busy figure.
 import os
 import re
 import shutil
+import struct
 import sys
 import time
 
@@ -26,14 +27,51 @@ AMD_FILES = {
     "pp_dpm_sclk": "0: 500Mhz \n1: 1340Mhz *\n", "pp_dpm_mclk": "0: 96Mhz \n1: 1000Mhz *\n",
     "mem_info_vram_total": "17163091968\n", "mem_info_vram_used": "1073741824\n",
     "power/runtime_status": "active\n", "hwmon/hwmon2/temp1_input": "45000\n",
-    "hwmon/hwmon2/power1_average": "187000000\n", "hwmon/hwmon2/pwm1": "51\n"}
+    "hwmon/hwmon2/power1_average": "187000000\n", "hwmon/hwmon2/pwm1": "51\n",
+    "hwmon/hwmon2/temp2_input": "71000\n", "hwmon/hwmon2/temp2_label": "junction\n",
+    "hwmon/hwmon2/temp3_input": "64000\n", "hwmon/hwmon2/temp3_label": "mem\n",
+    "ras/umc_err_count": "ue: 0\nce: 3\n", "ras/gfx_err_count": "ue: 1\nce: 0\n"}
+# An energy counter of 32 bits, in µJ, as some boards' hwmon keeps it: it wraps every 23 s
+# at the AMD GPU's 187 W.
+ENERGY = "hwmon/hwmon2/energy1_input"
+ENERGY_START = 2 ** 32 - 187000000 * 2
+ENERGY_RATE = 187000000
+INTEL_FILES = {
+    "drm/card2/gt_act_freq_mhz": "1300\n", "drm/card2/gt/gt0/throttle_reason_pl1": "1\n",
+    "drm/card2/gt/gt0/throttle_reason_thermal": "0\n",
+    "drm/card2/gt/gt0/throttle_reason_ratl": "0\n",
+    "drm/card2/gt/gt0/rc6_residency_ms": "1000\n"}
+RC6 = "drm/card2/gt/gt0/rc6_residency_ms"
+RC6_SHARE = 0.7
+
+
+def gpu_metrics(fmt, content, size, fields):
+    """A binary gpu_metrics table of SIZE bytes: its header, FIELDS {offset: (width, value)},
+    every other byte all ones (a field the firmware does not fill)."""
+    table = bytearray(b"\xff" * size)
+    table[0:4] = struct.pack("<HBB", size, fmt, content)
+    for offset, (width, value) in fields.items():
+        table[offset:offset + width] = value.to_bytes(width, "little")
+    return bytes(table)
+
+
+# A discrete board's table of revision 1.3: hotspot 71 °C, memory 64 °C, the memory
+# controller 23 % busy, the clocks held by a temperature limit (bit 33).
+AMD_METRICS = gpu_metrics(1, 3, 120, {6: (2, 71), 8: (2, 64), 18: (2, 23), 112: (8, 1 << 33)})
 
 
 def write(root, path, text):
     path = os.path.join(root, path)
     os.makedirs(os.path.dirname(path), exist_ok=True)
-    with open(path, "w") as out:
+    with open(path, "wb" if isinstance(text, bytes) else "w") as out:
         out.write(text)
+
+
+def replace(path, text):
+    """Writes PATH anew so that a reader sees the old text or the new, whole."""
+    with open(path + ".new", "w") as out:
+        out.write(text)
+    os.replace(path + ".new", path)
 
 
 def link(root, path, target):
@@ -78,7 +116,9 @@ def desktop(root):
     write(root, "sys/class/drm/version", "drm 1.1.0 20060810\n")
     write(root, "usr/share/misc/pci.ids", "1002  AMD\n\t73bf  Navi 21\n8086  Intel\n\t46a6  Iris Xe\n")
     amd = gpu(root, 1, AMD, "0x1002", "0x73bf", "amdgpu", AMD_FILES)
-    gpu(root, 2, INTEL, "0x8086", "0x46a6", "i915", {"drm/card2/gt_act_freq_mhz": "1300\n"})
+    write(root, amd + "/gpu_metrics", AMD_METRICS)
+    write(root, amd + "/" + ENERGY, "%d\n" % ENERGY_START)
+    gpu(root, 2, INTEL, "0x8086", "0x46a6", "i915", INTEL_FILES)
     return amd
 
 
@@ -123,17 +163,22 @@ def run(root, seconds):
             match = re.search(r"drm-client-id:\t(\d+)", text)
             if match and "drm-engine-" in text:
                 clients.append((path, text, (1 + int(match.group(1)) % 5) / 100.0))
+    amd = os.path.join(root, "sys/devices/pci0000:00", AMD)
+    intel = os.path.join(root, "sys/devices/pci0000:00", INTEL)
     start = time.monotonic()
     while time.monotonic() - start < seconds:
         time.sleep(0.2)
         passed_ns = int((time.monotonic() - start) * 1e9)
         for path, text, share in clients:
-            grown = re.sub(r"(drm-engine-(?:render|gfx):\t)(\d+)",
-                           lambda m: m.group(1) + str(int(m.group(2)) + int(passed_ns * share)),
-                           text, count=1)
-            with open(path + ".new", "w") as out:
-                out.write(grown)
-            os.replace(path + ".new", path)  # a reader sees the old text or the new, whole
+            replace(path, re.sub(r"(drm-engine-(?:render|gfx):\t)(\d+)",
+                                 lambda m: m.group(1) + str(int(m.group(2)) + int(passed_ns * share)),
+                                 text, count=1))
+        # The GPUs' own counts: energy (which wraps) and the Intel GPU's idle residency.
+        if os.path.exists(os.path.join(amd, ENERGY)):
+            replace(os.path.join(amd, ENERGY),
+                    "%d\n" % ((ENERGY_START + ENERGY_RATE * passed_ns // 10 ** 9) % 2 ** 32))
+        if os.path.exists(os.path.join(intel, RC6)):
+            replace(os.path.join(intel, RC6), "%d\n" % (1000 + int(passed_ns * RC6_SHARE / 1e6)))
 
 
 if __name__ == "__main__":
