@@ -4,9 +4,10 @@ alike on every machine, so that a fleet's series mean the same everywhere: each 
 group is GPU<g>, its name the counter's without the gpu<g>_ prefix and without its unit
 word, its units the unit that the exposition turns into a base unit. Counter gpu3_busy
 becomes zarmite_busy_ratio{group="GPU3"}, gpu3_graphics_clock_mhz
-zarmite_graphics_clock_hertz{group="GPU3"}. A share is drawn from 0 to 100 with a grid line
-every 25; other sources are left to the host's own scale (from 0 to the memory's total, or
-a round ceiling above the values). A counter that the library says its GPU does not offer
+zarmite_graphics_clock_hertz{group="GPU3"}, gpu3_energy_j (a count that only grows, which the
+host learns from the counter library) zarmite_energy_joules_total{group="GPU3"}. A share is
+drawn from 0 to 100 with a grid line every 25; other sources are left to the host's own
+scale (from 0 to the memory's total, or a round ceiling above the values). A counter that the library says its GPU does not offer
 is left out, unless --all is given.
 """
 import os

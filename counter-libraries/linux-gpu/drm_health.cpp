@@ -54,8 +54,11 @@ void drm_read_health(const DrmSources& s, DrmHealthMemory* memory, Sampler* samp
     if (!s.gpuMetrics.empty()) {
         std::string bytes;
         const int error = drm_read_file(s.gpuMetrics, kGpuMetricsLimit, &bytes);
-        const bool parsed = error == 0 && gpu_metrics_parse(bytes, &table) && table.known;
-        const CounterReading failed{kReadingNoData, 0, 0};
+        const bool whole = error == 0 && gpu_metrics_parse(bytes, &table);
+        const bool parsed = whole && table.known;
+        // A table of a layout not known here has nothing to read; one that could not be
+        // read is a failed reading.
+        const CounterReading failed{whole ? kReadingNotAvailable : kReadingNoData, 0, 0};
         at[kDramActive] = parsed ? Field(table.memoryActivity, true) : failed;
         if (parsed && table.throttle.state == MetricsField::kRead) {
             at[kPowerLimited] = Limit(true, table.powerLimited);

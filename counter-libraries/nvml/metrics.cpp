@@ -234,7 +234,11 @@ void ReadQuery(const NvmlFunctions& nvml, nvmlDevice_t device, MetricQuery query
             out[query == kQueryPcieRx ? kPcieRx : kPcieTx] = Raw(status, value);
             break;
         case kQueryGpm:
-            ReadGpm(nvml, device, sampler, &memory->gpm, out);
+            if (memory->partitioned)
+                for (uint32_t m = kSmActive; m <= kNvlinkTx; ++m)
+                    out[m] = CounterReading{NVML_ERROR_NOT_SUPPORTED, 0, 0};
+            else
+                ReadGpm(nvml, device, sampler, &memory->gpm, out);
             break;
         case kQueryHealth:
             ReadHealth(nvml, device, memory, out);
@@ -303,12 +307,12 @@ MetricOffer metric_offer(const NvmlFunctions& nvml, nvmlDevice_t device, bool pa
             offer.why[m - kMetricsPerGpu] = WhyNot(query.status);
     offer.why[kHotspotTemperature - kMetricsPerGpu] = "the driver does not publish it";
     offer.why[kIdleResidency - kMetricsPerGpu] = "the driver does not publish it";
-    const bool events = nvml.nvmlEventSetCreate != nullptr &&
-                        nvml.nvmlDeviceRegisterEvents != nullptr &&
-                        nvml.nvmlEventSetWait_v2 != nullptr && nvml.nvmlEventSetFree != nullptr;
-    for (uint32_t m : {kXidErrors, kLastXid})
-        offer.why[m - kMetricsPerGpu] = events ? "" : "the driver has no events";
+    metric_offer_events(&offer, NVML_ERROR_NOT_SUPPORTED);
     return offer;
+}
+
+void metric_offer_events(MetricOffer* offer, nvmlReturn_t status) {
+    for (uint32_t m : {kXidErrors, kLastXid}) offer->why[m - kMetricsPerGpu] = WhyNot(status);
 }
 
 std::string metric_meaning(uint32_t metric, const MetricOffer& offer) {

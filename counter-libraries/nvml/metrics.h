@@ -100,6 +100,9 @@ const MetricInfo& metric_info(uint32_t metric);
 // What a GPU's reads keep between one period and the next: the GPM samples, the XID
 // events, the cumulative counts. Used by one read at a time.
 struct MetricMemory {
+    // Split into instances at the start (MIG): its SM counters would measure the whole GPU
+    // in a way no instance's user can read, so they are not read.
+    bool partitioned = false;
     GpmState gpm;
     XidState xid;
     CumulativeCount energy, ecc[2], replays;
@@ -119,6 +122,8 @@ struct MetricOffer {
 // Asks each of the later metrics' queries once, on the start's thread. `partitioned`: the
 // GPU is split into instances (MIG), which its SM counters do not measure here.
 MetricOffer metric_offer(const NvmlFunctions& nvml, nvmlDevice_t device, bool partitioned);
+// Says in the offer whether the GPU's XID events could be registered (`status`).
+void metric_offer_events(MetricOffer* offer, nvmlReturn_t status);
 // What metric `metric` means on a GPU of that offer: its meaning, and for a metric it does
 // not offer, ": not available on this GPU (<why>)".
 std::string metric_meaning(uint32_t metric, const MetricOffer& offer);

@@ -70,9 +70,12 @@ void nvml_gpus_set(NvmlGpus* state, const NvmlFunctions* driver, std::vector<Nvm
     for (NvmlGpu& gpu : gpus) {
         gpu.handleStatus = AskHandle(*driver, gpu, &gpu.device);
         gpu.name = NameOf(*driver, gpu.device);
-        if (gpu.device != nullptr)
-            gpu.offer = metric_offer(*driver, gpu.device, nvml_partitioned(*driver, gpu.device));
-        else
+        if (gpu.device != nullptr) {
+            gpu.memory.partitioned = nvml_partitioned(*driver, gpu.device);
+            gpu.offer = metric_offer(*driver, gpu.device, gpu.memory.partitioned);
+            // Its XID events are counted from the start: the set is registered now, once.
+            metric_offer_events(&gpu.offer, nvml_xid_read(*driver, gpu.device, &gpu.memory.xid));
+        } else
             for (std::string& why : gpu.offer.why) why = "the GPU could not be reached";
     }
     std::lock_guard<std::mutex> guard(state->lock);
@@ -124,23 +127,32 @@ void nvml_gpus_read(NvmlGpus* state, Sampler* sampler, uint32_t slot, MetricQuer
     }
     CounterReading readings[kAllMetricsPerGpu] = {};
     // Queries that measure over the interval or count keep what they learn between reads;
-    // one read at a time uses it, and a late one holds up only its own query.
-    const bool remembers = query == kQueryGpm || query == kQueryHealth;
+    // one read of each at a time uses its part, and a late one holds up only its own query.
+    bool NvmlGpu::*reading = query == kQueryGpm      ? &NvmlGpu::readingGpm
+                             : query == kQueryHealth ? &NvmlGpu::readingHealth
+                                                     : nullptr;
     MetricMemory memory;
-    if (remembers) {
+    if (reading != nullptr) {
         std::lock_guard<std::mutex> guard(state->lock);
         if (slot >= state->gpus.size()) return Fail(out, metrics.count, kDriverNotStarted);
         NvmlGpu& gpu = state->gpus[slot];
-        if (gpu.remembering) return Fail(out, metrics.count, kDriverReadingLate);
-        gpu.remembering = true;
+        if (gpu.*reading) return Fail(out, metrics.count, kDriverReadingLate);
+        gpu.*reading = true;
         memory = gpu.memory;
     }
     read_metric_query(driver, device, query, sampler, &memory, readings);
-    if (remembers) {
+    if (reading != nullptr) {
         std::lock_guard<std::mutex> guard(state->lock);
         if (slot < state->gpus.size()) {
-            state->gpus[slot].memory = memory;
-            state->gpus[slot].remembering = false;
+            NvmlGpu& gpu = state->gpus[slot];
+            if (query == kQueryGpm) {
+                gpu.memory.gpm = memory.gpm;
+            } else {
+                const GpmState gpm = gpu.memory.gpm;
+                gpu.memory = memory;
+                gpu.memory.gpm = gpm;
+            }
+            gpu.*reading = false;
         }
     }
     bool lost = false;

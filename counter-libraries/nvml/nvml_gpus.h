@@ -31,7 +31,8 @@ struct NvmlGpu {
     uint64_t scanNs = 0;       // what the last read of its processes took
     MetricOffer offer;         // which of the later metrics it offers, as the start found
     MetricMemory memory;       // what its reads keep from one period to the next
-    bool remembering = false;  // a read is using `memory`
+    // A read of GPM, or of the health query, is using its part of `memory`.
+    bool readingGpm = false, readingHealth = false;
 };
 
 // Never destroyed where a read may still be in the driver when the process ends.

@@ -23,6 +23,8 @@
 #   no-log             optional: no log may be written
 #   log-is-a-directory optional: a directory stands where the log would be written
 #   record.txt         expected calls recorded by the simulated library
+#   timeout            optional: the seconds the case may take (default 120); not run under
+#                      the sanitizers
 cmake_minimum_required(VERSION 3.25)
 
 function(fail message)
@@ -138,6 +140,12 @@ endforeach()
 
 # Standard input is an empty file: at its end, so every wait for a key ends at once.
 file(WRITE "${WORK_DIR}/stdin.txt" "")
+# A case that takes long by design says how long it may take.
+set(case_timeout 120)
+if(EXISTS "${CASE_DIR}/timeout")
+  file(READ "${CASE_DIR}/timeout" case_timeout)
+  string(STRIP "${case_timeout}" case_timeout)
+endif()
 execute_process(
   COMMAND ${EMULATOR} ${arguments}
   WORKING_DIRECTORY "${WORK_DIR}"
@@ -145,7 +153,7 @@ execute_process(
   OUTPUT_VARIABLE out
   ERROR_VARIABLE err
   RESULT_VARIABLE status
-  TIMEOUT 120)
+  TIMEOUT ${case_timeout})
 string(REPLACE "\r\n" "\n" out "${out}")
 file(WRITE "${WORK_DIR}/stdout.got" "${out}")
 

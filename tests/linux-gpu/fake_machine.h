@@ -5,10 +5,28 @@
 
 #include <sys/stat.h>
 
+#include <cstdint>
 #include <filesystem>
 #include <fstream>
 #include <map>
 #include <string>
+#include <utility>
+
+// A gpu_metrics table of `size` bytes with its header, all ones elsewhere (nothing filled)
+// but the fields set.
+inline std::string MetricsTable(uint16_t size, uint8_t format, uint8_t content,
+                                const std::map<uint32_t, std::pair<uint32_t, uint64_t>>& fields) {
+    std::string bytes(size, '\xff');
+    bytes[0] = static_cast<char>(size & 0xff);
+    bytes[1] = static_cast<char>(size >> 8);
+    bytes[2] = static_cast<char>(format);
+    bytes[3] = static_cast<char>(content);
+    for (const auto& field : fields)
+        for (uint32_t i = 0; i < field.second.first; ++i)
+            if (field.first + i < bytes.size())  // a table cut short holds less
+                bytes[field.first + i] = static_cast<char>(field.second.second >> (8 * i));
+    return bytes;
+}
 
 class FakeMachine {
 public:

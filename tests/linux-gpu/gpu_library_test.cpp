@@ -170,6 +170,82 @@ TEST_F(GpuLibrary, IntegratedAmdCountsGttAndNonsenseFailsItsReading) {
     EXPECT_NE(Text(1, true).find("not available on this GPU"), std::string::npos);
 }
 
+// What each GPU says of itself, by its table's layout, and why a GPU lacks a counter: six
+// GPUs, so GPU g's j-th later counter is 96 + 23g + j.
+TEST_F(GpuLibrary, WhatEachGpuSaysOfItselfByItsTablesLayoutAndWhyNot) {
+    std::map<std::string, std::string> discrete = AmdFiles();
+    discrete["gpu_metrics"] =
+        MetricsTable(120, 1, 3, {{6, {2, 71}}, {8, {2, 64}}, {18, {2, 23}}, {112, {8, 1}}});
+    discrete["ras/umc_err_count"] = "ue: 2\nce: 5\n";
+    discrete["ras/gfx_err_count"] = "ue: 0\nce: 0\n";
+    discrete["hwmon/hwmon2/energy1_input"] = "3000000000\n";
+    machine_.Gpu(1, "0000:03:00.0", "0x1002", "0x73bf", "amdgpu", discrete);
+    std::map<std::string, std::string> apu = AmdFiles();
+    apu["gpu_metrics"] = MetricsTable(128, 2, 2, {{120, {8, (1ULL << 33) | (1ULL << 56)}}});
+    apu["hwmon/hwmon2/temp2_input"] = "80000\n";
+    apu["hwmon/hwmon2/temp2_label"] = "junction\n";
+    apu["hwmon/hwmon2/temp3_input"] = "50000\n";
+    apu["hwmon/hwmon2/temp3_label"] = "vddgfx\n";  // not the memory's
+    machine_.Gpu(2, "0000:04:00.0", "0x1002", "0x1681", "amdgpu", apu);
+    std::map<std::string, std::string> unknown = AmdFiles();
+    unknown["gpu_metrics"] = MetricsTable(120, 1, 9, {{18, {2, 23}}});
+    machine_.Gpu(3, "0000:05:00.0", "0x1002", "0x73bf", "amdgpu", unknown);
+    std::map<std::string, std::string> blank = AmdFiles();
+    blank["gpu_metrics"] = MetricsTable(120, 1, 3, {});
+    machine_.Gpu(4, "0000:06:00.0", "0x1002", "0x73bf", "amdgpu", blank);
+    std::map<std::string, std::string> asleep = AmdFiles();
+    asleep["power/runtime_status"] = "suspended\n";
+    const std::string sleeper =
+        machine_.Gpu(5, "0000:07:00.0", "0x1002", "0x73bf", "amdgpu", asleep);
+    Fifo(sleeper + "/gpu_metrics");  // a read would hang: a sleeping GPU is never read
+    machine_.Gpu(6, "0000:08:00.0", "0x8086", "0x56a0", "xe",
+                 {{"tile0/gt0/freq0/throttle/reason_pl2", "1\n"},
+                  {"tile0/gt0/freq0/throttle/reason_prochot", "0\n"},
+                  {"tile0/gt0/gtidle/idle_residency_ms", "5000\n"}});
+    const Clock::time_point started = Clock::now();
+    ASSERT_EQ(Start(), 6u * 39);
+    const struct {
+        int32_t counter;
+        const char* value;
+        const char* why;  // after "not available on this GPU"; nullptr: offered
+    } cases[] = {
+        {102, "2300/10000", nullptr},   // the memory controller 23 % busy
+        {105, "10000/10000", nullptr},  // a power limit (bit 0)
+        {106, "0/10000", nullptr},
+        {108, "3000/1", nullptr},  // 3,000 J
+        {109, "71/1", nullptr},
+        {110, "64/1", nullptr},
+        {112, "5/1", nullptr},  // error counts summed over the blocks
+        {113, "2/1", nullptr},
+        {96, "status 3", " (only NVIDIA's driver measures it)"},
+        {128, "0/10000", nullptr},  // the APU: a temperature limit and PPM
+        {129, "10000/10000", nullptr},
+        {130, "10000/10000", nullptr},
+        {132, "80/1", nullptr},  // its junction from hwmon
+        {133, "status 3", " (not supported by this GPU or driver)"},
+        {125, "status 3", " (not supported by this GPU or driver)"},
+        {148, "status 3", " (a gpu_metrics layout not known here)"},
+        {171, "status 3", " (not supported by this GPU or driver)"},
+        {174, "status 3", " (not supported by this GPU or driver)"},
+        {194, "status 27", nullptr},    // asleep, and not woken
+        {220, "10000/10000", nullptr},  // xe: pl2
+        {221, "0/10000", nullptr},
+        {226, "0/10000", nullptr},  // idle residency that did not grow
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(ValueOnce(c.counter, c.value), c.value) << Text(c.counter, false);
+        const std::string description = Text(c.counter, true);
+        if (c.why == nullptr)
+            EXPECT_EQ(description.find("not available"), std::string::npos) << description;
+        else
+            EXPECT_NE(description.find(std::string("not available on this GPU") + c.why),
+                      std::string::npos)
+                << description;
+    }
+    EXPECT_LT(std::chrono::duration<double>(Clock::now() - started).count(), 10)
+        << "nothing waited on the sleeping GPU's table";
+}
+
 TEST_F(GpuLibrary, XeReadsCyclesEnergyAndItsRequestedFrequencyWhileIdle) {
     const std::string device = machine_.Gpu(1, kAmd, "0x8086", "0x56a0", "xe",
                                             {{"tile0/gt0/freq0/act_freq", "0\n"},

@@ -163,6 +163,76 @@ TEST_F(NvmlLibrary, EveryMetricReadsItsQuery) {
     for (int32_t m = 0; m < 16; ++m) EXPECT_EQ(Value(m), expected[m]) << Name(m);
 }
 
+// The later counters of four GPUs (GPU g's j-th is counter 64 + 23g + j): what each reads,
+// and what the description says where a GPU cannot give one.
+TEST_F(NvmlLibrary, TheLaterCountersReadWhatTheGpuSaysOfItselfAndWhyNot) {
+    ASSERT_EQ(Start("gpus 4\nset 0 reasons 200\ngpm-fails 0 5 3\nset 0 ecc 7 2\nset 0 remap 1 0\n"
+                    "set 0 replays 3\nset 0 memtemp 82\nset 0 power 0\nset 0 energy 12345678\n"
+                    "xid 0 43 3\nunsupported 1 gpm\nmig 2\nunsupported 3 ecc\n"
+                    "unsupported 3 events"),
+              0);
+    AddAll(64, 4 * 23);
+    SampleNow();
+    const struct {
+        int32_t counter;
+        const char* value;
+        const char* why;  // what the description says after the meaning; "" for nothing
+    } cases[] = {
+        {64, "6250/10000", ""},  // SMs 62.5 % busy, in hundredths
+        {66, "status 3", ""},    // tensor activity failed alone
+        {69, "300/10000", ""},
+        {70, "2700/10000", ""},
+        {71, "104857/1", ""},  // 100 MiB/s as KB/s
+        {73, "100/100", ""},   // power brake, thermal and hardware slowdown at once
+        {74, "100/100", ""},
+        {75, "100/100", ""},
+        {76, "12345/1", ""},  // mJ as J
+        {77, "status 3", ": not available on this GPU (the driver does not publish it)"},
+        {78, "82/1", ""},
+        {80, "7/1", ""},
+        {81, "2/1", ""},
+        {82, "3/1", ""},   // XID events since the start
+        {83, "43/1", ""},  // and the last one's code
+        {84, "1/1", ""},
+        {85, "0/1", ""},
+        {86, "3/1", ""},
+        {87, "status 3", ": not available on this GPU (GPM needs Hopper or later)"},
+        {93, "status 3", ": not available on this GPU (GPM needs Hopper or later)"},
+        {110, "status 3", ": not available on this GPU (a partitioned GPU)"},
+        {96, "0/100", ""},  // no reason holds GPU 1's clocks
+        {105, "0/1", ""},   // nor any XID error
+        {149, "status 3", ": not available on this GPU (not supported by this GPU or driver)"},
+        {151, "status 3", ": not available on this GPU (not supported by this GPU or driver)"},
+        {133, "6250/10000", ""},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(Value(c.counter), c.value) << Name(c.counter);
+        const std::string description = Description(c.counter);
+        const std::string gpu = " (GPU " + std::to_string((c.counter - 64) / 23);
+        if (*c.why == '\0')
+            EXPECT_EQ(description.find("not available"), std::string::npos) << description;
+        else
+            EXPECT_NE(description.find(c.why + gpu), std::string::npos) << description;
+    }
+    EXPECT_EQ(CountCalls("event wait of 0 ms"), 0) << "the events are never waited for";
+}
+
+// A driver older than these entry points: the clocks' reasons under their older name, and
+// every other later counter says the driver is too old.
+TEST_F(NvmlLibrary, AnOldDriverReadsTheClocksReasonsUnderTheirOlderNameAndSaysWhatItLacks) {
+    ASSERT_EQ(Start("old-driver\nset 0 reasons 4"), 0);
+    AddAll(16, 23);
+    SampleNow();
+    EXPECT_EQ(Value(25), "100/100");
+    EXPECT_EQ(Value(26), "0/100");
+    for (int32_t counter : {16, 24, 28, 30, 32, 34, 35, 36, 38}) {
+        EXPECT_NE(Value(counter).find("status "), std::string::npos) << Name(counter);
+        EXPECT_NE(Description(counter).find(": not available on this GPU (the driver is too old)"),
+                  std::string::npos)
+            << Description(counter);
+    }
+}
+
 TEST_F(NvmlLibrary, MemoryInformationFallsBackToItsFirstVersion) {
     // Version 1's "used" includes what the driver reserves.
     ASSERT_EQ(Start("no-memory-v2\nset 0 memory 25769803776 17179869184 7516192768 1073741824"), 0);
