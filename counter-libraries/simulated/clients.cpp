@@ -78,6 +78,12 @@ SimTimes Times() {
     return SimTimes{time.elapsedNs, time.jobRunNs, time.jobTotalNs};
 }
 
+// `permille` thousandths of `ns`, to the nanosecond: a share measured over a short round
+// reads as itself, not as a microsecond's rounding of it.
+uint64_t PerMille(uint64_t ns, uint64_t permille) {
+    return ns / 1000 * permille + ns % 1000 * permille / 1000;
+}
+
 // The client as it stands after `sample` samples; false where it is not there.
 bool ClientAt(const SimClient& sim, uint64_t sample, const SimTimes& times, GpuClient* out) {
     uint64_t ns = times.elapsedNs;
@@ -94,7 +100,7 @@ bool ClientAt(const SimClient& sim, uint64_t sample, const SimTimes& times, GpuC
     out->gpu = 0;
     out->pid = pid;
     out->id = id;
-    for (uint32_t c = 0; c < kGpuEngineClasses; ++c) out->busyNs[c] = ns / 1000 * sim.permille[c];
+    for (uint32_t c = 0; c < kGpuEngineClasses; ++c) out->busyNs[c] = PerMille(ns, sim.permille[c]);
     out->deviceBytes = sim.deviceMiB * kMiB;
     out->systemBytes = sim.systemMiB * kMiB;
     out->flags = sim.shared ? kGpuClientShared : 0;
@@ -112,7 +118,7 @@ GpuClient ManyClient(const SimScenario& scenario, uint32_t p, uint64_t elapsedNs
     client.gpu = c % scenario.manyGpus;
     client.pid = 10000 + p;
     client.id = 1000 + c;
-    client.busyNs[kEngineGraphics] = elapsedNs / 1000 * (c % 10 + 1);
+    client.busyNs[kEngineGraphics] = PerMille(elapsedNs, c % 10 + 1);
     client.deviceBytes = (c + 1) * kMiB;
     client.flags = scenario.manyProcesses > scenario.manyClients ? kGpuClientShared : 0;
     // Every hundredth name holds what a process may put in its name: quotes, backslashes,
@@ -141,8 +147,8 @@ extern "C" PLAT_EXPORT int32_t COUNTER_CALL ZarmiteGpuClients(GpuClients* snapsh
         GpuClient client;
         if (ClientAt(sim, sample, times, &client)) ClientsSnapshotAdd(snapshot, client);
     }
-    const uint64_t busyNs =
-        times.elapsedNs / 1000 * kDeviceBusyPermille + times.jobTotalNs / 1000 * kJobBusyPermille;
+    const uint64_t busyNs = PerMille(times.elapsedNs, kDeviceBusyPermille) +
+                            PerMille(times.jobTotalNs, kJobBusyPermille);
     ClientsSnapshotAddDevice(snapshot, GpuDevice{0, 1, busyNs, 0, 0, 0, 0});
     return 0;
 }
