@@ -27,10 +27,10 @@ struct NvmlGpu {
     bool readingProcesses = false;
     std::vector<GpuClient> users;
     uint64_t usersAtNs = 0;
-    BusyTime busy;             // its own busy figure, as engine time
-    uint64_t scanNs = 0;       // what the last read of its processes took
-    MetricOffer offer;         // which of the later metrics it offers, as the start found
-    MetricMemory memory;       // what its reads keep from one period to the next
+    BusyTime busy;        // its own busy figure, as engine time
+    uint64_t scanNs = 0;  // what the last read of its processes took
+    MetricOffer offer;    // which of the later metrics it offers, as the start found
+    MetricMemory memory;  // what its reads keep from one period to the next
     // A read of GPM, or of the health query, is using its part of `memory`.
     bool readingGpm = false, readingHealth = false;
 };
