@@ -48,7 +48,10 @@ bool TableHas(const DrmSources& s, MetricsField GpuMetricsTable::*field) {
 
 void drm_read_health(const DrmSources& s, DrmHealthMemory* memory, Sampler* sampler,
                      CounterReading* out) {
-    CounterReading* at = out - kHealthFirstMetric;  // indexed by metric
+    // The unit's readings by metric.
+    auto at = [out](uint32_t metric) -> CounterReading& {
+        return out[metric - kHealthFirstMetric];
+    };
     for (uint32_t i = 0; i < kHealthMetrics; ++i) out[i] = kNotAvailable;
     GpuMetricsTable table;
     if (!s.gpuMetrics.empty()) {
@@ -59,24 +62,24 @@ void drm_read_health(const DrmSources& s, DrmHealthMemory* memory, Sampler* samp
         // A table of a layout not known here has nothing to read; one that could not be
         // read is a failed reading.
         const CounterReading failed{whole ? kReadingNotAvailable : kReadingNoData, 0, 0};
-        at[kDramActive] = parsed ? Field(table.memoryActivity, true) : failed;
+        at(kDramActive) = parsed ? Field(table.memoryActivity, true) : failed;
         if (parsed && table.throttle.state == MetricsField::kRead) {
-            at[kPowerLimited] = Limit(true, table.powerLimited);
-            at[kThermalLimited] = Limit(true, table.thermalLimited);
-            at[kOtherLimited] = Limit(true, table.otherLimited);
+            at(kPowerLimited) = Limit(true, table.powerLimited);
+            at(kThermalLimited) = Limit(true, table.thermalLimited);
+            at(kOtherLimited) = Limit(true, table.otherLimited);
         }
     }
     if (!s.limitFiles.empty()) {
         const LimitState limits = intel_read_limits(s.limitFiles);
-        at[kPowerLimited] = Limit(limits.read, limits.power);
-        at[kThermalLimited] = Limit(limits.read, limits.thermal);
-        at[kOtherLimited] = Limit(limits.read, limits.other);
+        at(kPowerLimited) = Limit(limits.read, limits.power);
+        at(kThermalLimited) = Limit(limits.read, limits.thermal);
+        at(kOtherLimited) = Limit(limits.read, limits.other);
     }
-    at[kHotspotTemperature] = Temperature(table.hotspotC, s.hotspotC);
-    at[kMemoryTemperature] = Temperature(table.memoryC, s.memoryC);
+    at(kHotspotTemperature) = Temperature(table.hotspotC, s.hotspotC);
+    at(kMemoryTemperature) = Temperature(table.memoryC, s.memoryC);
     if (!s.energyTotal.empty()) {
         int64_t microjoules = 0;
-        at[kEnergy] = drm_read_integer(s.energyTotal, &microjoules) == 0 && microjoules >= 0
+        at(kEnergy) = drm_read_integer(s.energyTotal, &microjoules) == 0 && microjoules >= 0
                           ? CounterReading{0,
                                            cumulative_take(&memory->energy,
                                                            static_cast<uint64_t>(microjoules)) /
@@ -86,18 +89,18 @@ void drm_read_health(const DrmSources& s, DrmHealthMemory* memory, Sampler* samp
     }
     if (!s.idleFiles.empty()) {
         const bool first = memory->idle.atNs == 0;
-        at[kIdleResidency] = intel_read_idle(s.idleFiles, &memory->idle);
+        at(kIdleResidency) = intel_read_idle(s.idleFiles, &memory->idle);
         if (first && memory->idle.atNs != 0 && sampler_sleep(sampler, kIdleBaselineMs))
-            at[kIdleResidency] = intel_read_idle(s.idleFiles, &memory->idle);
+            at(kIdleResidency) = intel_read_idle(s.idleFiles, &memory->idle);
     }
     if (!s.rasFiles.empty()) {
         const RasCounts counts = amd_read_ras(s.rasFiles);
         const CounterReading failed{kReadingNoData, 0, 0};
-        at[kEccCorrected] =
+        at(kEccCorrected) =
             counts.read
                 ? CounterReading{0, cumulative_take(&memory->errors[0], counts.correctable), 1}
                 : failed;
-        at[kEccUncorrected] =
+        at(kEccUncorrected) =
             counts.read
                 ? CounterReading{0, cumulative_take(&memory->errors[1], counts.uncorrectable), 1}
                 : failed;
