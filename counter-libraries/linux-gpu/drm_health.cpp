@@ -31,6 +31,13 @@ CounterReading Limit(bool read, bool on) {
     return read ? drm_share(on ? 1 : 0) : CounterReading{kReadingNoData, 0, 0};
 }
 
+// A count that only grows, from the driver's figure where it was read, in units of `per`
+// of the driver's.
+CounterReading Count(bool read, CumulativeCount* count, uint64_t raw, uint64_t per) {
+    return read ? CounterReading{0, cumulative_take(count, raw) / per, 1}
+                : CounterReading{kReadingNoData, 0, 0};
+}
+
 // A temperature from the table, else from hwmon's file.
 CounterReading Temperature(const MetricsField& field, const std::string& file) {
     if (field.state != MetricsField::kAbsent || file.empty()) return Field(field, false);
@@ -79,13 +86,8 @@ void drm_read_health(const DrmSources& s, DrmHealthMemory* memory, Sampler* samp
     at(kMemoryTemperature) = Temperature(table.memoryC, s.memoryC);
     if (!s.energyTotal.empty()) {
         int64_t microjoules = 0;
-        at(kEnergy) = drm_read_integer(s.energyTotal, &microjoules) == 0 && microjoules >= 0
-                          ? CounterReading{0,
-                                           cumulative_take(&memory->energy,
-                                                           static_cast<uint64_t>(microjoules)) /
-                                               1000000,
-                                           1}
-                          : CounterReading{kReadingNoData, 0, 0};
+        const bool read = drm_read_integer(s.energyTotal, &microjoules) == 0 && microjoules >= 0;
+        at(kEnergy) = Count(read, &memory->energy, static_cast<uint64_t>(microjoules), 1000000);
     }
     if (!s.idleFiles.empty()) {
         const bool first = memory->idle.atNs == 0;
@@ -95,15 +97,8 @@ void drm_read_health(const DrmSources& s, DrmHealthMemory* memory, Sampler* samp
     }
     if (!s.rasFiles.empty()) {
         const RasCounts counts = amd_read_ras(s.rasFiles);
-        const CounterReading failed{kReadingNoData, 0, 0};
-        at(kEccCorrected) =
-            counts.read
-                ? CounterReading{0, cumulative_take(&memory->errors[0], counts.correctable), 1}
-                : failed;
-        at(kEccUncorrected) =
-            counts.read
-                ? CounterReading{0, cumulative_take(&memory->errors[1], counts.uncorrectable), 1}
-                : failed;
+        at(kEccCorrected) = Count(counts.read, &memory->errors[0], counts.correctable, 1);
+        at(kEccUncorrected) = Count(counts.read, &memory->errors[1], counts.uncorrectable, 1);
     }
 }
 
